@@ -1,0 +1,159 @@
+#include "torvek/AttenuatorHandler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+#include "link/AttenuatorHandlerImpl.h"
+#include "motion/TransmittanceModel.h"
+#include "protocol/DeviceInfo.h"
+
+// Every public operation: take the lock for the whole call, check the arguments (a failed
+// check sends nothing), call the implementation, return its result unchanged.
+
+namespace TORVEK {
+namespace {
+
+// Fixed bounds of the public moves; they do not follow the scale the device reports.
+constexpr int kMaxSteps = 143360;
+constexpr double kMaxDegrees = 360.0;
+
+bool IsNumber(double value) {
+  return std::isfinite(value);
+}
+
+// The checks shared by both transmittance operations. A NaN passes every comparison and a
+// zero span makes the model meaningless, so both are refused before the ordinary bounds.
+bool ModelAccepted(double min_angle, double angle_span) {
+  if (!IsNumber(min_angle) || !IsNumber(angle_span) || angle_span == 0.0) {
+    return false;
+  }
+  return !(min_angle <= -kMaxDegrees) && !(min_angle + angle_span >= kMaxDegrees);
+}
+
+}  // namespace
+
+AttenuatorHandler::AttenuatorHandler() : impl(std::make_unique<AttenuatorHandlerImpl>()) {}
+
+AttenuatorHandler::~AttenuatorHandler() {
+  {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    impl->DisconnectQuietly();
+  }
+  impl.reset();
+}
+
+bool AttenuatorHandler::Connect(const std::string& port_name) {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return impl->Connect(port_name);
+}
+
+void AttenuatorHandler::Disconnect() {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  impl->Disconnect();
+}
+
+AttenuatorStatus AttenuatorHandler::GetCurrentStatus(int timeout_ms) {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return static_cast<AttenuatorStatus>(impl->RequestStatus("0gs", timeout_ms));
+}
+
+AttenuatorStatus AttenuatorHandler::GetMotorInfo(MotorInfo* info, int timeout_ms) {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  const int half = timeout_ms / 2;
+  const int info_result = impl->QueryMotorInfo(info, half);
+  float home_offset = 0.0f;
+  const int offset_result = impl->QueryHomeOffset(&home_offset, half);
+  if (info != nullptr) {
+    info->home_offset_text = HomeOffsetText(home_offset);
+  }
+  if (info_result == Ok && offset_result == Ok) {
+    return Ok;
+  }
+  return static_cast<AttenuatorStatus>(std::min(info_result, offset_result));
+}
+
+AttenuatorStatus AttenuatorHandler::SetMotorSteps(int steps, int timeout_ms) {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  if (steps < -kMaxSteps || steps > kMaxSteps) {
+    return InvalidArgument;
+  }
+  int after_position = 0;
+  return static_cast<AttenuatorStatus>(impl->MoveAbsoluteSteps(steps, &after_position, timeout_ms));
+}
+
+AttenuatorStatus AttenuatorHandler::GetMotorSteps(int* steps, int timeout_ms) {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return static_cast<AttenuatorStatus>(impl->GetPositionSteps(steps, timeout_ms));
+}
+
+AttenuatorStatus AttenuatorHandler::SetMotorDegree(float degree, int timeout_ms) {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  const double wanted = static_cast<double>(degree);
+  if (!IsNumber(wanted) || !(wanted > -kMaxDegrees && wanted < kMaxDegrees)) {
+    return InvalidArgument;
+  }
+  return static_cast<AttenuatorStatus>(impl->MoveAbsoluteDegree(degree, nullptr, timeout_ms));
+}
+
+AttenuatorStatus AttenuatorHandler::GetMotorDegree(float* degree, int timeout_ms) {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return static_cast<AttenuatorStatus>(impl->GetPositionDegree(degree, timeout_ms));
+}
+
+AttenuatorStatus AttenuatorHandler::MechanicalCalibration(int timeout_ms) {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return static_cast<AttenuatorStatus>(impl->HomeMotor(timeout_ms));
+}
+
+AttenuatorStatus AttenuatorHandler::StartOptimization(int timeout_ms) {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return static_cast<AttenuatorStatus>(impl->OptimizeMotor(timeout_ms));
+}
+
+AttenuatorStatus AttenuatorHandler::StartCleaningMechanics(int timeout_ms) {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return static_cast<AttenuatorStatus>(impl->CleanMechanics(timeout_ms));
+}
+
+AttenuatorStatus AttenuatorHandler::Stop(int timeout_ms) {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  return static_cast<AttenuatorStatus>(impl->StopMotor(timeout_ms));
+}
+
+AttenuatorStatus AttenuatorHandler::SetTransmittance(float transmittance, double min_angle,
+                                                     double angle_span, int timeout_ms) {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  if (!IsNumber(transmittance) || transmittance < 0.0f || transmittance > 1.0f ||
+      !ModelAccepted(min_angle, angle_span)) {
+    return InvalidArgument;
+  }
+  const std::optional<float> angle = AngleForTransmittance(transmittance, min_angle, angle_span);
+  if (!angle) {
+    return InvalidArgument;
+  }
+  float after_position = 0.0f;
+  return static_cast<AttenuatorStatus>(
+      impl->MoveAbsoluteDegree(*angle, &after_position, timeout_ms));
+}
+
+AttenuatorStatus AttenuatorHandler::GetTransmittance(float* transmittance, double min_angle,
+                                                     double angle_span, int timeout_ms) {
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  if (transmittance == nullptr || !ModelAccepted(min_angle, angle_span)) {
+    return InvalidArgument;
+  }
+  float curr_angle = 0.0f;
+  bool delivered = false;
+  const int result = impl->GetPositionDegree(&curr_angle, timeout_ms, &delivered);
+  if (delivered) {
+    *transmittance = TransmittanceAtAngle(curr_angle, min_angle, angle_span);
+  }
+  return static_cast<AttenuatorStatus>(result);
+}
+
+const char* LibraryVersion() {
+  return TORVEK_ATTENUATOR_VERSION;
+}
+
+}  // namespace TORVEK

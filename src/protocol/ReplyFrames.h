@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "torvek/AttenuatorHandler.h"
+
+namespace TORVEK {
+
+// A reply line as the device sends it: address character, two-letter tag, fixed data, CR LF.
+// A frame is recognised by its total length (terminator included) and its tag alone; the
+// address character and the last two bytes are not examined.
+struct FrameKind {
+  const char* tag;
+  std::size_t length;
+};
+
+inline constexpr FrameKind kStatusFrame{"GS", 7};
+inline constexpr FrameKind kPositionFrame{"PO", 13};
+inline constexpr FrameKind kHomeOffsetFrame{"HO", 13};
+inline constexpr FrameKind kInfoFrame{"IN", 35};
+
+// What one reply line means for the command that expected `kind`.
+struct DecodedReply {
+  int status = UnexpectedReply;  // Ok, a device status code, or UnexpectedReply
+  bool delivered = false;        // the expected frame arrived and its data decoded
+};
+
+// For a command answered by a status frame: its code, or UnexpectedReply.
+int DecodeStatusReply(const std::string& line);
+
+// For a command answered by a position or home-offset frame. `value` is written only when the
+// frame arrived and its number could be read; a status frame in its place gives its code.
+DecodedReply DecodeNumberReply(const std::string& line, FrameKind kind, std::int32_t* value);
+
+// For "0in". Every field is decoded before any member of `info` is assigned, so a frame with
+// an unreadable number leaves `info` exactly as it was. `info` may be null.
+DecodedReply DecodeInfoReply(const std::string& line, MotorInfo* info);
+
+}  // namespace TORVEK
