@@ -1,6 +1,5 @@
 #include "torvek/AttenuatorHandler.h"
 
-#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -67,10 +66,7 @@ AttenuatorStatus AttenuatorHandler::GetMotorInfo(MotorInfo* info, int timeout_ms
   if (info != nullptr) {
     info->home_offset_text = HomeOffsetText(home_offset);
   }
-  if (info_result == Ok && offset_result == Ok) {
-    return Ok;
-  }
-  return static_cast<AttenuatorStatus>(std::min(info_result, offset_result));
+  return static_cast<AttenuatorStatus>(MergedInfoResult(info_result, offset_result));
 }
 
 AttenuatorStatus AttenuatorHandler::SetMotorSteps(int steps, int timeout_ms) {

@@ -1,5 +1,6 @@
 #include "protocol/DeviceInfo.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <optional>
@@ -31,6 +32,13 @@ std::string HomeOffsetText(float degrees) {
   const auto result = std::to_chars(text, text + sizeof text, static_cast<double>(degrees),
                                     std::chars_format::fixed, 6);
   return std::string(text, result.ptr);
+}
+
+int MergedInfoResult(int info_result, int offset_result) {
+  if (info_result == Ok && offset_result == Ok) {
+    return Ok;
+  }
+  return std::min(info_result, offset_result);
 }
 
 int AttenuatorHandlerImpl::QueryMotorInfo(MotorInfo* info, int timeout_ms, bool* delivered) {

@@ -1,0 +1,109 @@
+// Opening and closing the link through the public class.
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "ConnectedDevice.h"
+
+namespace {
+
+using attsim::Action;
+using namespace std::chrono_literals;
+using torvek_test::ConnectedDevice;
+using torvek_test::MillisecondsOf;
+
+constexpr const char* kMissingPort = "/dev/no-such-attenuator-port";
+
+TEST(Connection, AMissingPortFailsAtOnceWithoutThePause) {
+  TORVEK::AttenuatorHandler handler;
+  bool connected = true;
+  EXPECT_LT(MillisecondsOf([&] { connected = handler.Connect(kMissingPort); }), 50.0);
+  EXPECT_FALSE(connected);
+  EXPECT_EQ(handler.GetCurrentStatus(100), TORVEK::PortUnavailable);
+}
+
+TEST(Connection, DisconnectWithoutAPortIsHarmless) {
+  TORVEK::AttenuatorHandler handler;
+  EXPECT_NO_THROW(handler.Disconnect());
+  EXPECT_NO_THROW(handler.Disconnect());
+}
+
+TEST(Connection, ANewHandlerAnswersPortUnavailableAfterItsArgumentChecks) {
+  TORVEK::AttenuatorHandler handler;
+  int steps = 7;
+  float degrees = 7.0f;
+  float transmittance = 0.7f;
+  TORVEK::MotorInfo info;
+  EXPECT_EQ(handler.SetMotorSteps(200000, 100), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.SetMotorSteps(0, 100), TORVEK::PortUnavailable);
+  EXPECT_EQ(handler.GetMotorSteps(&steps, 100), TORVEK::PortUnavailable);
+  EXPECT_EQ(handler.SetMotorDegree(10.0f, 100), TORVEK::PortUnavailable);
+  EXPECT_EQ(handler.GetMotorDegree(&degrees, 100), TORVEK::PortUnavailable);
+  EXPECT_EQ(handler.MechanicalCalibration(100), TORVEK::PortUnavailable);
+  EXPECT_EQ(handler.StartOptimization(100), TORVEK::PortUnavailable);
+  EXPECT_EQ(handler.StartCleaningMechanics(100), TORVEK::PortUnavailable);
+  EXPECT_EQ(handler.Stop(100), TORVEK::PortUnavailable);
+  EXPECT_EQ(handler.SetTransmittance(0.5f, 0.0, 90.0, 100), TORVEK::PortUnavailable);
+  EXPECT_EQ(handler.GetTransmittance(&transmittance, 0.0, 90.0, 100),
+            TORVEK::PortUnavailable);
+  EXPECT_EQ(handler.GetMotorInfo(&info, 100), TORVEK::PortUnavailable);
+  EXPECT_EQ(steps, 7);
+  EXPECT_EQ(degrees, 7.0f);
+  EXPECT_EQ(transmittance, 0.7f);
+  EXPECT_EQ(info.ident_a, "");
+  EXPECT_EQ(info.home_offset_text, "0.000000");
+}
+
+using ConnectedHandler = ConnectedDevice;
+
+TEST_F(ConnectedHandler, AFailedConnectToAMissingPortKeepsTheEarlierConnection) {
+  EXPECT_FALSE(handler.Connect(kMissingPort));
+  Expect("0gs", "0GS00\r\n");
+  EXPECT_EQ(handler.GetCurrentStatus(500), TORVEK::Ok);
+}
+
+TEST_F(ConnectedHandler, ASecondPortClosesTheFirstOnceItOpens) {
+  attsim::ScriptedResponder second_script;
+  attsim::DeviceServer second{second_script};
+  second_script.Expect("0in", Action::Silence());
+  EXPECT_FALSE(handler.Connect(second.Path()));
+  EXPECT_TRUE(server.WaitForPeerClose(1s)) << "the first device is still open";
+  EXPECT_TRUE(second.WaitForPeerClose(1s)) << "the silent second device was left open";
+  EXPECT_EQ(handler.GetCurrentStatus(100), TORVEK::PortUnavailable);
+}
+
+TEST_F(ConnectedHandler, AfterDisconnectNothingReachesTheDevice) {
+  handler.Disconnect();
+  EXPECT_TRUE(server.WaitForPeerClose(1s));
+  int steps = 5;
+  EXPECT_EQ(handler.GetCurrentStatus(100), TORVEK::PortUnavailable);
+  EXPECT_EQ(handler.GetMotorSteps(&steps, 100), TORVEK::PortUnavailable);
+  EXPECT_EQ(handler.SetMotorDegree(1.0f, 100), TORVEK::PortUnavailable);
+  EXPECT_EQ(steps, 5);
+  EXPECT_NO_THROW(handler.Disconnect());
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(Wire(), "");
+}
+
+TEST_F(ConnectedHandler, DisconnectThenConnectAgainWorks) {
+  handler.Disconnect();
+  ASSERT_TRUE(server.WaitForPeerClose(1s));
+  ASSERT_TRUE(ConnectWith(torvek_test::kDefaultIdentification));
+  Expect("0gs", "0GS02\r\n");
+  EXPECT_EQ(handler.GetCurrentStatus(500), 2);
+}
+
+TEST(Connection, DestroyingAConnectedHandlerClosesThePort) {
+  attsim::ScriptedResponder script;
+  attsim::DeviceServer server{script};
+  script.Expect("0in", Action::Reply(torvek_test::kDefaultIdentification));
+  {
+    TORVEK::AttenuatorHandler handler;
+    ASSERT_TRUE(handler.Connect(server.Path()));
+  }
+  EXPECT_TRUE(server.WaitForPeerClose(1s));
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+// The command transaction against a device on a pseudo-terminal: exact bytes out, one line
+// back, bounded waits, and nothing left behind.
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "ConnectedDevice.h"
+#include "ProcessCounters.h"
+#include "link/AttenuatorHandlerImpl.h"
+
+namespace {
+
+using attsim::Action;
+using attsim::Chunk;
+using namespace std::chrono_literals;
+using torvek_test::MillisecondsOf;
+
+class ExchangeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    script.Expect("0in", Action::Reply(torvek_test::kDefaultIdentification));
+    ASSERT_TRUE(impl.Connect(server.Path()));
+    server.ClearLog();
+  }
+
+  void TearDown() override {
+    EXPECT_TRUE(script.Unexpected().empty()) << "a command nobody expected reached the device";
+    EXPECT_TRUE(script.Remaining().empty()) << "an expected exchange never happened";
+  }
+
+  attsim::ScriptedResponder script;
+  attsim::DeviceServer server{script};
+  TORVEK::AttenuatorHandlerImpl impl;
+};
+
+TEST_F(ExchangeTest, WritesTheCommandAloneAndReturnsTheLineWithItsTerminator) {
+  script.Expect("0gs", Action::Reply("0GS1F\r\n"));
+  std::string reply;
+  EXPECT_EQ(impl.Exchange("0gs", reply, 500), TORVEK::Ok);
+  EXPECT_EQ(reply, "0GS1F\r\n");
+  EXPECT_EQ(server.AllReceived(), std::string("\x30\x67\x73", 3));
+}
+
+TEST_F(ExchangeTest, BytesBehindTheTerminatorNeverReachTheCaller) {
+  script.Expect("0gs", Action::Reply("0GS1F\r\n0GS02\r\n"));
+  script.Expect("0gs", Action::Reply("0GS03\r\n"));
+  std::string reply;
+  EXPECT_EQ(impl.Exchange("0gs", reply, 500), TORVEK::Ok);
+  EXPECT_EQ(reply, "0GS1F\r\n");
+  EXPECT_EQ(impl.Exchange("0gs", reply, 500), TORVEK::Ok);
+  EXPECT_EQ(reply, "0GS03\r\n");
+}
+
+TEST_F(ExchangeTest, AReplyInFragmentsIsOneLine) {
+  script.Expect("0gs", Action::Fragments({Chunk{0us, "0GS"}, Chunk{20ms, "1F\r"},
+                                          Chunk{20ms, "\n"}}));
+  std::string reply;
+  EXPECT_EQ(impl.Exchange("0gs", reply, 1000), TORVEK::Ok);
+  EXPECT_EQ(reply, "0GS1F\r\n");
+}
+
+TEST_F(ExchangeTest, ALoneCarriageReturnOrLineFeedDoesNotEndTheLine) {
+  script.Expect("0gs", Action::Reply("0G\rS\n1F\r\n"));
+  std::string reply;
+  EXPECT_EQ(impl.Exchange("0gs", reply, 500), TORVEK::Ok);
+  EXPECT_EQ(reply, "0G\rS\n1F\r\n");
+}
+
+TEST_F(ExchangeTest, ALongLineIsGatheredWhole) {
+  const std::string line = std::string(5000, 'x') + "\r\n";
+  script.Expect("0gs", Action::Reply(line));
+  std::string reply;
+  EXPECT_EQ(impl.Exchange("0gs", reply, 5000), TORVEK::Ok);
+  EXPECT_EQ(reply, line);
+}
+
+TEST_F(ExchangeTest, ASilentDeviceTimesOutOnTimeAndLeavesNoThreadBehind) {
+  script.Expect("0gs", Action::Silence());
+  const std::size_t threads_before = torvek_test::ThreadCount();
+  const std::size_t descriptors_before = torvek_test::DescriptorCount();
+  std::string reply = "untouched";
+  int result = 0;
+  const double elapsed = MillisecondsOf([&] { result = impl.Exchange("0gs", reply, 100); });
+  EXPECT_EQ(result, TORVEK::ReplyTimeout);
+  EXPECT_EQ(reply, "untouched");
+  EXPECT_GE(elapsed, 100.0);
+  EXPECT_LT(elapsed, 160.0);
+  EXPECT_EQ(torvek_test::ThreadCount(), threads_before);
+  EXPECT_EQ(torvek_test::DescriptorCount(), descriptors_before);
+}
+
+TEST_F(ExchangeTest, ALineWithoutItsLineFeedTimesOut) {
+  script.Expect("0gs", Action::Reply("0GS1F\r"));
+  std::string reply = "untouched";
+  EXPECT_EQ(impl.Exchange("0gs", reply, 50), TORVEK::ReplyTimeout);
+  EXPECT_EQ(reply, "untouched");
+}
+
+TEST_F(ExchangeTest, ThePortWorksAfterATimeout) {
+  script.Expect("0gs", Action::Silence());
+  script.Expect("0gs", Action::Reply("0GS00\r\n"));
+  std::string reply;
+  EXPECT_EQ(impl.Exchange("0gs", reply, 30), TORVEK::ReplyTimeout);
+  EXPECT_EQ(impl.Exchange("0gs", reply, 500), TORVEK::Ok);
+  EXPECT_EQ(reply, "0GS00\r\n");
+}
+
+TEST_F(ExchangeTest, ZeroAndNegativeTimeoutsDoNotWait) {
+  script.Expect("0gs", Action::Silence());
+  script.Expect("0gs", Action::Silence());
+  std::string reply;
+  int zero = 0;
+  int negative = 0;
+  EXPECT_LT(MillisecondsOf([&] { zero = impl.Exchange("0gs", reply, 0); }), 20.0);
+  EXPECT_LT(MillisecondsOf([&] { negative = impl.Exchange("0gs", reply, -5); }), 20.0);
+  EXPECT_EQ(zero, TORVEK::ReplyTimeout);
+  EXPECT_EQ(negative, TORVEK::ReplyTimeout);
+  ASSERT_TRUE(server.WaitForCommands(2, 1s));
+  EXPECT_EQ(server.AllReceived(), "0gs0gs");
+}
+
+TEST_F(ExchangeTest, ALateReplyIsDroppedNotTakenForTheNextAnswer) {
+  script.Expect("0gs", Action::Late("0GS05\r\n", 80ms));
+  std::string reply;
+  EXPECT_EQ(impl.Exchange("0gs", reply, 20), TORVEK::ReplyTimeout);
+  std::this_thread::sleep_for(150ms);  // the late line is now waiting in the port's input
+  script.Expect("0gs", Action::Reply("0GS07\r\n"));
+  EXPECT_EQ(impl.Exchange("0gs", reply, 500), TORVEK::Ok);
+  EXPECT_EQ(reply, "0GS07\r\n");
+}
+
+// A time-out that fires just as the reply completes ends a read that has already ended; the
+// wake-up must not reach the next transaction and abort its read.
+TEST_F(ExchangeTest, AWakeUpThatMissesItsReadNeverAbortsTheNext) {
+  for (int round = 0; round < 100; ++round) {
+    script.Expect("0gs", Action::Late("0GS01\r\n", std::chrono::milliseconds(round % 3)));
+    script.Expect("0gp", Action::Reply("0PO00000010\r\n"));
+    std::string reply;
+    const int first = impl.Exchange("0gs", reply, 1);
+    ASSERT_TRUE(first == TORVEK::Ok || first == TORVEK::ReplyTimeout) << first;
+    std::this_thread::sleep_for(4ms);
+    std::string second;
+    ASSERT_EQ(impl.Exchange("0gp", second, 1000), TORVEK::Ok) << "round " << round;
+    ASSERT_EQ(second, "0PO00000010\r\n") << "round " << round;
+  }
+}
+
+TEST_F(ExchangeTest, WithoutAPortNothingIsWritten) {
+  impl.Disconnect();
+  std::string reply = "untouched";
+  EXPECT_EQ(impl.Exchange("0gs", reply, 100), TORVEK::PortUnavailable);
+  EXPECT_EQ(reply, "untouched");
+
+  TORVEK::AttenuatorHandlerImpl never_connected;
+  EXPECT_EQ(never_connected.Exchange("0gs", reply, 100), TORVEK::PortUnavailable);
+  EXPECT_EQ(reply, "untouched");
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(server.AllReceived(), "");
+}
+
+TEST_F(ExchangeTest, AHungUpDeviceMakesTheWriteFail) {
+  server.HangUp();
+  std::string reply = "untouched";
+  EXPECT_EQ(impl.Exchange("0gs", reply, 100), TORVEK::PortUnavailable);
+  EXPECT_EQ(reply, "untouched");
+}
+
+TEST_F(ExchangeTest, AReadThatFailsMidLineHandsBackWhatArrived) {
+  // The hang-up comes a little after the bytes, so that they are read before it.
+  Action cut = Action::Fragments({Chunk{0us, "0GS1"}, Chunk{30ms, ""}});
+  cut.hang_up = true;
+  script.Expect("0gs", cut);
+  std::string reply;
+  EXPECT_EQ(impl.Exchange("0gs", reply, 1000), TORVEK::Ok);
+  EXPECT_EQ(reply, "0GS1");
+}
+
+}  // namespace

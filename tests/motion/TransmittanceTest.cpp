@@ -1,0 +1,109 @@
+// The transmittance model end to end: the angle sent for a wanted transmittance, and the
+// transmittance reported for the position the device gives back.
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "ConnectedDevice.h"
+
+namespace {
+
+using attsim::Action;
+using namespace std::chrono_literals;
+using torvek_test::ConnectedDevice;
+
+using Transmittance = ConnectedDevice;
+
+struct ModelCase {
+  float transmittance;
+  double min_angle;
+  double angle_span;
+  const char* command;
+  std::int32_t steps;
+  float read_back;
+};
+
+TEST_F(Transmittance, WantedValuesGoOutAsTheModelsAngleAndReadBack) {
+  const ModelCase cases[] = {
+      {0.0f, 10, 90, "0ma00000F8E", 3982, 9.48126577e-11f},
+      {0.25f, 10, 90, "0ma00003E38", 15928, 0.249966264f},
+      {0.5f, 10, 90, "0ma0000558E", 21902, 0.499990284f},
+      {1.0f, 10, 90, "0ma00009B8E", 39822, 1.0f},
+      {0.5f, 0, 45, "0ma00002300", 8960, 0.5f},
+      {0.1f, -20, 90, "0maFFFFFD91", -623, 0.10000626f},
+      {1.0f, -300, -100, "0maFFFD91C8", -159288, 1.0f},
+  };
+  for (const ModelCase& c : cases) {
+    server.ClearLog();
+    Expect(c.command, attsim::PositionFrame(c.steps));
+    Expect("0gp", attsim::PositionFrame(c.steps));
+    EXPECT_EQ(handler.SetTransmittance(c.transmittance, c.min_angle, c.angle_span, 500),
+              TORVEK::Ok);
+    float read_back = -1.0f;
+    EXPECT_EQ(handler.GetTransmittance(&read_back, c.min_angle, c.angle_span, 500), TORVEK::Ok);
+    EXPECT_EQ(read_back, c.read_back) << c.command;
+    EXPECT_EQ(Wire(), std::string(c.command) + "0gp");
+  }
+}
+
+TEST_F(Transmittance, ChecksAtTheEdgesOfTheAcceptedRange) {
+  Expect("0ma00022FD8", attsim::PositionFrame(143320));  // 270 + 89.9 at full transmittance
+  Expect("0ma00000000", attsim::PositionFrame(0));       // exactly 0 at min_angle 0
+  Expect("0ma00009B8E", attsim::PositionFrame(39822));   // exactly 1
+  Expect("0gp", attsim::PositionFrame(0));
+  EXPECT_EQ(handler.SetTransmittance(1.0f, 270, 89.9, 500), TORVEK::Ok);
+  EXPECT_EQ(handler.SetTransmittance(1.0f, 270, 90, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.SetTransmittance(0.5f, -360, 90, 500), TORVEK::InvalidArgument);
+  float t = 0.5f;
+  EXPECT_EQ(handler.GetTransmittance(&t, -360, 90, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.GetTransmittance(&t, 270, 90, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.SetTransmittance(1.0000001f, 10, 90, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.SetTransmittance(-0.0000001f, 10, 90, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.SetTransmittance(0.0f, 0, 90, 500), TORVEK::Ok);
+  EXPECT_EQ(handler.SetTransmittance(1.0f, 10, 90, 500), TORVEK::Ok);
+  EXPECT_EQ(handler.GetTransmittance(&t, -359.9, 90, 500), TORVEK::Ok);
+  EXPECT_NEAR(t, 3.04586e-6f, 1e-10f);  // sin^2 of -0.1 degrees
+  EXPECT_EQ(Wire(), "0ma00022FD80ma000000000ma00009B8E0gp");
+}
+
+TEST_F(Transmittance, NotANumberZeroSpanNullAndOverflowAreRefusedUnsent) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  float t = 0.25f;
+  EXPECT_EQ(handler.SetTransmittance(nan, 10, 90, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.SetTransmittance(0.5f, std::nan(""), 90, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.SetTransmittance(0.5f, 10, std::nan(""), 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.SetTransmittance(0.5f, 10, -inf, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.SetTransmittance(0.5f, 10, 0.0, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.SetTransmittance(1.0f, 10, -1e12, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.SetTransmittance(1.0f, 10, -1e300, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.GetTransmittance(&t, std::nan(""), 90, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.GetTransmittance(&t, 10, inf, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.GetTransmittance(&t, 10, 0.0, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.GetTransmittance(nullptr, 10, 90, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(t, 0.25f);
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(Wire(), "");
+}
+
+TEST_F(Transmittance, OnlyADeliveredPositionWritesTheCallersValue) {
+  Expect("0gp", Action::Silence());
+  Expect("0gp", "0GS00\r\n");
+  Expect("0gp", "0GS07\r\n");
+  float t = 0.25f;
+  EXPECT_EQ(handler.GetTransmittance(&t, 10, 90, 30), TORVEK::ReplyTimeout);
+  EXPECT_EQ(handler.GetTransmittance(&t, 10, 90, 500), TORVEK::Ok);
+  EXPECT_EQ(handler.GetTransmittance(&t, 10, 90, 500), 7);
+  EXPECT_EQ(t, 0.25f);
+}
+
+TEST_F(Transmittance, AMoveAnsweredByAStatusReturnsItsCode) {
+  Expect("0ma00002300", "0GS04\r\n");
+  EXPECT_EQ(handler.SetTransmittance(0.5f, 0, 45, 500), 4);
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+// The identification on connect: which devices are accepted, and the scale they set.
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "ConnectedDevice.h"
+#include "link/AttenuatorHandlerImpl.h"
+
+namespace {
+
+using attsim::Action;
+using namespace std::chrono_literals;
+using torvek_test::MillisecondsOf;
+
+// An identification frame that reports `degrees` and `pulses` per revolution (hex fields).
+std::string IdentificationFrame(const std::string& degrees_hex, const std::string& pulses_hex) {
+  return "0IN0E1234ABCD01020304" + degrees_hex + pulses_hex + "\r\n";
+}
+
+class Identification : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    EXPECT_TRUE(script.Unexpected().empty()) << "a command nobody expected reached the device";
+    EXPECT_TRUE(script.Remaining().empty()) << "an expected exchange never happened";
+  }
+
+  // Connects to a device that answers "0in" with `action`.
+  bool ConnectAnswering(Action action) {
+    script.Expect("0in", std::move(action));
+    return impl.Connect(server.Path());
+  }
+
+  // The scale stays at its construction values after a refused device.
+  void ExpectInitialScale() {
+    EXPECT_EQ(impl.degrees_per_revolution, 360);
+    EXPECT_EQ(impl.pulses_per_revolution, 143360);
+    EXPECT_EQ(impl.degrees_per_pulse, 0.00251116);
+    EXPECT_EQ(impl.pulses_per_degree, 143360.0 / 360.0);
+  }
+
+  void ExpectRefusedAndClosed() {
+    EXPECT_EQ(impl.port, nullptr);
+    EXPECT_TRUE(server.WaitForPeerClose(1s)) << "the refused device's port is still open";
+    ExpectInitialScale();
+  }
+
+  attsim::ScriptedResponder script;
+  attsim::DeviceServer server{script};
+  TORVEK::AttenuatorHandlerImpl impl;
+};
+
+TEST_F(Identification, TheDefaultDeviceSetsTheExactScale) {
+  ASSERT_TRUE(ConnectAnswering(Action::Reply(IdentificationFrame("0168", "00023000"))));
+  EXPECT_EQ(impl.degrees_per_revolution, 360);
+  EXPECT_EQ(impl.pulses_per_revolution, 143360);
+  EXPECT_EQ(impl.pulses_per_degree, 398.22222222222223);
+  EXPECT_EQ(impl.degrees_per_pulse, 0.0025111607142857145);
+  EXPECT_EQ(server.AllReceived(), "0in");
+}
+
+TEST_F(Identification, AHalfRevolutionDeviceDoublesTheStepsPerDegree) {
+  ASSERT_TRUE(ConnectAnswering(Action::Reply(IdentificationFrame("00B4", "00023000"))));
+  EXPECT_EQ(impl.degrees_per_revolution, 180);
+  EXPECT_EQ(impl.pulses_per_degree, 796.4444444444445);
+}
+
+TEST_F(Identification, ConnectWaitsTheFixedPauseBeforeAsking) {
+  script.Expect("0in", Action::Reply(IdentificationFrame("0168", "00023000")));
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(impl.Connect(server.Path()));
+  const std::vector<attsim::Received> log = server.Log();
+  ASSERT_FALSE(log.empty());
+  EXPECT_GE(log.front().when - start, 100ms);
+}
+
+TEST_F(Identification, WhatTheDeviceSaysDuringThePauseIsNotTakenForItsAnswer) {
+  script.Expect("0in", Action::Reply(IdentificationFrame("0168", "00023000")));
+  bool connected = false;
+  std::thread connecting([&] { connected = impl.Connect(server.Path()); });
+  std::this_thread::sleep_for(40ms);
+  server.SendUnsolicited("0GS05\r\n");
+  connecting.join();
+  EXPECT_TRUE(connected);
+}
+
+TEST_F(Identification, ASilentDeviceIsRefusedAfterAboutTwoHundredMilliseconds) {
+  bool connected = true;
+  const double elapsed =
+      MillisecondsOf([&] { connected = ConnectAnswering(Action::Silence()); });
+  EXPECT_FALSE(connected);
+  EXPECT_GE(elapsed, 200.0);
+  EXPECT_LT(elapsed, 300.0);
+  ExpectRefusedAndClosed();
+}
+
+TEST_F(Identification, AnUnexpectedReplyIsRefused) {
+  EXPECT_FALSE(ConnectAnswering(Action::Reply("0PO00000000\r\n")));
+  ExpectRefusedAndClosed();
+}
+
+TEST_F(Identification, ADeviceStatusInsteadOfTheRecordIsRefused) {
+  EXPECT_FALSE(ConnectAnswering(Action::Reply("0GS05\r\n")));
+  ExpectRefusedAndClosed();
+}
+
+TEST_F(Identification, AStatusOfZeroInsteadOfTheRecordIsRefused) {
+  EXPECT_FALSE(ConnectAnswering(Action::Reply("0GS00\r\n")));
+  ExpectRefusedAndClosed();
+}
+
+TEST_F(Identification, AnUnreadableNumberIsRefused) {
+  EXPECT_FALSE(ConnectAnswering(Action::Reply(IdentificationFrame("0168", "ZZZZZZZZ"))));
+  ExpectRefusedAndClosed();
+}
+
+TEST_F(Identification, ZeroDegreesPerRevolutionIsRefused) {
+  EXPECT_FALSE(ConnectAnswering(Action::Reply(IdentificationFrame("0000", "00023000"))));
+  ExpectRefusedAndClosed();
+}
+
+TEST_F(Identification, ANegativeNumberOfStepsIsRefused) {
+  EXPECT_FALSE(ConnectAnswering(Action::Reply(IdentificationFrame("0168", "FFFFFFFF"))));
+  ExpectRefusedAndClosed();
+}
+
+TEST_F(Identification, ARefusedDeviceKeepsTheScaleOfTheLastGoodOne) {
+  ASSERT_TRUE(ConnectAnswering(Action::Reply(IdentificationFrame("02D0", "00023000"))));
+  EXPECT_EQ(impl.pulses_per_degree, 143360.0 / 720.0);
+  EXPECT_FALSE(ConnectAnswering(Action::Reply(IdentificationFrame("0000", "00023000"))));
+  EXPECT_EQ(impl.port, nullptr);
+  EXPECT_EQ(impl.degrees_per_revolution, 720);
+  EXPECT_EQ(impl.pulses_per_degree, 143360.0 / 720.0);
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "DeviceServer.h"
+#include "Frames.h"
+#include "Responder.h"
+#include "torvek/AttenuatorHandler.h"
+
+namespace torvek_test {
+
+// The identification a default device sends: 360 degrees and 143360 steps per revolution.
+inline const std::string kDefaultIdentification = "0IN0E1234ABCD01020304016800023000\r\n";
+
+// A handler connected to a scripted device on a pseudo-terminal. Each test states the
+// exchanges it expects with Expect(); the device fails the test on a command nobody expected
+// and on an expected exchange that never happened.
+class ConnectedDevice : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The device answers `command` with `reply` (exact bytes, CR LF included).
+  void Expect(const std::string& command, const std::string& reply);
+  void Expect(const std::string& command, attsim::Action action);
+
+  // Everything the library wrote since the connection was made.
+  std::string Wire() const { return server.AllReceived(); }
+
+  // Connects `handler` to the device with the given identification reply.
+  bool ConnectWith(const std::string& identification);
+
+  attsim::ScriptedResponder script;
+  attsim::DeviceServer server{script};
+  TORVEK::AttenuatorHandler handler;
+};
+
+// Milliseconds that `call` takes.
+template <typename Call>
+double MillisecondsOf(Call&& call) {
+  const auto start = std::chrono::steady_clock::now();
+  call();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+}  // namespace torvek_test
