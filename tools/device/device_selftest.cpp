@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -321,6 +322,31 @@ TEST(DeviceServer, NothingStaleReachesTheNextSession) {
   ASSERT_TRUE(server.WaitForPeerClose(1000ms, 2));
   Host host(server.Path());
   EXPECT_EQ(host.Read(1, 100ms), "");
+}
+
+TEST(DeviceServer, DoesNotSpinWhileNoHostIsThere) {
+  ScriptedResponder r;
+  r.Expect("0gs", Action::Reply(StatusFrame(0)));
+  DeviceServer server(r);
+  {
+    Host host(server.Path());
+    ASSERT_TRUE(host.Write("0gs"));
+    EXPECT_EQ(host.Read(7, 1000ms), "0GS00\r\n");
+  }
+  ASSERT_TRUE(server.WaitForPeerClose(1000ms));
+  // The master now reports POLLHUP on every poll until a host opens the slave again.
+  const auto cpu = [] {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return std::chrono::seconds(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           std::chrono::microseconds(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+  };
+  const auto before = cpu();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_LT(cpu() - before, 60ms);
+  Host host(server.Path());  // and it still notices the next host
+  ASSERT_TRUE(host.Write("0gs"));
+  ASSERT_TRUE(server.WaitForCommands(2, 1000ms));
 }
 
 TEST(DeviceServer, UnsolicitedBytesReachTheHost) {
