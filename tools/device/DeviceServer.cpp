@@ -1,0 +1,304 @@
+#include "DeviceServer.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+namespace attsim {
+namespace {
+
+using namespace std::chrono_literals;
+
+// With the slave closed the master sits in POLLHUP, so poll cannot wait for the host to return;
+// we look again this often instead of spinning.
+constexpr Clock::duration kReopenCheck = 1ms;
+// Longest single poll; the wake fd makes shutdown and hang-up prompt regardless.
+constexpr Clock::duration kMaxPoll = 5ms;
+
+thread_local const DeviceServer* t_device = nullptr;
+
+timespec ToTimespec(Clock::duration d) {
+  const long long ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
+  return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+}
+
+}  // namespace
+
+DeviceServer::DeviceServer(Responder& responder, Options options)
+    : responder_(responder), options_(options) {
+  wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake_fd_ < 0)
+    throw std::system_error(errno, std::generic_category(), "eventfd");
+  try {
+    thread_ = std::thread([this] { Run(); });
+  } catch (...) {
+    close(wake_fd_);
+    throw;
+  }
+}
+
+DeviceServer::~DeviceServer() {
+  stop_ = true;
+  Signal();
+  thread_.join();
+  close(wake_fd_);
+}
+
+bool DeviceServer::OnDeviceThread() const {
+  return t_device == this;
+}
+
+void DeviceServer::Signal() {
+  const std::uint64_t one = 1;
+  while (write(wake_fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+Clock::duration DeviceServer::ByteTime(std::uint64_t bytes) const {
+  return std::chrono::nanoseconds(bytes * 10'000'000'000ULL / options_.baud);
+}
+
+void DeviceServer::Run() {
+  t_device = this;
+  while (!stop_) {
+    if (hangup_requested_)
+      CloseMaster();
+    if (pty_.MasterFd() < 0) {
+      // Hung up: nothing left to serve, so sleep until stopped. Drain first so a stale hang-up
+      // request cannot keep the wake fd readable.
+      std::uint64_t count;
+      const bool drained = read(wake_fd_, &count, sizeof count) == sizeof count;
+      pollfd wake{wake_fd_, POLLIN, 0};
+      if (!stop_ && !drained)
+        poll(&wake, 1, -1);
+    } else if (!queue_.empty()) {
+      const std::string command = std::move(queue_.front());
+      queue_.pop_front();
+      Perform(responder_.OnCommand(command));
+    } else {
+      WaitLine(Clock::now() + kMaxPoll, Until::kCommand);
+    }
+  }
+}
+
+void DeviceServer::Perform(const Action& action) {
+  for (const Chunk& chunk : action.chunks) {
+    if (chunk.delay_before.count() > 0 &&
+        WaitLine(Clock::now() + chunk.delay_before, Until::kDeadline) == Wake::kAborted) {
+      return;
+    }
+    if (!chunk.bytes.empty())
+      Write(chunk.bytes);
+  }
+  if (action.hang_up)
+    CloseMaster();
+}
+
+bool DeviceServer::SendUnsolicited(std::string_view bytes) {
+  return Write(bytes);
+}
+
+bool DeviceServer::Write(std::string_view bytes) {
+  std::lock_guard<std::recursive_mutex> lock(write_mu_);
+  if (options_.baud != 0 && line_start_ + ByteTime(line_bytes_) < Clock::now()) {
+    line_start_ = Clock::now();  // the line went idle; a new transmission starts now
+    line_bytes_ = 0;
+  }
+  std::size_t done = 0;
+  while (done < bytes.size() && pty_.MasterFd() >= 0 && host_open_) {
+    std::size_t length = bytes.size() - done;
+    if (options_.baud != 0) {
+      if (WaitLine(line_start_ + ByteTime(line_bytes_ + 1), Until::kDeadline) != Wake::kDeadline) {
+        break;
+      }
+      length = 1;
+    }
+    const ssize_t n = write(pty_.MasterFd(), bytes.data() + done, length);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      if (options_.baud != 0)
+        ++line_bytes_;
+    } else if (n < 0 && errno == EAGAIN) {
+      // The host is not reading and the slave's queue is full.
+      if (WaitLine(Clock::time_point::max(), Until::kWritable) != Wake::kWritable)
+        break;
+    } else if (!(n < 0 && errno == EINTR)) {
+      break;
+    }
+  }
+  if (done > 0) {
+    const Clock::time_point now = Clock::now();
+    std::lock_guard<std::mutex> log_lock(mu_);
+    sent_.push_back(Sent{now, std::string(bytes.substr(0, done))});
+  }
+  return done == bytes.size();
+}
+
+// Waits for `until` or the deadline, whichever comes first. On the device thread it keeps reading
+// the host meanwhile; other threads (unsolicited writes) only watch for the host going away.
+DeviceServer::Wake DeviceServer::WaitLine(Clock::time_point deadline, Until until) {
+  const bool device = OnDeviceThread();
+  for (;;) {
+    if (stop_ || hangup_requested_)
+      return Wake::kAborted;
+    if (device)
+      ReadHost();
+    if (until == Until::kCommand && !queue_.empty())
+      return Wake::kCommand;
+    const bool host_open = host_open_;
+    if (until == Until::kWritable && !host_open)
+      return Wake::kHostGone;
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline)
+      return Wake::kDeadline;
+
+    pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {pty_.MasterFd(), 0, 0}};
+    if (device)
+      fds[1].events |= POLLIN;
+    if (until == Until::kWritable)
+      fds[1].events |= POLLOUT;
+    // Only watch the master while the host is there: without it, POLLHUP would never clear.
+    const nfds_t count = host_open ? 2 : 1;
+    const timespec timeout =
+        ToTimespec(std::min(deadline - now, host_open ? kMaxPoll : kReopenCheck));
+    if (ppoll(fds, count, &timeout, nullptr) <= 0)
+      continue;
+    if (count == 2 && (fds[1].revents & POLLHUP)) {
+      if (!device)
+        return Wake::kHostGone;
+      continue;  // the next ReadHost() drains what is left and sees EIO
+    }
+    if (until == Until::kWritable && (fds[1].revents & POLLOUT))
+      return Wake::kWritable;
+  }
+}
+
+void DeviceServer::ReadHost() {
+  char buffer[256];
+  for (;;) {
+    const ssize_t n = read(pty_.MasterFd(), buffer, sizeof buffer);
+    if (n > 0) {
+      const Clock::time_point now = Clock::now();
+      SetHostOpen(true);
+      const std::string_view bytes(buffer, static_cast<std::size_t>(n));
+      splitter_.Feed(bytes);
+      std::lock_guard<std::mutex> lock(mu_);
+      received_.push_back(Received{now, std::string(bytes)});
+      while (std::optional<std::string> command = splitter_.Next()) {
+        commands_.push_back(*command);
+        queue_.push_back(std::move(*command));
+      }
+      cv_.notify_all();
+      if (static_cast<std::size_t>(n) < sizeof buffer)
+        return;
+    } else if (n < 0 && errno == EAGAIN) {
+      SetHostOpen(true);  // a slave that is open reads as "no data" rather than EIO
+      return;
+    } else if (!(n < 0 && errno == EINTR)) {
+      // EIO: the last slave descriptor is closed; whatever the host wrote before has been read.
+      SetHostOpen(false);
+      return;
+    }
+  }
+}
+
+void DeviceServer::SetHostOpen(bool open) {
+  if (host_open_ == open)
+    return;
+  if (open) {
+    host_open_ = true;
+    return;
+  }
+  {
+    std::lock_guard<std::recursive_mutex> lock(write_mu_);
+    host_open_ = false;
+    pty_.DiscardHostInput();
+  }
+  std::lock_guard<std::mutex> lock(mu_);
+  ++peer_closes_;
+  cv_.notify_all();
+}
+
+void DeviceServer::HangUp() {
+  if (OnDeviceThread()) {
+    CloseMaster();
+    return;
+  }
+  std::unique_lock<std::mutex> lock(mu_);
+  if (master_closed_)
+    return;
+  hangup_requested_ = true;
+  Signal();
+  cv_.wait(lock, [this] { return master_closed_; });
+}
+
+void DeviceServer::CloseMaster() {
+  {
+    std::lock_guard<std::recursive_mutex> lock(write_mu_);
+    pty_.Close();
+    host_open_ = false;
+  }
+  queue_.clear();
+  splitter_.Clear();
+  hangup_requested_ = false;
+  std::lock_guard<std::mutex> lock(mu_);
+  master_closed_ = true;
+  cv_.notify_all();
+}
+
+std::vector<Received> DeviceServer::Log() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return received_;
+}
+
+std::string DeviceServer::AllReceived() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::string all;
+  for (const Received& r : received_)
+    all += r.bytes;
+  return all;
+}
+
+std::vector<std::string> DeviceServer::Commands() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return commands_;
+}
+
+std::size_t DeviceServer::CommandCount() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return commands_.size();
+}
+
+bool DeviceServer::WaitForCommands(std::size_t n, std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(mu_);
+  return cv_.wait_for(lock, timeout, [&] { return commands_.size() >= n; });
+}
+
+std::vector<Sent> DeviceServer::SentLog() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return sent_;
+}
+
+int DeviceServer::PeerCloseCount() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return peer_closes_;
+}
+
+bool DeviceServer::WaitForPeerClose(std::chrono::milliseconds timeout, int count) const {
+  std::unique_lock<std::mutex> lock(mu_);
+  return cv_.wait_for(lock, timeout, [&] { return peer_closes_ >= count; });
+}
+
+void DeviceServer::ClearLog() {
+  std::lock_guard<std::mutex> lock(mu_);
+  received_.clear();
+  commands_.clear();
+  sent_.clear();
+  peer_closes_ = 0;
+}
+
+}  // namespace attsim

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "CommandSplitter.h"
+#include "PseudoTerminal.h"
+#include "Responder.h"
+
+namespace attsim {
+
+using Clock = std::chrono::steady_clock;
+
+// One read() of bytes the host wrote, stamped right after the read returned.
+struct Received {
+  Clock::time_point when;
+  std::string bytes;
+};
+
+// Bytes the device put on the line in one go (a chunk or an unsolicited write), stamped when the
+// last of them was written. Bytes dropped because the host had the port closed are not listed.
+struct Sent {
+  Clock::time_point when;
+  std::string bytes;
+};
+
+struct ServerOptions {
+  // 0 hands replies over at once. Otherwise each byte takes 10 bit times (8N1) and becomes readable
+  // when its stop bit is through, on a schedule kept against absolute deadlines so it cannot drift.
+  unsigned baud = 0;
+};
+
+// Plays the device on the master side of a pty, on its own thread, so the host can open Path()
+// like a serial port.
+//
+// The device keeps reading while it waits to reply, so Log() and Commands() carry the time each
+// command really arrived. A host closing the port is noticed and counted; the device keeps serving
+// and answers the next host that opens the path. While no host has the port open, whatever the
+// device sends is lost, as on a real line, and so is anything the last host left unread.
+class DeviceServer {
+ public:
+  using Options = ServerOptions;
+
+  // Throws std::system_error if the pty cannot be set up.
+  explicit DeviceServer(Responder& responder, Options options = {});
+  // Stops promptly, even in the middle of a reply delay, and closes the master.
+  ~DeviceServer();
+  DeviceServer(const DeviceServer&) = delete;
+  DeviceServer& operator=(const DeviceServer&) = delete;
+
+  // The slave path the host opens (open it with O_NOCTTY: a hang-up sends SIGHUP to a session
+  // whose controlling terminal this is).
+  const std::string& Path() const { return pty_.SlavePath(); }
+
+  // Writes at once from any thread, paced like replies. False if not all bytes reached the line.
+  bool SendUnsolicited(std::string_view bytes);
+  // Closes the master now and for good: the host's reads see end-of-file, its writes fail with
+  // EIO. Returns once closed; from another thread that waits for a running responder call.
+  void HangUp();
+
+  // Observation; thread-safe. Everything below counts from construction or the last ClearLog().
+  std::vector<Received> Log() const;
+  std::string AllReceived() const;
+  std::vector<std::string> Commands() const;
+  std::size_t CommandCount() const;
+  bool WaitForCommands(std::size_t n, std::chrono::milliseconds timeout) const;
+  std::vector<Sent> SentLog() const;
+  // How often a host that had the port open closed it. Setting up the pty does not count; a host
+  // that opens and closes again within about a millisecond without writing may go unnoticed.
+  int PeerCloseCount() const;
+  // True as soon as PeerCloseCount() >= count, false if that does not happen within `timeout`.
+  bool WaitForPeerClose(std::chrono::milliseconds timeout, int count = 1) const;
+  void ClearLog();
+
+ private:
+  enum class Until { kDeadline, kWritable, kCommand };
+  enum class Wake { kDeadline, kWritable, kCommand, kHostGone, kAborted };
+
+  void Run();
+  void Perform(const Action& action);
+  bool Write(std::string_view bytes);
+  Wake WaitLine(Clock::time_point deadline, Until until);
+  void ReadHost();
+  void SetHostOpen(bool open);
+  void CloseMaster();
+  void Signal();
+  bool OnDeviceThread() const;
+  Clock::duration ByteTime(std::uint64_t bytes) const;
+
+  Responder& responder_;
+  const Options options_;
+  PseudoTerminal pty_;
+  int wake_fd_ = -1;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> hangup_requested_{false};
+  std::atomic<bool> host_open_{false};
+
+  // Device thread only.
+  CommandSplitter splitter_;
+  std::deque<std::string> queue_;
+
+  // Serialises writes, closing the master and flushing the slave. Recursive because the device
+  // thread notices a host hang-up while waiting inside a write.
+  std::recursive_mutex write_mu_;
+  Clock::time_point line_start_;  // the line has been busy since then...
+  std::uint64_t line_bytes_ = 0;  // ...sending this many bytes
+
+  mutable std::mutex mu_;
+  mutable std::condition_variable cv_;
+  std::vector<Received> received_;
+  std::vector<std::string> commands_;
+  std::vector<Sent> sent_;
+  int peer_closes_ = 0;
+  bool master_closed_ = false;
+
+  std::thread thread_;
+};
+
+}  // namespace attsim

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace attsim {
+
+// A piece of a reply: wait `delay_before`, then put `bytes` on the line.
+struct Chunk {
+  std::chrono::microseconds delay_before{0};
+  std::string bytes;
+};
+
+// What the device does about one command.
+struct Action {
+  std::vector<Chunk> chunks;
+  bool hang_up = false;  // close the master after the chunks
+
+  static Action Reply(std::string bytes);
+  static Action Silence();
+  static Action Fragments(std::vector<Chunk> chunks);
+  static Action Late(std::string bytes, std::chrono::milliseconds delay);
+  static Action HangUp();
+};
+
+// Called on the device thread for every complete command, in arrival order.
+class Responder {
+ public:
+  virtual ~Responder() = default;
+  virtual Action OnCommand(const std::string& command) = 0;
+};
+
+// Answers a script of expected commands in order. A command that is not the next expected one is
+// recorded as unexpected and met with silence, which leaves the script where it was.
+// Thread-safe: expectations may be added while the device is serving.
+class ScriptedResponder : public Responder {
+ public:
+  void Expect(std::string command, Action action);
+  Action OnCommand(const std::string& command) override;
+
+  std::vector<std::string> Unexpected() const;
+  // Commands of expectations not met yet, in script order.
+  std::vector<std::string> Remaining() const;
+
+ private:
+  struct Expectation {
+    std::string command;
+    Action action;
+  };
+  mutable std::mutex mu_;
+  std::deque<Expectation> script_;
+  std::vector<std::string> unexpected_;
+};
+
+class FunctionResponder : public Responder {
+ public:
+  explicit FunctionResponder(std::function<Action(const std::string&)> fn) : fn_(std::move(fn)) {}
+  Action OnCommand(const std::string& command) override { return fn_(command); }
+
+ private:
+  std::function<Action(const std::string&)> fn_;
+};
+
+}  // namespace attsim
