@@ -46,8 +46,7 @@ TEST(Connection, ANewHandlerAnswersPortUnavailableAfterItsArgumentChecks) {
   EXPECT_EQ(handler.StartCleaningMechanics(100), TORVEK::PortUnavailable);
   EXPECT_EQ(handler.Stop(100), TORVEK::PortUnavailable);
   EXPECT_EQ(handler.SetTransmittance(0.5f, 0.0, 90.0, 100), TORVEK::PortUnavailable);
-  EXPECT_EQ(handler.GetTransmittance(&transmittance, 0.0, 90.0, 100),
-            TORVEK::PortUnavailable);
+  EXPECT_EQ(handler.GetTransmittance(&transmittance, 0.0, 90.0, 100), TORVEK::PortUnavailable);
   EXPECT_EQ(handler.GetMotorInfo(&info, 100), TORVEK::PortUnavailable);
   EXPECT_EQ(steps, 7);
   EXPECT_EQ(degrees, 7.0f);

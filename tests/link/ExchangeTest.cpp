@@ -54,8 +54,8 @@ TEST_F(ExchangeTest, BytesBehindTheTerminatorNeverReachTheCaller) {
 }
 
 TEST_F(ExchangeTest, AReplyInFragmentsIsOneLine) {
-  script.Expect("0gs", Action::Fragments({Chunk{0us, "0GS"}, Chunk{20ms, "1F\r"},
-                                          Chunk{20ms, "\n"}}));
+  script.Expect("0gs",
+                Action::Fragments({Chunk{0us, "0GS"}, Chunk{20ms, "1F\r"}, Chunk{20ms, "\n"}}));
   std::string reply;
   EXPECT_EQ(impl.Exchange("0gs", reply, 1000), TORVEK::Ok);
   EXPECT_EQ(reply, "0GS1F\r\n");

@@ -1,4 +1,7 @@
 // The model and the position text without a port.
+#include <cmath>
+#include <cstdint>
+
 #include <gtest/gtest.h>
 
 #include "motion/PositionUnits.h"
@@ -8,8 +11,8 @@ namespace {
 
 TEST(TransmittanceModel, AtGivenAngles) {
   const std::pair<float, float> cases[] = {
-      {10.0f, 0.0f}, {32.5f, 0.146446615f}, {55.0f, 0.5f},
-      {100.0f, 1.0f}, {190.0f, 0.0f},       {-80.0f, 1.0f},
+      {10.0f, 0.0f},  {32.5f, 0.146446615f}, {55.0f, 0.5f},
+      {100.0f, 1.0f}, {190.0f, 0.0f},        {-80.0f, 1.0f},
   };
   for (const auto& [angle, transmittance] : cases) {
     EXPECT_NEAR(TORVEK::TransmittanceAtAngle(angle, 10, 90), transmittance, 1e-9) << angle;

@@ -30,8 +30,8 @@ struct StepsCase {
 
 TEST_F(Motion, StepTargetsGoOutAsEightUpperCaseDigits) {
   const StepsCase cases[] = {
-      {0, "0ma00000000"},       {398, "0ma0000018E"},   {35840, "0ma00008C00"},
-      {143360, "0ma00023000"},  {-1, "0maFFFFFFFF"},    {-35840, "0maFFFF7400"},
+      {0, "0ma00000000"},       {398, "0ma0000018E"}, {35840, "0ma00008C00"},
+      {143360, "0ma00023000"},  {-1, "0maFFFFFFFF"},  {-35840, "0maFFFF7400"},
       {-143360, "0maFFFDD000"},
   };
   for (const StepsCase& c : cases) {

@@ -66,7 +66,7 @@ TEST_F(Transmittance, ChecksAtTheEdgesOfTheAcceptedRange) {
   EXPECT_EQ(handler.SetTransmittance(0.0f, 0, 90, 500), TORVEK::Ok);
   EXPECT_EQ(handler.SetTransmittance(1.0f, 10, 90, 500), TORVEK::Ok);
   EXPECT_EQ(handler.GetTransmittance(&t, -359.9, 90, 500), TORVEK::Ok);
-  EXPECT_NEAR(t, 3.04586e-6f, 1e-10f);  // sin^2 of -0.1 degrees
+  EXPECT_FLOAT_EQ(t, 3.04617106e-6f);  // sin^2 of -0.1 degrees
   EXPECT_EQ(Wire(), "0ma00022FD80ma000000000ma00009B8E0gp");
 }
 

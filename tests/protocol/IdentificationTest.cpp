@@ -87,8 +87,7 @@ TEST_F(Identification, WhatTheDeviceSaysDuringThePauseIsNotTakenForItsAnswer) {
 
 TEST_F(Identification, ASilentDeviceIsRefusedAfterAboutTwoHundredMilliseconds) {
   bool connected = true;
-  const double elapsed =
-      MillisecondsOf([&] { connected = ConnectAnswering(Action::Silence()); });
+  const double elapsed = MillisecondsOf([&] { connected = ConnectAnswering(Action::Silence()); });
   EXPECT_FALSE(connected);
   EXPECT_GE(elapsed, 200.0);
   EXPECT_LT(elapsed, 300.0);

@@ -22,8 +22,8 @@ TEST(StatusReply, CodeOrUnexpected) {
       {"0GS00\r\n", 0},
       {"0GS1F\r\n", 31},
       {"0GSff\r\n", 255},
-      {"9GS05\r\n", 5},    // the address character is not examined
-      {"0GS05XY", 5},      // nor are the last two bytes
+      {"9GS05\r\n", 5},                       // the address character is not examined
+      {"0GS05XY", 5},                         // nor are the last two bytes
       {"0GS1\r\n", TORVEK::UnexpectedReply},  // 6 bytes
       {"0GS\r\n", TORVEK::UnexpectedReply},   // 5 bytes
       {"0GS1F0\r\n", TORVEK::UnexpectedReply},
@@ -53,10 +53,10 @@ TEST(PositionReply, ValueStatusOrUnexpected) {
       {"0POFFFFFFFF\r\n", 0, true, -1},
       {"0PO0000001a\r\n", 0, true, 26},
       {"1PO00000010\r\n", 0, true, 16},
-      {"0PO12 45678\r\n", 0, true, 0x12},     // digits up to the first non-digit
-      {"0PO  +0x1F0\r\n", 0, true, 0x1F0},    // white space, sign and prefix
+      {"0PO12 45678\r\n", 0, true, 0x12},   // digits up to the first non-digit
+      {"0PO  +0x1F0\r\n", 0, true, 0x1F0},  // white space, sign and prefix
       {"0PO-0000010\r\n", 0, true, -16},
-      {"0PO0xZZZZZZ\r\n", 0, true, 0},        // "0x" without a digit after it: the 0 counts
+      {"0PO0xZZZZZZ\r\n", 0, true, 0},  // "0x" without a digit after it: the 0 counts
       {"0POZZZZZZZZ\r\n", TORVEK::UnexpectedReply, false, 777},
       {"0PO        \r\n", TORVEK::UnexpectedReply, false, 777},
       {"0GS05\r\n", 5, false, 777},
@@ -68,8 +68,7 @@ TEST(PositionReply, ValueStatusOrUnexpected) {
   };
   for (const PositionCase& c : cases) {
     std::int32_t value = 777;
-    const DecodedReply decoded =
-        TORVEK::DecodeNumberReply(c.line, TORVEK::kPositionFrame, &value);
+    const DecodedReply decoded = TORVEK::DecodeNumberReply(c.line, TORVEK::kPositionFrame, &value);
     EXPECT_EQ(decoded.status, c.status) << '"' << c.line << '"';
     EXPECT_EQ(decoded.delivered, c.delivered) << '"' << c.line << '"';
     EXPECT_EQ(value, c.value) << '"' << c.line << '"';
@@ -170,7 +169,7 @@ struct MergeCase {
 };
 
 TEST(MotorInfoResult, BothOkOrTheSmaller) {
-  const MergeCase cases[] = {{0, 0, 0}, {-2, 0, -2}, {0, 5, 0},   {3, 5, 3},
+  const MergeCase cases[] = {{0, 0, 0},    {-2, 0, -2}, {0, 5, 0}, {3, 5, 3},
                              {-1, -2, -2}, {7, -3, -3}, {5, 0, 0}, {-4, 9, -4}};
   for (const MergeCase& c : cases) {
     EXPECT_EQ(TORVEK::MergedInfoResult(c.info_result, c.offset_result), c.merged)
