@@ -173,6 +173,18 @@ int MergedInfoResult(int info_result, int offset_result) {
   return info_result < offset_result ? info_result : offset_result;
 }
 
+bool ConnectPatiently(TORVEK::AttenuatorHandler& handler, const std::string& port, int* refusals) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (handler.Connect(port)) {
+      return true;
+    }
+    if (refusals != nullptr) {
+      ++*refusals;
+    }
+  }
+  return false;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!condition()) {

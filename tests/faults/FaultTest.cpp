@@ -54,7 +54,7 @@ class Faults : public ::testing::Test {
     SetFault(nullptr);
     ForgetWrites();
     server = std::make_unique<attsim::DeviceServer>(device);
-    ASSERT_TRUE(handler.Connect(server->Path()));
+    ASSERT_TRUE(torvek_fault::ConnectPatiently(handler, server->Path()));
     Settle();
   }
 
@@ -393,7 +393,7 @@ TEST_F(Faults, AVanishedDeviceAndANewOneOnANewPort) {
   {
     auto first = std::make_unique<attsim::DeviceServer>(device);
     const std::string first_path = first->Path();
-    ASSERT_TRUE(handler.Connect(first_path));
+    ASSERT_TRUE(torvek_fault::ConnectPatiently(handler, first_path));
     Outputs outputs;
     ASSERT_EQ(handler.GetMotorSteps(&outputs.steps, 1000), TORVEK::Ok);
 
@@ -409,7 +409,7 @@ TEST_F(Faults, AVanishedDeviceAndANewOneOnANewPort) {
     server = std::make_unique<attsim::DeviceServer>(device);
     ASSERT_NE(server->Path(), first_path);
     handler.Disconnect();
-    ASSERT_TRUE(handler.Connect(server->Path()));
+    ASSERT_TRUE(torvek_fault::ConnectPatiently(handler, server->Path()));
     Settle();
     for (const Operation& op : AllOperations()) {
       SCOPED_TRACE(op.name);
@@ -421,7 +421,7 @@ TEST_F(Faults, AVanishedDeviceAndANewOneOnANewPort) {
     // replaces the dead port.
     server->HangUp();
     auto third = std::make_unique<attsim::DeviceServer>(device);
-    ASSERT_TRUE(handler.Connect(third->Path()));
+    ASSERT_TRUE(torvek_fault::ConnectPatiently(handler, third->Path()));
     EXPECT_EQ(handler.GetMotorSteps(&outputs.steps, 2000), TORVEK::Ok);
     EXPECT_EQ(outputs.steps, torvek_fault::kGoodSteps);
     handler.Disconnect();
