@@ -11,6 +11,8 @@ case "$preset" in
   asan | tsan) ;;
   *) echo "unknown sanitizer preset '$preset'" >&2; exit 2 ;;
 esac
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 
 # A finding must fail the test that made it, at the place it happened. The test programs also
 # run while being built (gtest discovery), so these hold for the build as well.
@@ -23,24 +25,26 @@ export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 # start with "unexpected memory mapping". Run without randomisation there.
 run=()
 if [ "$preset" = tsan ]; then
-  probe=$(mktemp -d)
-  trap 'rm -rf "$probe"' EXIT
-  echo 'int main() { return 0; }' > "$probe/probe.cpp"
-  ${CXX:-c++} -fsanitize=thread "$probe/probe.cpp" -o "$probe/probe"
-  if ! "$probe/probe" > "$probe/out" 2>&1; then
-    if setarch "$(uname -m)" -R "$probe/probe"; then
+  echo 'int main() { return 0; }' > "$work/probe.cpp"
+  ${CXX:-c++} -fsanitize=thread "$work/probe.cpp" -o "$work/probe"
+  if ! "$work/probe" > "$work/probe.out" 2>&1; then
+    if setarch "$(uname -m)" -R "$work/probe"; then
       echo "ThreadSanitizer needs the address space unrandomised here; running under setarch -R"
       run=(setarch "$(uname -m)" -R)
     else
-      cat "$probe/out" >&2
+      cat "$work/probe.out" >&2
       exit 1
     fi
   fi
 fi
 
 start=$SECONDS
-"${run[@]}" cmake --preset "$preset" -DTORVEK_BUILD_BENCH=OFF > /dev/null
-"${run[@]}" cmake --build --preset "$preset"
+# The benchmark is no test; everything else is built, since ctest runs all that gtest found.
+if ! "${run[@]}" cmake --preset "$preset" -DTORVEK_BUILD_BENCH=OFF > "$work/build.log" 2>&1 ||
+   ! "${run[@]}" cmake --build --preset "$preset" >> "$work/build.log" 2>&1; then
+  tail -n 80 "$work/build.log"
+  exit 1
+fi
 built=$SECONDS
 "${run[@]}" ctest --preset "$preset" --timeout 300
 echo "$preset: built in $((built - start)) s, tests ran in $((SECONDS - built)) s"
