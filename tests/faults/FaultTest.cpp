@@ -67,13 +67,16 @@ class Faults : public ::testing::Test {
   // Waits until the device has received `commands` commands and put on the line everything it
   // meant to answer them with; returns those commands and starts the logs afresh.
   std::vector<std::string> Settle(std::size_t commands = 0) {
+    // The device counts a command as received before it answers it: wait for the answer too.
     EXPECT_TRUE(WaitUntil([&] {
-      return server->CommandCount() >= commands && server->SentLog().size() >= PlannedWrites();
+      const std::size_t received = server->CommandCount();
+      std::lock_guard<std::mutex> lock(mu);
+      return received >= commands && answered >= received &&
+             server->SentLog().size() >= planned_writes;
     })) << "the device did not get through its replies";
     std::vector<std::string> received = server->Commands();
     server->ClearLog();
-    std::lock_guard<std::mutex> lock(mu);
-    planned_writes = 0;
+    ForgetWrites();
     return received;
   }
 
@@ -120,6 +123,7 @@ class Faults : public ::testing::Test {
     planned_writes +=
         static_cast<std::size_t>(std::count_if(action.chunks.begin(), action.chunks.end(),
                                                [](const Chunk& c) { return !c.bytes.empty(); }));
+    ++answered;
     return action;
   }
 
@@ -127,16 +131,13 @@ class Faults : public ::testing::Test {
   void ForgetWrites() {
     std::lock_guard<std::mutex> lock(mu);
     planned_writes = 0;
-  }
-
-  std::size_t PlannedWrites() {
-    std::lock_guard<std::mutex> lock(mu);
-    return planned_writes;
+    answered = 0;
   }
 
   std::mutex mu;
   Fault fault;
-  std::size_t planned_writes = 0;
+  std::size_t planned_writes = 0;  // non-empty chunks the device has decided on
+  std::size_t answered = 0;        // commands the device has decided how to answer
   int injected = 0;
   attsim::FunctionResponder device{[this](const std::string& c) { return Respond(c); }};
   std::unique_ptr<attsim::DeviceServer> server;

@@ -146,7 +146,16 @@ class SoakDevice : public attsim::Responder {
     for (const Chunk& chunk : action.chunks) {
       writes_ += chunk.bytes.empty() ? 0 : 1;
     }
+    ++answered_;
     return action;
+  }
+
+  // Commands the device has decided how to answer since the last ForgetWrites(). The device
+  // counts a command as received before it answers it, so a count of received commands alone
+  // does not say that its reply is out.
+  std::size_t Answered() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return answered_;
   }
 
   // Writes the device has decided on since the last ForgetWrites().
@@ -161,6 +170,7 @@ class SoakDevice : public attsim::Responder {
   void ForgetWrites() {
     std::lock_guard<std::mutex> lock(mu_);
     writes_ = 0;
+    answered_ = 0;
   }
   std::vector<std::string> Malformed() const {
     std::lock_guard<std::mutex> lock(mu_);
@@ -288,6 +298,7 @@ class SoakDevice : public attsim::Responder {
   Plan plan_;
   std::mt19937 random_;
   std::size_t writes_ = 0;
+  std::size_t answered_ = 0;
   std::vector<std::string> malformed_;
 };
 
@@ -535,7 +546,9 @@ class Soak : public ::testing::Test {
   // afresh; returns the commands it received.
   std::vector<std::string> Settle(std::size_t commands) {
     const bool idle = WaitUntil([&] {
-      return server->CommandCount() >= commands && server->SentLog().size() >= device.Writes();
+      const std::size_t received = server->CommandCount();
+      return received >= commands && device.Answered() >= received &&
+             server->SentLog().size() >= device.Writes();
     });
     EXPECT_TRUE(idle) << "the device did not get through its replies";
     std::vector<std::string> received = server->Commands();
@@ -614,6 +627,7 @@ TEST_F(Soak, RandomCallsAgainstARandomlyMisbehavingDevice) {
   int refused = 0;
   int reconnects = 0;
   int wrong_total = 0;
+  std::string previous = "none";
 
   for (int index = 0; index < operations; ++index) {
     Call call;
@@ -940,11 +954,14 @@ TEST_F(Soak, RandomCallsAgainstARandomlyMisbehavingDevice) {
       ++wrong[plan.fault];
       ++wrong_total;
       ADD_FAILURE() << "call " << index << " (seed " << seed << "): " << call.Text() << " under \""
-                    << Name(plan.fault) << "\" gave " << status << ": " << verdict.why;
+                    << Name(plan.fault) << "\" gave " << status << ": " << verdict.why
+                    << "\n  the call before: " << previous;
       if (wrong_total > 20) {
         FAIL() << "giving up after 20 wrong results";
       }
     }
+
+    previous = call.Text() + " under \"" + Name(plan.fault) + "\" gave " + std::to_string(status);
 
     if (IsHangUp(plan.fault)) {
       // Unplugged: the next device comes on a new port.
