@@ -117,7 +117,21 @@ bool DeviceServer::Write(std::string_view bytes) {
       }
       length = 1;
     }
-    const ssize_t n = write(pty_.MasterFd(), bytes.data() + done, length);
+    ssize_t n;
+    {
+      // Logged under the lock the observers take, so whoever has seen the bytes finds them.
+      std::lock_guard<std::mutex> log_lock(mu_);
+      n = write(pty_.MasterFd(), bytes.data() + done, length);
+      if (n > 0) {
+        const std::string_view piece = bytes.substr(done, static_cast<std::size_t>(n));
+        if (done == 0 || sent_.empty()) {
+          sent_.push_back(Sent{Clock::now(), std::string(piece)});
+        } else {  // only writers append and they take turns, so the last entry is this chunk's
+          sent_.back().when = Clock::now();
+          sent_.back().bytes.append(piece);
+        }
+      }
+    }
     if (n > 0) {
       done += static_cast<std::size_t>(n);
       if (options_.baud != 0)
@@ -129,11 +143,6 @@ bool DeviceServer::Write(std::string_view bytes) {
     } else if (!(n < 0 && errno == EINTR)) {
       break;
     }
-  }
-  if (done > 0) {
-    const Clock::time_point now = Clock::now();
-    std::lock_guard<std::mutex> log_lock(mu_);
-    sent_.push_back(Sent{now, std::string(bytes.substr(0, done))});
   }
   return done == bytes.size();
 }

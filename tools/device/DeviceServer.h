@@ -27,7 +27,8 @@ struct Received {
 };
 
 // Bytes the device put on the line in one go (a chunk or an unsolicited write), stamped when the
-// last of them was written. Bytes dropped because the host had the port closed are not listed.
+// last of them was written. An entry is listed before the host can read its bytes, and grows as a
+// paced chunk goes out. Bytes dropped because the host had the port closed are not listed.
 struct Sent {
   Clock::time_point when;
   std::string bytes;
