@@ -371,7 +371,7 @@ TEST(DeviceServer, UnsolicitedBytesReachTheHost) {
 }
 
 TEST(DeviceServer, PacesBytesAtTheBaudRateWithoutDrift) {
-  const std::string reply(480, 'x');  // 480 bytes at 9600 8N1: 500 ms
+  const std::string reply(960, 'x');  // 960 bytes at 9600 8N1: one second
   const auto byte_time = std::chrono::nanoseconds(1'000'000'000LL * 10 / 9600);
   ScriptedResponder r;
   r.Expect("0gs", Action::Reply(reply));
@@ -393,9 +393,10 @@ TEST(DeviceServer, PacesBytesAtTheBaudRateWithoutDrift) {
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].bytes, reply);
   const auto took = sent[0].when - server.Log()[0].when;
-  EXPECT_GE(took, 500ms);
-  // Sleeping byte by byte would pile up 480 oversleeps; absolute deadlines only pay for the last.
-  EXPECT_LT(took, 520ms);
+  EXPECT_GE(took, 1000ms);
+  // Sleeping byte by byte would pile up 960 oversleeps (about 100 ms here); absolute deadlines
+  // only pay for the last one.
+  EXPECT_LT(took, 1040ms);
 }
 
 TEST(DeviceServer, ShutdownIsPromptDuringALongDelay) {
