@@ -109,7 +109,7 @@ bool DeviceServer::Write(std::string_view bytes) {
     line_bytes_ = 0;
   }
   std::size_t done = 0;
-  while (done < bytes.size() && pty_.MasterFd() >= 0 && host_open_) {
+  while (done < bytes.size() && HostPresent()) {
     std::size_t length = bytes.size() - done;
     if (options_.baud != 0) {
       if (WaitLine(line_start_ + ByteTime(line_bytes_ + 1), Until::kDeadline) != Wake::kDeadline) {
@@ -145,6 +145,21 @@ bool DeviceServer::Write(std::string_view bytes) {
     }
   }
   return done == bytes.size();
+}
+
+// The device thread learns of a new host only on its next look (up to kReopenCheck later), so a
+// writer asks the master directly: no POLLHUP means the slave is open. Caller holds write_mu_,
+// which also keeps DiscardHostInput()'s own brief open of the slave out of the picture.
+bool DeviceServer::HostPresent() {
+  if (pty_.MasterFd() < 0)
+    return false;
+  if (host_open_)
+    return true;
+  pollfd master{pty_.MasterFd(), 0, 0};
+  if (poll(&master, 1, 0) < 0 || (master.revents & POLLHUP))
+    return false;
+  host_open_ = true;
+  return true;
 }
 
 // Waits for `until` or the deadline, whichever comes first. On the device thread it keeps reading
