@@ -369,7 +369,9 @@ TEST(DeviceServer, UnsolicitedBytesReachTheHost) {
     EXPECT_TRUE(server.SendUnsolicited(StatusFrame(0x0C)));
     EXPECT_EQ(host.Read(7, 1000ms), "0GS0C\r\n");
   }
-  EXPECT_TRUE(server.WaitForPeerClose(1000ms, 20));
+  // A host that reopens within the device's 1 ms look-again period hides the close before it.
+  EXPECT_TRUE(server.WaitForPeerClose(1000ms));
+  EXPECT_LE(server.PeerCloseCount(), 20);
 }
 
 TEST(DeviceServer, PacesBytesAtTheBaudRateWithoutDrift) {
