@@ -1,4 +1,5 @@
-"""Fixtures: the simulated attenuator (attenuator-sim) as a separate process."""
+"""Fixtures: the simulated attenuator (attenuator-sim) as a separate process, and a scripted
+device on a pseudo-terminal for replies the simulator never sends."""
 
 from __future__ import annotations
 
@@ -6,10 +7,14 @@ import os
 import select
 import signal
 import subprocess
+import threading
+import tty
 from pathlib import Path
-from typing import Callable, Iterator, List
+from typing import Callable, Iterator, List, Tuple
 
 import pytest
+
+from torvek_attenuator import Attenuator
 
 REPO = Path(__file__).resolve().parents[2]
 
@@ -80,9 +85,61 @@ def sim(start_sim: Callable[..., Sim]) -> Sim:
 
 
 @pytest.fixture
-def att(sim: Sim) -> Iterator["torvek_attenuator.Attenuator"]:  # noqa: F821
-    from torvek_attenuator import Attenuator
-
+def att(sim: Sim) -> Iterator[Attenuator]:
+    """An attenuator connected to `sim`, closed after the test."""
     with Attenuator(sim.port) as attenuator:
         yield attenuator
 
+
+
+IDENTIFICATION = b"0IN0E1234ABCD01020304016800023000\r\n"
+
+
+class ScriptedDevice:
+    """Answers a script of (command, reply) pairs in order on a pseudo-terminal; the
+    identification on connect is answered first. Commands carry no terminator, so the next
+    expected command is recognised as a prefix of what has arrived."""
+
+    def __init__(self, script: List[Tuple[bytes, bytes]]) -> None:
+        self.script = [(b"0in", IDENTIFICATION), *script]
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.slave)
+        self.port = os.ttyname(self.slave)
+        self.pending = b""
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._serve, daemon=True)
+        self._thread.start()
+
+    def _serve(self) -> None:
+        while not self._stop.is_set():
+            ready, _, _ = select.select([self.master], [], [], 0.05)
+            if not ready:
+                continue
+            self.pending += os.read(self.master, 256)
+            while self.script and self.pending.startswith(self.script[0][0]):
+                command, reply = self.script.pop(0)
+                self.pending = self.pending[len(command):]
+                os.write(self.master, reply)
+
+    def close(self) -> None:
+        self._stop.set()
+        self._thread.join(timeout=5)
+        os.close(self.master)
+        os.close(self.slave)
+
+
+@pytest.fixture
+def scripted() -> Iterator[Callable[..., ScriptedDevice]]:
+    """Starts a ScriptedDevice; checks after the test that its whole script was played and
+    nothing else arrived."""
+    devices: List[ScriptedDevice] = []
+
+    def start(*script: Tuple[bytes, bytes]) -> ScriptedDevice:
+        device = ScriptedDevice(list(script))
+        devices.append(device)
+        return device
+
+    yield start
+    for device in devices:
+        device.close()
+        assert device.script == [] and device.pending == b"", "the device script was not played"

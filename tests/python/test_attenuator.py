@@ -5,7 +5,6 @@ from __future__ import annotations
 import math
 import os
 import shutil
-import signal
 import struct
 import subprocess
 import sys
@@ -260,12 +259,57 @@ def test_a_device_that_hangs_up(start_sim) -> None:
     sim = start_sim("--speed", "0", "--hangup-after", "2")
     with Attenuator(sim.port, timeout=1.0) as att:
         att.status()
+        # The line closes while the reply is awaited, then stays closed.
         with pytest.raises(AttenuatorError) as caught:
             att.status()
-        assert caught.value.code in (-1, -2, -3)
+        assert (caught.value.code, caught.value.name) == (-1, "UnexpectedReply")
         with pytest.raises(AttenuatorError) as caught:
             att.status()
     assert (caught.value.code, caught.value.name) == (-3, "PortUnavailable")
+
+
+# A status frame of code 0 where a value was expected: the library reports Ok but delivers
+# nothing, and the package must not make a value up.
+
+
+@pytest.mark.parametrize(
+    "script, call",
+    [
+        ([(b"0gp", b"0GS00\r\n")], lambda att: att.position_deg),
+        ([(b"0gp", b"0GS00\r\n")], lambda att: att.position_steps),
+        ([(b"0gp", b"0GS00\r\n")], lambda att: att.transmittance(min_angle=0.0, span=90.0)),
+        ([(b"0in", b"0GS00\r\n"), (b"0go", b"0HO00000000\r\n")], lambda att: att.info()),
+    ],
+)
+def test_a_status_instead_of_a_value_raises(scripted, script, call) -> None:
+    device = scripted(*script)
+    with Attenuator(device.port, timeout=2.0) as att:
+        with pytest.raises(AttenuatorError) as caught:
+            call(att)
+    assert (caught.value.code, caught.value.name) == (-1, "UnexpectedReply")
+    assert "status instead of" in str(caught.value)
+
+
+def test_exact_commands_on_the_wire(scripted) -> None:
+    device = scripted(
+        (b"0ma00004600", b"0PO00004600\r\n"),
+        (b"0maFFFFFC18", b"0POFFFFFC18\r\n"),
+        (b"0ma00003E38", b"0PO00003E38\r\n"),
+        (b"0ho0", b"0PO00000000\r\n"),
+        (b"0om", b"0GS00\r\n"),
+        (b"0cm", b"0GS00\r\n"),
+        (b"0st", b"0GS00\r\n"),
+        (b"0gs", b"0GS00\r\n"),
+    )
+    with Attenuator(device.port, timeout=2.0) as att:
+        att.move_to(45.0)
+        att.move_to_steps(-1000)
+        att.set_transmittance(0.25, min_angle=10.0, span=90.0)
+        att.home()
+        att.optimize()
+        att.clean()
+        att.stop()
+        att.status()
 
 
 def test_threads_share_one_attenuator(att: Attenuator) -> None:
