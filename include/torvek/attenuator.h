@@ -5,8 +5,9 @@
  * The C interface of the attenuator driver, exported from the same shared library as the C++
  * class TORVEK::AttenuatorHandler and calling it underneath. Only C types cross it, so a host
  * written in C, or any language with a C foreign-function interface (Python ctypes, C#
- * P/Invoke, LabVIEW, MATLAB), can use the library whatever compiler built it. Calls use the
- * platform's default C calling convention (cdecl on 32-bit Windows).
+ * P/Invoke, LabVIEW, MATLAB), can use the library whatever compiler built it. The header
+ * needs C99 or later (or C++). Calls use the platform's default C calling convention (cdecl
+ * on 32-bit Windows).
  *
  * Handles: torvek_att_create() makes one handle, torvek_att_destroy() releases it. A handle is
  * one TORVEK::AttenuatorHandler and has the same rules: calls on one handle from several
