@@ -5,6 +5,7 @@ from __future__ import annotations
 import ctypes
 import math
 import operator
+import os
 import threading
 from dataclasses import dataclass
 from typing import Callable, Optional
@@ -100,6 +101,7 @@ class Attenuator:
         if not handle:
             raise AttenuatorError(INTERNAL_ERROR, "Attenuator", "out of memory")
         self._handle = handle
+        #: The port of the last successful connect, None after disconnect or close.
         self.port: Optional[str] = None
         if port is not None:
             try:
@@ -110,16 +112,16 @@ class Attenuator:
 
     # Life cycle.
 
-    def connect(self, port: str) -> None:
+    def connect(self, port: "str | os.PathLike[str]") -> None:
         """Opens ``port`` ("/dev/ttyUSB0", "COM3") at 9600 8N1 and identifies the device.
 
         Takes about 0.2 s. Raises AttenuatorError "PortUnavailable" when the port cannot be
         opened (an earlier connection then stays open) or no device identified itself on it.
         """
-        name = str(port).encode()
+        name = os.fsencode(port)
         self._check(self._call(lambda h: self._lib.torvek_att_connect(h, name)),
-                    f"connect({str(port)!r})")
-        self.port = str(port)
+                    f"connect({os.fsdecode(port)!r})")
+        self.port = os.fsdecode(port)
 
     def disconnect(self) -> None:
         """Closes the port; harmless without one. The attenuator can connect again."""
