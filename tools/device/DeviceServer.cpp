@@ -131,9 +131,13 @@ bool DeviceServer::Write(std::string_view bytes) {
     }
   }
   if (done > 0) {
-    const Clock::time_point now = Clock::now();
-    std::lock_guard<std::mutex> log_lock(mu_);
-    sent_.push_back(Sent{now, std::string(bytes.substr(0, done))});
+    Sent sent{Clock::now(), std::string(bytes.substr(0, done))};
+    if (options_.observer != nullptr)
+      options_.observer->OnSent(sent);
+    if (options_.keep_log) {
+      std::lock_guard<std::mutex> log_lock(mu_);
+      sent_.push_back(std::move(sent));
+    }
   }
   return done == bytes.size();
 }
@@ -186,13 +190,22 @@ void DeviceServer::ReadHost() {
       SetHostOpen(true);
       const std::string_view bytes(buffer, static_cast<std::size_t>(n));
       splitter_.Feed(bytes);
-      std::lock_guard<std::mutex> lock(mu_);
-      received_.push_back(Received{now, std::string(bytes)});
-      while (std::optional<std::string> command = splitter_.Next()) {
-        commands_.push_back(*command);
-        queue_.push_back(std::move(*command));
+      const std::size_t first_new = queue_.size();
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (options_.keep_log)
+          received_.push_back(Received{now, std::string(bytes)});
+        while (std::optional<std::string> command = splitter_.Next()) {
+          if (options_.keep_log)
+            commands_.push_back(*command);
+          queue_.push_back(std::move(*command));
+        }
+        cv_.notify_all();
       }
-      cv_.notify_all();
+      if (options_.observer != nullptr) {
+        for (std::size_t i = first_new; i < queue_.size(); ++i)
+          options_.observer->OnCommand(now, queue_[i]);
+      }
       if (static_cast<std::size_t>(n) < sizeof buffer)
         return;
     } else if (n < 0 && errno == EAGAIN) {
