@@ -80,7 +80,7 @@ Action FaultInjector::OnCommand(const std::string& command) {
   const bool late = Uniform() < options_.late;
   const bool corrupt = Uniform() < options_.corrupt;
   const bool fragment = Uniform() < options_.fragment;
-  if (action.chunks.empty())
+  if (action.chunks.empty() || commands_ <= options_.faults_after)
     return action;
 
   std::chrono::microseconds delay{0};

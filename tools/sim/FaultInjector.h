@@ -17,6 +17,9 @@ struct FaultOptions {
   double late = 0;      // the reply comes `late_by` later than it would
   double corrupt = 0;   // one byte of the reply, CR LF excepted, is replaced by another
   double fragment = 0;  // the reply arrives in 2 to 4 pieces, up to `fragment_gap` apart
+  // The first this many commands get faithful replies, so a host can connect before the line
+  // turns bad.
+  std::uint64_t faults_after = 0;
   std::chrono::milliseconds late_by{1500};
   std::chrono::milliseconds fragment_gap{30};
   // Counting every command, the identification request included: after this many the device

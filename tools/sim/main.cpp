@@ -91,6 +91,9 @@ void AddOptions(CLI::App& app, Settings& s) {
         std::tuple{"--fragment", &s.faults.fragment, "Reply sent in 2 to 4 pieces"}}) {
     app.add_option(name, *target, help)->check(CLI::Range(0.0, 1.0))->group(faults);
   }
+  app.add_option("--faults-after", s.faults.faults_after,
+                 "Answer the first N commands faithfully (0in included)")
+      ->group(faults);
   app.add_option("--late-ms", s.late_ms, "Delay of a late reply")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str()
