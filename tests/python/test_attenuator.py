@@ -342,7 +342,9 @@ def run_python(code: str, env: dict, cwd: Path) -> subprocess.CompletedProcess:
 
 
 def test_the_environment_variable_names_the_only_file_tried(tmp_path: Path) -> None:
-    env = dict(os.environ, TORVEK_ATTENUATOR_LIBRARY=str(tmp_path / "libnothing.so"))
+    package_parent = str(Path(torvek_attenuator.__file__).resolve().parents[1])
+    env = dict(os.environ, TORVEK_ATTENUATOR_LIBRARY=str(tmp_path / "libnothing.so"),
+               PYTHONPATH=package_parent)
     result = run_python("import torvek_attenuator as t; t.library_version()", env, tmp_path)
     assert result.returncode != 0
     assert "LibraryNotFoundError" in result.stderr
