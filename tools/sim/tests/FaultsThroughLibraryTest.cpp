@@ -108,7 +108,7 @@ TEST(FaultsThroughLibrary, CorruptedReplyIsUnexpectedOrAWrongValueNeverATimeout)
   const auto line = FaultyLine::Connected(After(options), config);
   ASSERT_TRUE(line);
   std::set<std::string> kinds;
-  for (int i = 0; i < 40; ++i) {
+  for (int i = 0; i < 80; ++i) {
     int steps = 777;
     const AttenuatorStatus status = line->handler.GetMotorSteps(&steps, 1000);
     const std::vector<std::string> notes = line->TakeNotes();
