@@ -109,6 +109,7 @@ bool DeviceServer::Write(std::string_view bytes) {
     line_bytes_ = 0;
   }
   std::size_t done = 0;
+  bool logged = false;
   while (done < bytes.size() && pty_.MasterFd() >= 0 && host_open_) {
     std::size_t length = bytes.size() - done;
     if (options_.baud != 0) {
@@ -117,7 +118,17 @@ bool DeviceServer::Write(std::string_view bytes) {
       }
       length = 1;
     }
-    const ssize_t n = write(pty_.MasterFd(), bytes.data() + done, length);
+    ssize_t n;
+    {
+      // Logged under the same lock as the write that completes the bytes, so a host that has
+      // read them already finds them in SentLog().
+      std::lock_guard<std::mutex> log_lock(mu_);
+      n = write(pty_.MasterFd(), bytes.data() + done, length);
+      if (n > 0 && done + static_cast<std::size_t>(n) == bytes.size() && options_.keep_log) {
+        sent_.push_back(Sent{Clock::now(), std::string(bytes)});
+        logged = true;
+      }
+    }
     if (n > 0) {
       done += static_cast<std::size_t>(n);
       if (options_.baud != 0)
@@ -134,7 +145,7 @@ bool DeviceServer::Write(std::string_view bytes) {
     Sent sent{Clock::now(), std::string(bytes.substr(0, done))};
     if (options_.observer != nullptr)
       options_.observer->OnSent(sent);
-    if (options_.keep_log) {
+    if (options_.keep_log && !logged) {
       std::lock_guard<std::mutex> log_lock(mu_);
       sent_.push_back(std::move(sent));
     }
