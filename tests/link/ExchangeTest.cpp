@@ -137,10 +137,18 @@ TEST_F(ExchangeTest, AWakeUpThatMissesItsReadNeverAbortsTheNext) {
   for (int round = 0; round < 100; ++round) {
     script.Expect("0gs", Action::Late("0GS01\r\n", std::chrono::milliseconds(round % 3)));
     script.Expect("0gp", Action::Reply("0PO00000010\r\n"));
+    const std::size_t replies_before = server.SentLog().size();
     std::string reply;
     const int first = impl.Exchange("0gs", reply, 1);
     ASSERT_TRUE(first == TORVEK::Ok || first == TORVEK::ReplyTimeout) << first;
-    std::this_thread::sleep_for(4ms);
+    // A late line that arrives after the next command has gone out cannot be told from its
+    // answer by anyone; what matters here is the wake-up, so let the line land first.
+    const auto deadline = std::chrono::steady_clock::now() + 1s;
+    while (server.SentLog().size() == replies_before &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(1ms);
+    }
+    std::this_thread::sleep_for(5ms);
     std::string second;
     ASSERT_EQ(impl.Exchange("0gp", second, 1000), TORVEK::Ok) << "round " << round;
     ASSERT_EQ(second, "0PO00000010\r\n") << "round " << round;
