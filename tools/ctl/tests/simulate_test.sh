@@ -89,6 +89,18 @@ else
   echo "skip  permission denied (running as root without setpriv)"
 fi
 
+# On a terminal a slow call shows a spinner with the elapsed time, then wipes it.
+if command -v script > /dev/null; then
+  cases=$((cases + 1))
+  tty_out=$(timeout 60 script -qc "$ctl --simulate optimize" /dev/null | tr -d '\000')
+  if [[ $tty_out == *"optimising   1.0 s"* && $tty_out == *$'\r'"Ok"* ]]; then
+    echo "ok    attenuatorctl --simulate optimize (spinner on a terminal)"
+  else
+    failures=$((failures + 1))
+    echo "FAIL: no spinner on a terminal: $(od -c <<< "$tty_out" | head -5)"
+  fi
+fi
+
 # The tour narrates every operation; its timings vary, so count the results.
 cases=$((cases + 1))
 rc=0
