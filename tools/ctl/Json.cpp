@@ -59,6 +59,11 @@ JsonObject& JsonObject::Objects(const std::string& key, const std::vector<JsonOb
   return Raw(key, array + "]");
 }
 
+JsonObject& JsonObject::Merge(const JsonObject& other) {
+  members_.insert(members_.end(), other.members_.begin(), other.members_.end());
+  return *this;
+}
+
 std::string JsonObject::Text() const {
   std::string text = "{";
   for (std::size_t i = 0; i < members_.size(); ++i) {

@@ -16,6 +16,8 @@ class JsonObject {
   JsonObject& Boolean(const std::string& key, bool value);
   JsonObject& Raw(const std::string& key, const std::string& json);
   JsonObject& Objects(const std::string& key, const std::vector<JsonObject>& items);
+  // The members of `other`, after these.
+  JsonObject& Merge(const JsonObject& other);
   std::string Text() const;
 
  private:

@@ -28,15 +28,12 @@ int Emit(const std::string& command, const Report& report, const OutputStyle& st
   const std::string word = ResultWord(report.status);
   const std::string hint = failed ? HintFor(report.status, style.timeout_ms) : "";
   if (style.json) {
-    JsonObject head;
-    head.String("command", command).String("result", word).Integer("status", report.status);
-    std::string text = head.Text();
-    const std::string members = report.json.Text();
-    if (members.size() > 2)
-      text.insert(text.size() - 1, "," + members.substr(1, members.size() - 2));
+    JsonObject json;
+    json.String("command", command).String("result", word).Integer("status", report.status);
+    json.Merge(report.json);
     if (!hint.empty())
-      text.insert(text.size() - 1, "," + JsonQuote("hint") + ":" + JsonQuote(hint));
-    std::printf("%s\n", text.c_str());
+      json.String("hint", hint);
+    std::printf("%s\n", json.Text().c_str());
   } else {
     for (const std::string& line : report.lines)
       std::printf("%s\n", line.c_str());

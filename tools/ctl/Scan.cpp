@@ -43,8 +43,9 @@ Report Scan(Context& c, int points, const ModelParameters& model) {
       r.status = h.GetTransmittance(&read_back, model.min_angle, model.span, c.timeout_ms);
     if (r.status != TORVEK::Ok)
       break;
-    r.lines.push_back(Format("%-9s %-12s %-9d %s", TransmittanceText(wanted).substr(0, 5).c_str(),
-                             sent.c_str(), steps, TransmittanceText(read_back).c_str()));
+    r.lines.push_back(Format("%-9s %-12s %-9d %s",
+                             Format("%.3f", static_cast<double>(wanted)).c_str(), sent.c_str(),
+                             steps, TransmittanceText(read_back).c_str()));
     rows.push_back(JsonObject()
                        .Number("wanted", wanted)
                        .String("sent", sent)
@@ -53,8 +54,6 @@ Report Scan(Context& c, int points, const ModelParameters& model) {
   }
   if (tap == nullptr)
     r.lines.push_back("(the command sent is only visible with --simulate)");
-  if (r.status != TORVEK::Ok)
-    r.lines.clear();
   r.json.Number("min_angle", model.min_angle).Number("span", model.span).Objects("points", rows);
   return r;
 }

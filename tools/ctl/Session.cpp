@@ -9,6 +9,8 @@
 
 namespace ctl {
 
+constexpr int kConnectAttempts = 3;
+
 std::unique_ptr<Session> Session::Open(const std::string& port, bool simulate, Failure* failure) {
   auto session = std::unique_ptr<Session>(new Session);
   if (simulate) {
@@ -39,11 +41,14 @@ std::unique_ptr<Session> Session::Open(const std::string& port, bool simulate, F
     }
     session->port_ = port;
   }
-  if (!session->handler_.Connect(session->port_)) {
-    *failure = NoDeviceFailure(session->port_);
-    return nullptr;
+  // The device must identify itself within 100 ms of the request, a window that a host busy
+  // with other work (or the simulator sharing its CPU) misses now and then.
+  for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+    if (session->handler_.Connect(session->port_))
+      return session;
   }
-  return session;
+  *failure = NoDeviceFailure(session->port_);
+  return nullptr;
 }
 
 }  // namespace ctl

@@ -103,13 +103,9 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return ctl::kExitUsage;
+    // --help is a "parse error" that exits with 0; every real one is a usage error.
+    return app.exit(e) == 0 ? ctl::kExitOk : ctl::kExitUsage;
   }
 
   // The deepest subcommand given is the one to run: "transmittance set", not "transmittance".

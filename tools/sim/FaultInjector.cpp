@@ -7,7 +7,11 @@
 namespace attsim {
 
 FaultInjector::FaultInjector(Responder& device, FaultOptions options, Notes notes)
-    : device_(device), options_(options), notes_(std::move(notes)), random_(options.seed) {}
+    : device_(device),
+      options_(options),
+      notes_(std::move(notes)),
+      random_(options.seed),
+      detail_random_(options.seed ^ 0x9E3779B97F4A7C15ULL) {}
 
 // mt19937_64 is the same engine everywhere; the standard distributions are not, so the draws are
 // made by hand to keep a seed meaning the same run on every platform.
@@ -16,7 +20,7 @@ double FaultInjector::Uniform() {
 }
 
 std::uint64_t FaultInjector::Below(std::uint64_t n) {
-  return random_() % n;
+  return detail_random_() % n;
 }
 
 void FaultInjector::Note(const std::string& text) {
@@ -75,7 +79,6 @@ Action FaultInjector::OnCommand(const std::string& command) {
     Note("silent");
     return Action::Silence();
   }
-  // Every draw is made for every command, so switching one fault on does not move the others.
   const bool drop = Uniform() < options_.drop;
   const bool late = Uniform() < options_.late;
   const bool corrupt = Uniform() < options_.corrupt;

@@ -42,7 +42,7 @@ class FaultInjector : public Responder {
 
  private:
   double Uniform();
-  std::uint64_t Below(std::uint64_t n);
+  std::uint64_t Below(std::uint64_t n);  // from the detail stream
   void Note(const std::string& text);
   std::string Corrupt(std::string reply);
   std::vector<Chunk> Fragment(std::chrono::microseconds delay, const std::string& reply);
@@ -51,7 +51,10 @@ class FaultInjector : public Responder {
   const FaultOptions options_;
   Notes notes_;
   std::mutex mu_;
+  // Whether a fault strikes comes from one stream, four draws per reply; which byte and where
+  // to cut from another. So switching one fault on or off never changes when the others strike.
   std::mt19937_64 random_;
+  std::mt19937_64 detail_random_;
   std::uint64_t commands_ = 0;
 };
 

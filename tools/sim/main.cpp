@@ -145,11 +145,9 @@ int main(int argc, char** argv) {
   AddOptions(app, s);
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return 2;
+    // --help is a "parse error" that exits with 0; every real one is a usage error.
+    return app.exit(e) == 0 ? 0 : 2;
   }
 
   s.device.identity.degrees_per_revolution = static_cast<std::uint16_t>(s.degrees);

@@ -145,6 +145,29 @@ std::vector<std::string> MixedRun(std::uint64_t seed) {
   return seen;
 }
 
+// Which of 300 replies a drop hits, with the other faults on or off.
+std::vector<int> Dropped(FaultOptions options) {
+  CountingDevice device;
+  FaultInjector faults(device.responder, options);
+  std::vector<int> dropped;
+  for (int i = 0; i < 300; ++i) {
+    if (faults.OnCommand("0gp").chunks.empty())
+      dropped.push_back(i);
+  }
+  return dropped;
+}
+
+TEST(FaultInjector, OtherFaultsDoNotChangeWhichRepliesADropHits) {
+  FaultOptions drop_only;
+  drop_only.drop = 0.2;
+  drop_only.seed = 9;
+  FaultOptions all = drop_only;
+  all.corrupt = all.fragment = all.late = 0.5;
+  const std::vector<int> dropped = Dropped(drop_only);
+  EXPECT_GT(dropped.size(), 30u);
+  EXPECT_EQ(Dropped(all), dropped);
+}
+
 TEST(FaultInjector, TheSameSeedRepeatsTheRunExactly) {
   EXPECT_EQ(MixedRun(42), MixedRun(42));
   EXPECT_NE(MixedRun(42), MixedRun(43));
