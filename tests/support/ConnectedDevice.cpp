@@ -1,15 +1,26 @@
 #include "ConnectedDevice.h"
 
+#include <thread>
+
 namespace torvek_test {
 
 void ConnectedDevice::SetUp() {
   ASSERT_TRUE(ConnectWith(kDefaultIdentification));
 }
 
-void ConnectedDevice::TearDown() {
+void ExpectScriptFinished(const attsim::ScriptedResponder& script) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (!script.Remaining().empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   EXPECT_TRUE(script.Unexpected().empty())
       << "the library sent a command nobody expected: " << script.Unexpected().front();
-  EXPECT_TRUE(script.Remaining().empty()) << "an expected exchange never happened";
+  EXPECT_TRUE(script.Remaining().empty())
+      << "an expected exchange never happened: " << script.Remaining().front();
+}
+
+void ConnectedDevice::TearDown() {
+  ExpectScriptFinished(script);
 }
 
 bool ConnectedDevice::ConnectWith(const std::string& identification) {
