@@ -4,6 +4,7 @@
 //   scenario_host SCENARIO LABEL=PORT...
 //
 // Every port the scenario declares needs its name ("A=/dev/pts/3", "A=COM5", "X=\\.\COM12").
+// With SCENARIO_SHOW_TIMES set in the environment it prints how long each timed call took.
 // Exit status: 0 when every check held, 1 when one failed, 2 when the scenario or the command
 // line is unusable.
 
@@ -89,10 +90,15 @@ class Host {
 
   void CheckDuration(const HostStep& step, const std::string& what, Clock::time_point start) {
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (step.within_ms && show_times_) {
+      std::lock_guard<std::mutex> lock(mu_);
+      std::printf("%s:%d: %s took %.1f ms\n", scenario_.name.c_str(), step.line, what.c_str(), ms);
+    }
     if (step.within_ms && (ms < step.within_ms->first || ms > step.within_ms->second)) {
-      Fail(step, what + " took " + std::to_string(ms) + " ms, expected " +
-                     std::to_string(step.within_ms->first) + " to " +
-                     std::to_string(step.within_ms->second));
+      char text[128];
+      std::snprintf(text, sizeof text, " took %.1f ms, expected %g to %g", ms,
+                    step.within_ms->first, step.within_ms->second);
+      Fail(step, what + text);
     }
   }
 
@@ -211,6 +217,7 @@ class Host {
   const scenario::Scenario& scenario_;
   const std::vector<std::string> port_names_;
   std::unique_ptr<TORVEK::AttenuatorHandler> handler_;
+  const bool show_times_ = std::getenv("SCENARIO_SHOW_TIMES") != nullptr;
   std::mutex mu_;
   int failures_ = 0;
 };
