@@ -19,6 +19,10 @@
 // through unchanged (a status frame of code 0 also gives Ok). An output variable is written
 // only when the device delivered the value it carries; on any other result it keeps the
 // caller's value.
+//
+// Exceptions: device and line faults never throw. Only the system itself can make a call
+// throw std::system_error: when it refuses the thread or the pipe a transaction needs, or
+// when Disconnect cannot cancel or close the port. The lock is released on the way out.
 
 #include <cstdint>
 #include <memory>

@@ -109,7 +109,7 @@ bool DeviceServer::Write(std::string_view bytes) {
     line_bytes_ = 0;
   }
   std::size_t done = 0;
-  while (done < bytes.size() && pty_.MasterFd() >= 0 && host_open_) {
+  while (done < bytes.size() && HostPresent()) {
     std::size_t length = bytes.size() - done;
     if (options_.baud != 0) {
       if (WaitLine(line_start_ + ByteTime(line_bytes_ + 1), Until::kDeadline) != Wake::kDeadline) {
@@ -117,7 +117,21 @@ bool DeviceServer::Write(std::string_view bytes) {
       }
       length = 1;
     }
-    const ssize_t n = write(pty_.MasterFd(), bytes.data() + done, length);
+    ssize_t n;
+    {
+      // Logged under the lock the observers take, so whoever has seen the bytes finds them.
+      std::lock_guard<std::mutex> log_lock(mu_);
+      n = write(pty_.MasterFd(), bytes.data() + done, length);
+      if (n > 0) {
+        const std::string_view piece = bytes.substr(done, static_cast<std::size_t>(n));
+        if (done == 0 || sent_.empty()) {
+          sent_.push_back(Sent{Clock::now(), std::string(piece)});
+        } else {  // only writers append and they take turns, so the last entry is this chunk's
+          sent_.back().when = Clock::now();
+          sent_.back().bytes.append(piece);
+        }
+      }
+    }
     if (n > 0) {
       done += static_cast<std::size_t>(n);
       if (options_.baud != 0)
@@ -130,12 +144,22 @@ bool DeviceServer::Write(std::string_view bytes) {
       break;
     }
   }
-  if (done > 0) {
-    const Clock::time_point now = Clock::now();
-    std::lock_guard<std::mutex> log_lock(mu_);
-    sent_.push_back(Sent{now, std::string(bytes.substr(0, done))});
-  }
   return done == bytes.size();
+}
+
+// The device thread learns of a new host only on its next look (up to kReopenCheck later), so a
+// writer asks the master directly: no POLLHUP means the slave is open. Caller holds write_mu_,
+// which also keeps DiscardHostInput()'s own brief open of the slave out of the picture.
+bool DeviceServer::HostPresent() {
+  if (pty_.MasterFd() < 0)
+    return false;
+  if (host_open_)
+    return true;
+  pollfd master{pty_.MasterFd(), 0, 0};
+  if (poll(&master, 1, 0) < 0 || (master.revents & POLLHUP))
+    return false;
+  host_open_ = true;
+  return true;
 }
 
 // Waits for `until` or the deadline, whichever comes first. On the device thread it keeps reading

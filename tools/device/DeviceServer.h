@@ -27,7 +27,8 @@ struct Received {
 };
 
 // Bytes the device put on the line in one go (a chunk or an unsolicited write), stamped when the
-// last of them was written. Bytes dropped because the host had the port closed are not listed.
+// last of them was written. An entry is listed before the host can read its bytes, and grows as a
+// paced chunk goes out. Bytes dropped because the host had the port closed are not listed.
 struct Sent {
   Clock::time_point when;
   std::string bytes;
@@ -45,7 +46,8 @@ struct ServerOptions {
 // The device keeps reading while it waits to reply, so Log() and Commands() carry the time each
 // command really arrived. A host closing the port is noticed and counted; the device keeps serving
 // and answers the next host that opens the path. While no host has the port open, whatever the
-// device sends is lost, as on a real line, and so is anything the last host left unread.
+// device sends is lost, as on a real line, and so is anything the last host left unread. A command
+// the host had only half written when it closed stays buffered, since a device cannot tell.
 class DeviceServer {
  public:
   using Options = ServerOptions;
@@ -88,6 +90,7 @@ class DeviceServer {
   void Run();
   void Perform(const Action& action);
   bool Write(std::string_view bytes);
+  bool HostPresent();
   Wake WaitLine(Clock::time_point deadline, Until until);
   void ReadHost();
   void SetHostOpen(bool open);
