@@ -1,5 +1,8 @@
 // Plays the host's side of a scenario through the library's public interface and checks every
 // result, output value and duration. Portable: the same program runs on Linux and on Windows.
+// Built as scenario_host it drives the C++ class; built as scenario_host_c (with
+// SCENARIO_HOST_C_INTERFACE) every call goes through the C interface, made from C code
+// (scenario_c_calls.c), so the same scenarios check both.
 //
 //   scenario_host SCENARIO LABEL=PORT...
 //
@@ -21,6 +24,9 @@
 
 #include "Scenario.h"
 #include "torvek/AttenuatorHandler.h"
+#if defined(SCENARIO_HOST_C_INTERFACE)
+#include "scenario_c_calls.h"
+#endif
 
 namespace {
 
@@ -45,12 +51,118 @@ struct Outputs {
                          kTextSentinel, kTextSentinel, kTextSentinel};
 };
 
+// One handler of the library, behind whichever interface the program was built for.
+// Operations take their arguments as the scenario gives them, the time-out last.
+class Driver {
+ public:
+  virtual ~Driver() = default;
+  virtual bool Connect(const std::string& port) = 0;
+  virtual void Disconnect() = 0;
+  virtual int Call(const std::string& op, const std::vector<double>& a, Outputs& out) = 0;
+  virtual const char* Version() = 0;
+};
+
+class ClassDriver : public Driver {
+ public:
+  bool Connect(const std::string& port) override { return handler_.Connect(port); }
+  void Disconnect() override { handler_.Disconnect(); }
+  const char* Version() override { return TORVEK::LibraryVersion(); }
+
+  int Call(const std::string& op, const std::vector<double>& a, Outputs& out) override {
+    const auto Int = [&a](std::size_t i) { return static_cast<int>(a[i]); };
+    const auto Float = [&a](std::size_t i) { return static_cast<float>(a[i]); };
+    const int timeout = Int(a.size() - 1);
+    if (op == "GetCurrentStatus")
+      return handler_.GetCurrentStatus(timeout);
+    if (op == "GetMotorInfo")
+      return handler_.GetMotorInfo(&out.info, timeout);
+    if (op == "SetMotorSteps")
+      return handler_.SetMotorSteps(Int(0), timeout);
+    if (op == "GetMotorSteps")
+      return handler_.GetMotorSteps(&out.steps, timeout);
+    if (op == "SetMotorDegree")
+      return handler_.SetMotorDegree(Float(0), timeout);
+    if (op == "GetMotorDegree")
+      return handler_.GetMotorDegree(&out.degree, timeout);
+    if (op == "MechanicalCalibration")
+      return handler_.MechanicalCalibration(timeout);
+    if (op == "StartOptimization")
+      return handler_.StartOptimization(timeout);
+    if (op == "StartCleaningMechanics")
+      return handler_.StartCleaningMechanics(timeout);
+    if (op == "Stop")
+      return handler_.Stop(timeout);
+    if (op == "SetTransmittance")
+      return handler_.SetTransmittance(Float(0), a[1], a[2], timeout);
+    if (op == "GetTransmittance")
+      return handler_.GetTransmittance(&out.transmittance, a[0], a[1], timeout);
+    throw scenario::ScenarioError("the host does not know " + op);
+  }
+
+ private:
+  TORVEK::AttenuatorHandler handler_;
+};
+
+#if defined(SCENARIO_HOST_C_INTERFACE)
+class CInterfaceDriver : public Driver {
+ public:
+  CInterfaceDriver() : handle_(scenario_c_create()) {
+    if (handle_ == nullptr)
+      throw scenario::ScenarioError("torvek_att_create() gave no handle");
+  }
+  ~CInterfaceDriver() override { scenario_c_destroy(handle_); }
+  CInterfaceDriver(const CInterfaceDriver&) = delete;
+  CInterfaceDriver& operator=(const CInterfaceDriver&) = delete;
+
+  bool Connect(const std::string& port) override {
+    return scenario_c_connect(handle_, port.c_str()) == 0;
+  }
+  void Disconnect() override { scenario_c_disconnect(handle_); }
+  const char* Version() override { return scenario_c_version(); }
+
+  int Call(const std::string& op, const std::vector<double>& a, Outputs& out) override {
+    scenario_c_outputs c{};
+    c.steps = out.steps;
+    c.degree = out.degree;
+    c.transmittance = out.transmittance;
+    for (char* text : {c.info.ident_a, c.info.ident_b, c.info.ident_c, c.info.ident_d,
+                       c.info.degrees_per_revolution_text, c.info.pulses_per_revolution_text,
+                       c.info.home_offset_text}) {
+      std::snprintf(text, sizeof c.info.ident_a, "%s", kTextSentinel);
+    }
+    int known = 0;
+    const int result = scenario_c_call(handle_, op.c_str(), a.data(), &c, &known);
+    if (!known)
+      throw scenario::ScenarioError("the host does not know " + op);
+    out.steps = c.steps;
+    out.degree = c.degree;
+    out.transmittance = c.transmittance;
+    out.info = {c.info.ident_a,
+                c.info.ident_b,
+                c.info.degrees_per_revolution_text,
+                c.info.pulses_per_revolution_text,
+                c.info.ident_c,
+                c.info.ident_d,
+                c.info.home_offset_text};
+    return result;
+  }
+
+ private:
+  torvek_att_handle* handle_;
+};
+using HostDriver = CInterfaceDriver;
+constexpr const char* kProgram = "scenario_host_c";
+#else
+using HostDriver = ClassDriver;
+constexpr const char* kProgram = "scenario_host";
+#endif
+
 class Host {
  public:
   Host(const scenario::Scenario& scenario, std::vector<std::string> port_names)
       : scenario_(scenario),
         port_names_(std::move(port_names)),
-        handler_(std::make_unique<TORVEK::AttenuatorHandler>()) {}
+        driver_(std::make_unique<HostDriver>()) {}
 
   int Run() {
     const std::vector<HostStep>& steps = scenario_.host;
@@ -74,9 +186,10 @@ class Host {
       for (std::thread& thread : running)
         thread.join();
     }
-    handler_.reset();
-    std::printf("scenario_host: %s: %zu host statements, %d failed (library %s)\n",
-                scenario_.name.c_str(), steps.size(), failures_, TORVEK::LibraryVersion());
+    const std::string version = driver_->Version();
+    driver_.reset();
+    std::printf("%s: %s: %zu host statements, %d failed (library %s)\n", kProgram,
+                scenario_.name.c_str(), steps.size(), failures_, version.c_str());
     return failures_;
   }
 
@@ -107,7 +220,7 @@ class Host {
       case HostStep::Kind::kConnect: {
         const std::string& port = port_names_[static_cast<std::size_t>(step.port)];
         const Clock::time_point start = Clock::now();
-        const bool connected = handler_->Connect(port);
+        const bool connected = driver_->Connect(port);
         CheckDuration(step, "Connect(" + port + ")", start);
         if (connected != step.connected) {
           Fail(step, "Connect(" + port + ") returned " + (connected ? "true" : "false"));
@@ -118,11 +231,11 @@ class Host {
         Call(step);
         break;
       case HostStep::Kind::kDisconnect:
-        handler_->Disconnect();
+        driver_->Disconnect();
         break;
       case HostStep::Kind::kDestroy:
-        handler_.reset();
-        handler_ = std::make_unique<TORVEK::AttenuatorHandler>();
+        driver_.reset();
+        driver_ = std::make_unique<HostDriver>();
         break;
       case HostStep::Kind::kSleep:
         std::this_thread::sleep_for(std::chrono::milliseconds(step.sleep_ms));
@@ -131,48 +244,13 @@ class Host {
   }
 
   void Call(const HostStep& step) {
-    TORVEK::AttenuatorHandler& handler = *handler_;
-    const std::vector<double>& a = step.args;
-    const std::string& op = step.operation;
-    const auto Int = [&a](std::size_t i) { return static_cast<int>(a[i]); };
-    const auto Float = [&a](std::size_t i) { return static_cast<float>(a[i]); };
-    const int timeout = Int(a.size() - 1);
     Outputs out;
-    int result = 0;
-
     const Clock::time_point start = Clock::now();
-    if (op == "GetCurrentStatus") {
-      result = handler.GetCurrentStatus(timeout);
-    } else if (op == "GetMotorInfo") {
-      result = handler.GetMotorInfo(&out.info, timeout);
-    } else if (op == "SetMotorSteps") {
-      result = handler.SetMotorSteps(Int(0), timeout);
-    } else if (op == "GetMotorSteps") {
-      result = handler.GetMotorSteps(&out.steps, timeout);
-    } else if (op == "SetMotorDegree") {
-      result = handler.SetMotorDegree(Float(0), timeout);
-    } else if (op == "GetMotorDegree") {
-      result = handler.GetMotorDegree(&out.degree, timeout);
-    } else if (op == "MechanicalCalibration") {
-      result = handler.MechanicalCalibration(timeout);
-    } else if (op == "StartOptimization") {
-      result = handler.StartOptimization(timeout);
-    } else if (op == "StartCleaningMechanics") {
-      result = handler.StartCleaningMechanics(timeout);
-    } else if (op == "Stop") {
-      result = handler.Stop(timeout);
-    } else if (op == "SetTransmittance") {
-      result = handler.SetTransmittance(Float(0), a[1], a[2], timeout);
-    } else if (op == "GetTransmittance") {
-      result = handler.GetTransmittance(&out.transmittance, a[0], a[1], timeout);
-    } else {
-      Fail(step, "the host does not know " + op);
-      return;
-    }
-    CheckDuration(step, op, start);
-
+    const int result = driver_->Call(step.operation, step.args, out);
+    CheckDuration(step, step.operation, start);
     if (result != step.result) {
-      Fail(step, op + " returned " + ResultName(result) + ", expected " + ResultName(step.result));
+      Fail(step, step.operation + " returned " + ResultName(result) + ", expected " +
+                     ResultName(step.result));
     }
     for (const auto& [name, expected] : step.values)
       CheckValue(step, out, name, expected);
@@ -216,7 +294,7 @@ class Host {
 
   const scenario::Scenario& scenario_;
   const std::vector<std::string> port_names_;
-  std::unique_ptr<TORVEK::AttenuatorHandler> handler_;
+  std::unique_ptr<Driver> driver_;
   const bool show_times_ = std::getenv("SCENARIO_SHOW_TIMES") != nullptr;
   std::mutex mu_;
   int failures_ = 0;
@@ -226,7 +304,7 @@ class Host {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: scenario_host SCENARIO LABEL=PORT...\n");
+    std::fprintf(stderr, "usage: %s SCENARIO LABEL=PORT...\n", kProgram);
     return 2;
   }
   try {
@@ -249,7 +327,7 @@ int main(int argc, char** argv) {
     Host host(scenario, std::move(port_names));
     return host.Run() == 0 ? 0 : 1;
   } catch (const scenario::ScenarioError& error) {
-    std::fprintf(stderr, "scenario_host: %s\n", error.what());
+    std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
     return 2;
   }
 }
