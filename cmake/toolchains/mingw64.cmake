@@ -25,24 +25,31 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 
-# Asio is header-only and the same for every target, but the build machine's /usr/include
-# must not reach the cross compiler (its glibc headers would shadow mingw's). The compiler
-# gets a folder that holds nothing but links to asio.hpp and asio/.
-get_property(_torvek_in_try_compile GLOBAL PROPERTY IN_TRY_COMPILE)
-if(NOT _torvek_in_try_compile AND NOT ASIO_INCLUDE_DIR)
-  find_path(TORVEK_HOST_ASIO_DIR asio.hpp
-    PATHS /usr/include /usr/local/include
-    NO_CMAKE_FIND_ROOT_PATH
-    DOC "Folder with the build machine's standalone Asio (asio.hpp and asio/)")
-  if(NOT TORVEK_HOST_ASIO_DIR)
-    message(FATAL_ERROR "Standalone Asio not found: install libasio-dev or set TORVEK_HOST_ASIO_DIR")
+# Asio and CLI11 are header-only and the same for every target, but the build machine's
+# /usr/include must not reach the cross compiler (its glibc headers would shadow mingw's). The
+# compiler gets folders in the build tree that hold nothing but links to those headers.
+function(torvek_header_links variable probe folder)
+  if(${variable})
+    return()
   endif()
-  set(_torvek_asio_links ${CMAKE_BINARY_DIR}/asio-include)
-  file(MAKE_DIRECTORY ${_torvek_asio_links})
-  foreach(_entry asio.hpp asio)
-    if(NOT EXISTS ${_torvek_asio_links}/${_entry})
-      file(CREATE_LINK ${TORVEK_HOST_ASIO_DIR}/${_entry} ${_torvek_asio_links}/${_entry} SYMBOLIC)
+  find_path(_torvek_host_dir ${probe} PATHS /usr/include /usr/local/include
+    NO_CMAKE_FIND_ROOT_PATH NO_CACHE)
+  if(NOT _torvek_host_dir)
+    return()
+  endif()
+  string(REGEX REPLACE "/+$" "" _torvek_host_dir "${_torvek_host_dir}")
+  set(links ${CMAKE_BINARY_DIR}/${folder})
+  file(MAKE_DIRECTORY ${links})
+  foreach(entry IN LISTS ARGN)
+    if(NOT EXISTS ${links}/${entry})
+      file(CREATE_LINK ${_torvek_host_dir}/${entry} ${links}/${entry} SYMBOLIC)
     endif()
   endforeach()
-  set(ASIO_INCLUDE_DIR ${_torvek_asio_links} CACHE PATH "Asio headers for the cross compiler" FORCE)
+  set(${variable} ${links} CACHE PATH "Header-only library, linked for the cross compiler" FORCE)
+endfunction()
+
+get_property(_torvek_in_try_compile GLOBAL PROPERTY IN_TRY_COMPILE)
+if(NOT _torvek_in_try_compile)
+  torvek_header_links(ASIO_INCLUDE_DIR asio.hpp asio-include asio.hpp asio)
+  torvek_header_links(CLI11_INCLUDE_DIR CLI/CLI.hpp cli11-include CLI)
 endif()

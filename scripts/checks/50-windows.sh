@@ -36,8 +36,12 @@ if grep -q "warning:" "$win/build.log"; then
 fi
 bin=$win/bin
 dll=$bin/torvek_attenuator.dll
-for file in "$dll" "$win/src/libtorvek_attenuator.dll.a" "$bin/scenario_host.exe"; do
-  [ -f "$file" ] || fail "$file was not built"
+# The scenarios run through the C++ class and, once the library has its C interface, through
+# that from C code as well.
+hosts=(scenario_host)
+[ -f "$root/include/torvek/attenuator.h" ] && hosts+=(scenario_host_c)
+for file in "$dll" "$win/src/libtorvek_attenuator.dll.a" "${hosts[@]/#/$bin/}"; do
+  [ -f "$file" ] || [ -f "$file.exe" ] || fail "$file was not built"
 done
 
 # Linked with -static, the DLL needs nothing but what every Windows has.
@@ -83,12 +87,51 @@ if [ "$(cat "$stamp" 2> /dev/null)" != "$links" ]; then
   echo "50-windows: Wine prefix made in $((SECONDS - t)) s"
 fi
 
+sim=$build/tools/sim/attenuator-sim
+sim_pid=
+stop_sim() {
+  if [ -n "$sim_pid" ]; then
+    kill -TERM "$sim_pid" 2> /dev/null || true
+    wait "$sim_pid" 2> /dev/null || true
+    sim_pid=
+  fi
+}
+# start_sim: attenuator-sim behind the link that COM5 leads to.
+start_sim() {
+  rm -f "$links/port0"
+  "$sim" --link "$links/port0" > "$win/sim.out" 2> "$win/sim.err" &
+  sim_pid=$!
+  for _ in $(seq 100); do
+    [ -L "$links/port0" ] && return 0
+    sleep 0.1
+  done
+  cat "$win/sim.err"
+  fail "attenuator-sim made no port"
+}
+# run_against_sim NAME EXPECTED COMMAND...: one program under Wine, talking to COM5.
+run_against_sim() {
+  local name=$1 expected=$2 t=$SECONDS rc=0
+  shift 2
+  count=$((count + 1))
+  start_sim
+  timeout 120 wine "$@" > "$win/$name.log" 2>&1 || rc=$?
+  stop_sim
+  # Windows programs end their lines in CR LF.
+  if [ "$rc" -eq 0 ] && tr -d '\r' < "$win/$name.log" | grep -q "$expected"; then
+    echo "50-windows: $name passed under Wine ($((SECONDS - t)) s)"
+  else
+    failed=$((failed + 1))
+    echo "50-windows: $name FAILED under Wine (exit $rc):"
+    sed 's/^/    /' "$win/$name.log"
+  fi
+}
+
 # One server for all runs. -f keeps it out of a session of its own: as a session leader it
 # would take the first pseudo-terminal it opens as its controlling terminal and, when the
 # device closes that, answer the hang-up signal with a dump of all its objects.
 wineserver -k > /dev/null 2>&1 || true
 wineserver -f -p > "$win/wineserver.log" 2>&1 &
-trap 'wineserver -k > /dev/null 2>&1 || true' EXIT
+trap 'stop_sim; wineserver -k > /dev/null 2>&1 || true' EXIT
 # The first program starts Wine's helper processes, which live as long as the server; they
 # inherit this run's output, so it goes to a file, not to a pipe someone waits on.
 wine "$bin/scenario_host.exe" > "$win/warmup.log" 2>&1 || true
@@ -102,24 +145,49 @@ failed=0
 count=0
 log=$win/scenarios.log
 : > "$log"
-for scn in "$root"/tests/scenarios/*.scn; do
-  name=$(basename "$scn" .scn)
-  count=$((count + 1))
-  out=$win/scenario.$name.log
+for host in "${hosts[@]}"; do
   t=$SECONDS
-  if "$device" "$scn" --links "$links" --port-names "$port_names" --host-scenario "Z:$scn" \
-    --timeout 120 -- wine "$bin/scenario_host.exe" > "$out" 2>&1; then
-    echo "50-windows: scenario $name passed under Wine ($((SECONDS - t)) s)"
-  else
-    failed=$((failed + 1))
-    echo "50-windows: scenario $name FAILED under Wine:"
-    sed 's/^/    /' "$out"
-  fi
-  cat "$out" >> "$log"
+  passed=()
+  for scn in "$root"/tests/scenarios/*.scn; do
+    name=$(basename "$scn" .scn)
+    count=$((count + 1))
+    out=$win/$host.$name.log
+    if "$device" "$scn" --links "$links" --port-names "$port_names" --host-scenario "Z:$scn" \
+      --timeout 120 -- wine "$bin/$host.exe" > "$out" 2>&1; then
+      passed+=("$name")
+    else
+      failed=$((failed + 1))
+      echo "50-windows: $host.exe, scenario $name FAILED under Wine:"
+      sed 's/^/    /' "$out"
+    fi
+    cat "$out" >> "$log"
+  done
+  echo "50-windows: $host.exe passed ${passed[*]:-nothing} in $((SECONDS - t)) s"
 done
+
+# --- The programs a Windows user runs, against attenuator-sim --------------------------------
+if [ -f "$root/tools/ctl/CMakeLists.txt" ]; then
+  [ -f "$bin/attenuatorctl.exe" ] || fail "attenuatorctl.exe was not built"
+  [ -x "$sim" ] || fail "$sim is missing"
+  run_against_sim attenuatorctl.exe-tour "^Tour done: 13 operations, all as expected" \
+    "$bin/attenuatorctl.exe" --port COM5 tour
+fi
+
+# A C program built as a Windows user builds one: against the installed headers and the
+# import library, with the C compiler alone.
+if [ -f "$root/include/torvek/attenuator.h" ] && [ -f "$root/examples/c/tour.c" ]; then
+  [ -x "$sim" ] || fail "$sim is missing"
+  prefix=$win/c-prefix
+  rm -rf "$prefix"
+  cmake --install "$win" --prefix "$prefix" > /dev/null
+  x86_64-w64-mingw32-gcc-posix -std=c99 -Wall -Wextra -pedantic -Werror -I"$prefix/include" \
+    "$root/examples/c/tour.c" -L"$prefix/lib" -ltorvek_attenuator -o "$prefix/bin/tour.exe" ||
+    fail "examples/c/tour.c does not build against the installed Windows package"
+  run_against_sim c-tour.exe "^all operations succeeded$" "$prefix/bin/tour.exe" COM5
+fi
 
 if [ -s "$win/wineserver.log" ]; then
   echo "50-windows: wineserver said $(wc -l < "$win/wineserver.log") lines; see $win/wineserver.log"
 fi
-echo "50-windows: $((count - failed)) of $count scenarios passed under Wine; $((SECONDS - started)) s in all"
+echo "50-windows: $((count - failed)) of $count runs passed under Wine; $((SECONDS - started)) s in all"
 [ "$failed" -eq 0 ]
