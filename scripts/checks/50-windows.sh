@@ -65,9 +65,10 @@ links=$win/ports
 mkdir -p "$links"
 # Port k of a scenario is the k-th of these names; the registry maps each to $links/portK,
 # which scenario_device points at the pseudo-terminal of its device k. Both ways of naming a
-# port are used: plain "COM5" and "\\.\COM11", as ports above 9 must be named.
-port_names='COM5,\\.\COM11,COM7'
+# port are used, the sets taking turns from scenario to scenario: "COM5" and "\\.\COM11", then
+# "\\.\COM5" and "COM11" (as it happens, closing.scn opens "\\.\COM11", unplugged.scn "COM11").
 registry_names=(COM5 COM11 COM7)
+port_name_sets=('COM5,\\.\COM11,COM7' '\\.\COM5,COM11,\\.\COM7')
 
 # Wine would map COMn to /dev/ttyS(n-1) when that exists; the registry entries take
 # precedence. Making the prefix is the slow part, so it is kept between runs.
@@ -146,11 +147,15 @@ failed=0
 count=0
 log=$win/scenarios.log
 : > "$log"
-for host in "${hosts[@]}"; do
+for h in "${!hosts[@]}"; do
+  host=${hosts[$h]}
   t=$SECONDS
   passed=()
+  i=0
   for scn in "$root"/tests/scenarios/*.scn; do
     name=$(basename "$scn" .scn)
+    port_names=${port_name_sets[$(((h + i) % 2))]}
+    i=$((i + 1))
     count=$((count + 1))
     out=$win/$host.$name.log
     if "$device" "$scn" --links "$links" --port-names "$port_names" --host-scenario "Z:$scn" \
