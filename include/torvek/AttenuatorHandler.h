@@ -107,7 +107,8 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
 
   // The transmittance model: T = sin^2(90 * (angle - min_angle) / angle_span), angles in
   // degrees. min_angle is where T = 0; angle_span the rotation from T = 0 to T = 1 (negative
-  // spans are allowed, zero is not). Requires min_angle > -360 and min_angle + angle_span < 360.
+  // spans are allowed; zero, and any span smaller than 1e-9 degrees, is not). Requires
+  // min_angle > -360 and min_angle + angle_span < 360.
   //
   // Moves to the angle that gives `transmittance` (0 to 1, both included).
   AttenuatorStatus SetTransmittance(float transmittance, double min_angle, double angle_span,

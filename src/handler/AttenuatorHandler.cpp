@@ -16,15 +16,19 @@ namespace {
 // Fixed bounds of the public moves; they do not follow the scale the device reports.
 constexpr int kMaxSteps = 143360;
 constexpr double kMaxDegrees = 360.0;
+// The smallest transmittance span taken, in degrees. Below it no mount can resolve the model,
+// and far below it pi / span times an angle overflows, which made the transmittance NaN.
+constexpr double kMinSpanDegrees = 1e-9;
 
 bool IsNumber(double value) {
   return std::isfinite(value);
 }
 
 // The checks shared by both transmittance operations. A NaN passes every comparison and a
-// zero span makes the model meaningless, so both are refused before the ordinary bounds.
+// zero or vanishing span makes the model meaningless, so both are refused before the ordinary
+// bounds.
 bool ModelAccepted(double min_angle, double angle_span) {
-  if (!IsNumber(min_angle) || !IsNumber(angle_span) || angle_span == 0.0) {
+  if (!IsNumber(min_angle) || !IsNumber(angle_span) || std::fabs(angle_span) < kMinSpanDegrees) {
     return false;
   }
   return !(min_angle <= -kMaxDegrees) && !(min_angle + angle_span >= kMaxDegrees);

@@ -106,4 +106,28 @@ TEST_F(Transmittance, AMoveAnsweredByAStatusReturnsItsCode) {
   EXPECT_EQ(handler.SetTransmittance(0.5f, 0, 45, 500), 4);
 }
 
+// With a span this small, pi / span times the angle overflows and the model's value is not a
+// number: GetTransmittance used to deliver NaN with Ok. No mount has such a span.
+TEST_F(Transmittance, ASpanTooSmallForTheModelIsRefusedUnsent) {
+  const double spans[] = {std::numeric_limits<double>::denorm_min(),
+                          std::numeric_limits<double>::min(), 1e-300, -1e-300, 9.9e-10, -9.9e-10};
+  for (const double span : spans) {
+    float t = 0.25f;
+    EXPECT_EQ(handler.GetTransmittance(&t, 10, span, 500), TORVEK::InvalidArgument) << span;
+    EXPECT_EQ(handler.SetTransmittance(0.5f, 10, span, 500), TORVEK::InvalidArgument) << span;
+    EXPECT_EQ(t, 0.25f) << span;
+  }
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(Wire(), "");
+
+  // The smallest span taken still gives a transmittance, even at the far end of the range.
+  Expect("0gp", attsim::PositionFrame(3983));
+  Expect("0gp", attsim::PositionFrame(std::numeric_limits<std::int32_t>::max()));
+  for (int i = 0; i < 2; ++i) {
+    float t = -1.0f;
+    EXPECT_EQ(handler.GetTransmittance(&t, 10, -1e-9, 500), TORVEK::Ok);
+    EXPECT_TRUE(t >= 0.0f && t <= 1.0f) << t;
+  }
+}
+
 }  // namespace

@@ -122,7 +122,7 @@ bool DeviceServer::Write(std::string_view bytes) {
       // Logged under the lock the observers take, so whoever has seen the bytes finds them.
       std::lock_guard<std::mutex> log_lock(mu_);
       n = write(pty_.MasterFd(), bytes.data() + done, length);
-      if (n > 0) {
+      if (n > 0 && options_.keep_log) {
         const std::string_view piece = bytes.substr(done, static_cast<std::size_t>(n));
         if (done == 0 || sent_.empty()) {
           sent_.push_back(Sent{Clock::now(), std::string(piece)});
@@ -144,6 +144,8 @@ bool DeviceServer::Write(std::string_view bytes) {
       break;
     }
   }
+  if (done > 0 && options_.observer != nullptr)
+    options_.observer->OnSent(Sent{Clock::now(), std::string(bytes.substr(0, done))});
   return done == bytes.size();
 }
 
@@ -210,13 +212,22 @@ void DeviceServer::ReadHost() {
       SetHostOpen(true);
       const std::string_view bytes(buffer, static_cast<std::size_t>(n));
       splitter_.Feed(bytes);
-      std::lock_guard<std::mutex> lock(mu_);
-      received_.push_back(Received{now, std::string(bytes)});
-      while (std::optional<std::string> command = splitter_.Next()) {
-        commands_.push_back(*command);
-        queue_.push_back(std::move(*command));
+      const std::size_t first_new = queue_.size();
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (options_.keep_log)
+          received_.push_back(Received{now, std::string(bytes)});
+        while (std::optional<std::string> command = splitter_.Next()) {
+          if (options_.keep_log)
+            commands_.push_back(*command);
+          queue_.push_back(std::move(*command));
+        }
+        cv_.notify_all();
       }
-      cv_.notify_all();
+      if (options_.observer != nullptr) {
+        for (std::size_t i = first_new; i < queue_.size(); ++i)
+          options_.observer->OnCommand(now, queue_[i]);
+      }
       if (static_cast<std::size_t>(n) < sizeof buffer)
         return;
     } else if (n < 0 && errno == EAGAIN) {

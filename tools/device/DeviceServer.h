@@ -34,10 +34,24 @@ struct Sent {
   std::string bytes;
 };
 
+// Sees the line as it happens, on the thread that moved the bytes; must be quick and must not call
+// back into the server.
+class LineObserver {
+ public:
+  virtual ~LineObserver() = default;
+  // A whole command, stamped when the read that completed it returned.
+  virtual void OnCommand(Clock::time_point when, const std::string& command) = 0;
+  virtual void OnSent(const Sent& sent) = 0;
+};
+
 struct ServerOptions {
   // 0 hands replies over at once. Otherwise each byte takes 10 bit times (8N1) and becomes readable
   // when its stop bit is through, on a schedule kept against absolute deadlines so it cannot drift.
   unsigned baud = 0;
+  LineObserver* observer = nullptr;
+  // A device that serves for days must not keep every byte: without the log, Log(), Commands(),
+  // SentLog() and WaitForCommands() see nothing.
+  bool keep_log = true;
 };
 
 // Plays the device on the master side of a pty, on its own thread, so the host can open Path()

@@ -400,7 +400,7 @@ TEST(DeviceServer, PacesBytesAtTheBaudRateWithoutDrift) {
   EXPECT_GE(took, 1000ms);
   // Sleeping byte by byte would pile up 960 oversleeps (about 100 ms here); absolute deadlines
   // only pay for the last one.
-  EXPECT_LT(took, 1040ms);
+  EXPECT_LT(took, 1075ms);
 }
 
 TEST(DeviceServer, ShutdownIsPromptDuringALongDelay) {
@@ -417,6 +417,9 @@ TEST(DeviceServer, ShutdownIsPromptDuringALongDelay) {
 }
 
 TEST(DeviceServer, LeavesNoDescriptorsOrThreads) {
+  // ThreadSanitizer starts a helper thread of its own with the process's first thread; let
+  // that happen before counting, or it would pass for one of the device's.
+  std::thread([] {}).join();
   const size_t fds = CountEntries("/proc/self/fd");
   const size_t tasks = CountEntries("/proc/self/task");
   {
