@@ -10,14 +10,20 @@
 #include "link/InterruptibleRead.h"
 
 namespace TORVEK {
+namespace {
+
+// Room for the longest reply (identification, 35 bytes) several times over. Made on the
+// calling thread, so that the reading thread, new for every call, allocates nothing: a first
+// allocation on a new thread would set up its allocator cache, only to tear it down again.
+constexpr std::size_t kReplyRoom = 512;
+
+}  // namespace
 
 int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& reply,
                                     int timeout_ms) {
   if (!port) {
     return PortUnavailable;
   }
-
-  InterruptibleRead read(*port);
 
   try {
     // Whatever is waiting in the input now (the late answer to a command that timed out,
@@ -33,14 +39,15 @@ int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& rep
     return PortUnavailable;
   }
 
+  // The time-out counts from the moment the command is out, not from the start of the call.
+  InterruptibleRead read(*port, ReadClock::now() + std::chrono::milliseconds(timeout_ms));
   asio::streambuf received;
+  received.prepare(kReplyRoom);
   std::future<void> reading =
       std::async(std::launch::async, [&read, &received] { read.ReadLine(received); });
 
-  if (reading.wait_for(std::chrono::milliseconds(timeout_ms)) == std::future_status::timeout) {
-    read.Cancel();
-    // The reading task holds `received`; it must have ended before the buffer goes.
-    reading.wait();
+  // The reading task holds `received`: it has ended once AwaitEnd returns, whatever the result.
+  if (!read.AwaitEnd(reading)) {
     return ReplyTimeout;
   }
 

@@ -1,8 +1,9 @@
-#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -13,29 +14,38 @@
 namespace TORVEK {
 namespace {
 
-// What asio::read_until reads from: the port's descriptor, and a wake-up pipe that ends the
-// wait with operation_aborted.
-class WakeableDescriptor {
+// What asio::read_until reads from: the port's descriptor, waited for until the deadline, after
+// which it ends the read with timed_out. The port is non-blocking (Asio opens it so), so the
+// read() itself never waits.
+class DeadlineDescriptor {
  public:
-  WakeableDescriptor(int port_fd, int wake_fd) : port_fd_(port_fd), wake_fd_(wake_fd) {}
+  DeadlineDescriptor(int port_fd, ReadClock::time_point deadline)
+      : port_fd_(port_fd), deadline_(deadline) {}
 
   template <typename MutableBufferSequence>
   std::size_t read_some(const MutableBufferSequence& buffers, std::error_code& ec) {
     asio::mutable_buffer buffer = *asio::buffer_sequence_begin(buffers);
     for (;;) {
-      pollfd fds[2] = {{port_fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) {
+      // A deadline already passed still gets one look at what has arrived: a time-out of 0
+      // means "do not wait", not "do not read".
+      const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+          std::max(deadline_ - ReadClock::now(), ReadClock::duration::zero()));
+      const timespec wait{static_cast<time_t>(left.count() / 1'000'000'000),
+                          static_cast<long>(left.count() % 1'000'000'000)};
+      pollfd port{port_fd_, POLLIN, 0};
+      const int ready = ::ppoll(&port, 1, &wait, nullptr);
+      if (ready < 0) {
         if (errno == EINTR) {
           continue;
         }
         ec = std::error_code(errno, std::system_category());
         return 0;
       }
-      if (fds[1].revents != 0) {
-        ec = asio::error::operation_aborted;
+      if (ready == 0) {
+        ec = asio::error::timed_out;
         return 0;
       }
-      ssize_t n = ::read(port_fd_, buffer.data(), buffer.size());
+      const ssize_t n = ::read(port_fd_, buffer.data(), buffer.size());
       if (n > 0) {
         ec = std::error_code();
         return static_cast<std::size_t>(n);
@@ -54,37 +64,23 @@ class WakeableDescriptor {
 
  private:
   int port_fd_;
-  int wake_fd_;
+  ReadClock::time_point deadline_;
 };
 
 }  // namespace
 
-InterruptibleRead::InterruptibleRead(asio::serial_port& port) : port_(port) {
-  int fds[2];
-  if (::pipe(fds) != 0) {
-    throw std::system_error(errno, std::system_category(), "pipe");
-  }
-  ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-  ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-  wake_read_fd_ = fds[0];
-  wake_write_fd_ = fds[1];
-}
-
-InterruptibleRead::~InterruptibleRead() {
-  ::close(wake_read_fd_);
-  ::close(wake_write_fd_);
-}
-
 void InterruptibleRead::ReadLine(asio::streambuf& received) noexcept {
-  WakeableDescriptor source(port_.native_handle(), wake_read_fd_);
+  DeadlineDescriptor source(port_.native_handle(), deadline_);
   std::error_code ec;
   asio::read_until(source, received, "\r\n", ec);
+  deadline_passed_ = ec == asio::error::timed_out;
 }
 
-void InterruptibleRead::Cancel() noexcept {
-  const char wake = 1;
-  while (::write(wake_write_fd_, &wake, 1) < 0 && errno == EINTR) {
-  }
+bool InterruptibleRead::AwaitEnd(std::future<void>& reading) noexcept {
+  // The read ends at the deadline by itself; a timed wait here would only add a second
+  // wake-up of this thread (one when the task's result is set, one when its thread is joined).
+  reading.wait();
+  return !deadline_passed_;
 }
 
 void PurgeInput(asio::serial_port& port) noexcept {

@@ -6,18 +6,17 @@
 
 namespace TORVEK {
 
-// Windows ends a synchronous read blocked in another thread when the port is cancelled, so
-// no wake-up of our own is needed here.
-InterruptibleRead::InterruptibleRead(asio::serial_port& port) : port_(port) {}
-
-InterruptibleRead::~InterruptibleRead() = default;
-
+// Windows ends a synchronous read blocked in another thread when the port is cancelled, so the
+// read waits without a deadline of its own and the caller cancels it when the deadline passes.
 void InterruptibleRead::ReadLine(asio::streambuf& received) noexcept {
   std::error_code ec;
   asio::read_until(port_, received, "\r\n", ec);
 }
 
-void InterruptibleRead::Cancel() noexcept {
+bool InterruptibleRead::AwaitEnd(std::future<void>& reading) noexcept {
+  if (reading.wait_until(deadline_) != std::future_status::timeout) {
+    return true;
+  }
   std::error_code ec;
   port_.cancel(ec);
   if (ec) {
@@ -25,6 +24,9 @@ void InterruptibleRead::Cancel() noexcept {
     // and later calls report PortUnavailable when their write fails.
     port_.close(ec);
   }
+  reading.wait();
+  deadline_passed_ = true;
+  return false;
 }
 
 void PurgeInput(asio::serial_port& port) noexcept {
