@@ -2,8 +2,8 @@
 // the same port (the floor) and with what a user would write instead (Python with pySerial),
 // all against one kind of device that answers at once. See README, "Performance".
 #include <stdio.h>
-#include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -46,9 +47,24 @@ struct Plan {
   std::chrono::milliseconds line_rate_window;
 };
 
-const Plan kFull{"full",           10,     1000, 1000, 100,    {300, 100, 30}, 10,
-                 {1, 2, 4, 8, 16}, 1000ms, 5000, 100,  100000, 3000ms};
-const Plan kQuick{"quick", 1, 300, 200, 50, {20, 5, 2}, 2, {1, 2}, 150ms, 300, 10, 2000, 300ms};
+const Plan kFull{
+    "full",
+    10,    // rounds
+    1000,  // samples per round
+    1000,  // pySerial samples per round
+    100,   // unrecorded round trips before each client's samples
+    {300, 100, 30},
+    10,  // connects
+    {1, 2, 4, 8, 16},
+    1000ms,
+    5000,    // samples of the design's pieces
+    100,     // handlers for the memory figure
+    100000,  // transactions for the growth figure
+    3000ms,  // per line-rate figure
+};
+const Plan kQuick{
+    "quick", 2, 150, 100, 30, {20, 5, 2}, 2, {1, 2}, 150ms, 300, 10, 2000, 300ms,
+};
 
 constexpr int kReplyTimeoutMs = 1000;
 constexpr char kStatusCommand[] = "0gs";
@@ -125,24 +141,30 @@ void PrintRow(const char* client, const Summary& s) {
   std::printf("   %-38s %9.1f %9.1f %9.1f\n", client, s.median, s.p99, s.max);
 }
 
+// Medians of section 1, for section 5 to set the design's cost against.
+struct RoundTripMedians {
+  double floor = 0;
+  double library = 0;
+};
+
 // 1. One status transaction, three ways, on one device; each round lets the clients take turns
 // in another order, so that a change of load hits them alike.
-void RoundTrip(const Plan& plan) {
+RoundTripMedians RoundTrip(const Plan& plan) {
   std::printf("\n1. Status round trip against the instant device (microseconds)\n");
   InstantDevice device;
   TORVEK::AttenuatorHandler handler;
   if (!handler.Connect(device.Path())) {
     Fail("the library did not connect to the instant device");
-    return;
+    return {};
   }
   FloorPort floor(device.Path());
   if (!floor.Open()) {
     Fail("the floor client could not open the port");
-    return;
+    return {};
   }
 
   std::vector<double> floor_times, library_times, peer_times;
-  std::vector<double> round_ratios;
+  std::vector<double> round_ratios, peer_round_ratios;
   std::string peer_version = "Python + pySerial";
   bool peer_ok = true;
 
@@ -198,6 +220,9 @@ void RoundTrip(const Plan& plan) {
     if (!f.empty() && !l.empty()) {
       round_ratios.push_back(Summarize(l).median / Summarize(f).median);
     }
+    if (!p.empty() && !l.empty()) {
+      peer_round_ratios.push_back(Summarize(p).median / Summarize(l).median);
+    }
     floor_times.insert(floor_times.end(), f.begin(), f.end());
     library_times.insert(library_times.end(), l.begin(), l.end());
     peer_times.insert(peer_times.end(), p.begin(), p.end());
@@ -222,11 +247,16 @@ void RoundTrip(const Plan& plan) {
     std::printf("   pySerial / library %5.2f   target >= 1.20   %s\n", peer_library,
                 Verdict(peer_library >= 1.20));
   }
-  std::printf("   library / floor by round:");
+  std::printf("   by round, library / floor:   ");
   for (double r : round_ratios) {
     std::printf(" %.2f", r);
   }
+  std::printf("\n   by round, pySerial / library:");
+  for (double r : peer_round_ratios) {
+    std::printf(" %.2f", r);
+  }
   std::printf("\n");
+  return {floor_s.median, library_s.median};
 }
 
 // 2. How long after its time-out a call against a silent device returns ReplyTimeout, counted
@@ -370,7 +400,7 @@ void Scaling(const Plan& plan) {
 }
 
 // 5. What the design costs per call, what a handler holds, and whether anything accumulates.
-void DesignCost(const Plan& plan) {
+void DesignCost(const Plan& plan, const RoundTripMedians& round_trip) {
   std::printf("\n5. Cost of the design\n");
   {
     std::vector<double> spawn;
@@ -382,6 +412,10 @@ void DesignCost(const Plan& plan) {
     const Summary s = Summarize(spawn);
     std::printf("   new thread per call: std::async(launch::async) of an empty task, then wait\n");
     std::printf("      median %.1f us, p99 %.1f us\n", s.median, s.p99);
+    if (round_trip.floor > 0) {
+      std::printf("      (the library's round trip is %.1f us over the floor's in section 1)\n",
+                  round_trip.library - round_trip.floor);
+    }
   }
   {
     std::vector<double> buffer;
@@ -538,14 +572,24 @@ void LineRate(const Plan& plan) {
 int main(int argc, char** argv) {
   using namespace torvek_bench;
   const Plan* plan = &kFull;
+  bool wanted[7] = {false, true, true, true, true, true, true};
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--quick") == 0) {
       plan = &kQuick;
+    } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+      std::fill(std::begin(wanted), std::end(wanted), false);
+      for (const char* c = argv[++i]; *c != '\0'; ++c) {
+        if (*c >= '1' && *c <= '6') {
+          wanted[*c - '0'] = true;
+        }
+      }
     } else {
-      std::fprintf(stderr,
-                   "usage: %s [--quick]\n"
-                   "  --quick  a few seconds with small samples: proves the benchmark runs\n",
-                   argv[0]);
+      std::fprintf(
+          stderr,
+          "usage: %s [--quick] [--only SECTIONS]\n"
+          "  --quick          a few seconds with small samples: proves the benchmark runs\n"
+          "  --only SECTIONS  run only these sections, e.g. --only 16\n",
+          argv[0]);
       return 2;
     }
   }
@@ -556,12 +600,25 @@ int main(int argc, char** argv) {
   std::printf("load average at start: %s\n", LoadAverage().c_str());
   const Clock::time_point start = Clock::now();
 
-  RoundTrip(*plan);
-  TimeoutPunctuality(*plan);
-  ConnectDuration(*plan);
-  Scaling(*plan);
-  DesignCost(*plan);
-  LineRate(*plan);
+  RoundTripMedians round_trip;
+  if (wanted[1]) {
+    round_trip = RoundTrip(*plan);
+  }
+  if (wanted[2]) {
+    TimeoutPunctuality(*plan);
+  }
+  if (wanted[3]) {
+    ConnectDuration(*plan);
+  }
+  if (wanted[4]) {
+    Scaling(*plan);
+  }
+  if (wanted[5]) {
+    DesignCost(*plan, round_trip);
+  }
+  if (wanted[6]) {
+    LineRate(*plan);
+  }
 
   std::printf("\nload average at end: %s; %.1f s\n", LoadAverage().c_str(),
               std::chrono::duration<double>(Clock::now() - start).count());

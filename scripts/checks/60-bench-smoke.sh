@@ -17,5 +17,5 @@ if ! timeout 120 "$bench" --quick > "$log" 2>&1; then
   echo "bench smoke: FAILED"
   exit 1
 fi
-grep -E "library / floor|pySerial / library" "$log" | sed 's/^ */bench smoke: /'
+grep -E "library / floor |pySerial / library" "$log" | sed 's/^ */bench smoke (not judged here): /'
 echo "bench smoke: quick run completed in $(tail -n 1 "$log" | sed 's/.*; //')"
