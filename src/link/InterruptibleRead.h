@@ -6,9 +6,12 @@
 // The two things the command transaction needs of the platform and that Asio does not give
 // the same way everywhere: ending a blocking read from another thread, and discarding input.
 //
-// On Windows the port's own cancel() ends a synchronous read blocked in another thread. On
-// Linux it does not (a synchronous read sits in poll() and cancel() reaches only asynchronous
-// operations), so there the read waits on the port and on a wake-up pipe of its own.
+// Asio's cancel() is no use for either. On Linux it does not reach a synchronous read (that
+// sits in poll(); cancel() reaches only asynchronous operations). On Windows it does end a
+// blocked read, but only one that has been issued: a cancel that comes first, as it does with
+// a time-out of 0, is lost, and the read then waits forever for a silent device. So on both,
+// the read waits on the port and on a wake-up of its own that stays set once given: a pipe on
+// Linux, an event on Windows.
 
 namespace TORVEK {
 
@@ -32,8 +35,13 @@ class InterruptibleRead {
 
  private:
   asio::serial_port& port_;
+#if defined(_WIN32)
+  void* cancel_event_ = nullptr;  // manual-reset event, set by Cancel() and never reset
+  void* read_event_ = nullptr;    // signals the end of one overlapped read
+#else
   int wake_read_fd_ = -1;
   int wake_write_fd_ = -1;
+#endif
 };
 
 // Discards every byte the port has received and not yet been read.

@@ -1,5 +1,6 @@
 // The command transaction against a device on a pseudo-terminal: exact bytes out, one line
 // back, bounded waits, and nothing left behind.
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -25,10 +26,7 @@ class ExchangeTest : public ::testing::Test {
     server.ClearLog();
   }
 
-  void TearDown() override {
-    EXPECT_TRUE(script.Unexpected().empty()) << "a command nobody expected reached the device";
-    EXPECT_TRUE(script.Remaining().empty()) << "an expected exchange never happened";
-  }
+  void TearDown() override { torvek_test::ExpectScriptFinished(script); }
 
   attsim::ScriptedResponder script;
   attsim::DeviceServer server{script};
@@ -86,7 +84,7 @@ TEST_F(ExchangeTest, ASilentDeviceTimesOutOnTimeAndLeavesNoThreadBehind) {
   EXPECT_EQ(result, TORVEK::ReplyTimeout);
   EXPECT_EQ(reply, "untouched");
   EXPECT_GE(elapsed, 100.0);
-  EXPECT_LT(elapsed, 160.0);
+  EXPECT_LT(elapsed, 200.0);
   EXPECT_EQ(torvek_test::ThreadCount(), threads_before);
   EXPECT_EQ(torvek_test::DescriptorCount(), descriptors_before);
 }
@@ -108,17 +106,23 @@ TEST_F(ExchangeTest, ThePortWorksAfterATimeout) {
 }
 
 TEST_F(ExchangeTest, ZeroAndNegativeTimeoutsDoNotWait) {
-  script.Expect("0gs", Action::Silence());
-  script.Expect("0gs", Action::Silence());
-  std::string reply;
-  int zero = 0;
-  int negative = 0;
-  EXPECT_LT(MillisecondsOf([&] { zero = impl.Exchange("0gs", reply, 0); }), 20.0);
-  EXPECT_LT(MillisecondsOf([&] { negative = impl.Exchange("0gs", reply, -5); }), 20.0);
-  EXPECT_EQ(zero, TORVEK::ReplyTimeout);
-  EXPECT_EQ(negative, TORVEK::ReplyTimeout);
-  ASSERT_TRUE(server.WaitForCommands(2, 1s));
-  EXPECT_EQ(server.AllReceived(), "0gs0gs");
+  // The quickest of three tries: a busy machine can stall any one call, but a call that
+  // waits for the silent device would wait every time.
+  for (const int timeout_ms : {0, -5}) {
+    double quickest = 1e9;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      script.Expect("0gs", Action::Silence());
+      std::string reply = "untouched";
+      int result = 0;
+      quickest = std::min(
+          quickest, MillisecondsOf([&] { result = impl.Exchange("0gs", reply, timeout_ms); }));
+      EXPECT_EQ(result, TORVEK::ReplyTimeout);
+      EXPECT_EQ(reply, "untouched");
+    }
+    EXPECT_LT(quickest, 20.0) << "time-out " << timeout_ms;
+  }
+  ASSERT_TRUE(server.WaitForCommands(6, 1s));
+  EXPECT_EQ(server.AllReceived(), "0gs0gs0gs0gs0gs0gs");
 }
 
 TEST_F(ExchangeTest, ALateReplyIsDroppedNotTakenForTheNextAnswer) {

@@ -15,6 +15,10 @@ namespace torvek_test {
 // The identification a default device sends: 360 degrees and 143360 steps per revolution.
 inline const std::string kDefaultIdentification = "0IN0E1234ABCD01020304016800023000\r\n";
 
+// Fails the test on a command the script did not expect, or on an expected exchange that has
+// not happened once the device has had a moment to finish the one in hand.
+void ExpectScriptFinished(const attsim::ScriptedResponder& script);
+
 // A handler connected to a scripted device on a pseudo-terminal. Each test states the
 // exchanges it expects with Expect(); the device fails the test on a command nobody expected
 // and on an expected exchange that never happened.

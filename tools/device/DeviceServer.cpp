@@ -109,7 +109,7 @@ bool DeviceServer::Write(std::string_view bytes) {
     line_bytes_ = 0;
   }
   std::size_t done = 0;
-  while (done < bytes.size() && pty_.MasterFd() >= 0 && host_open_) {
+  while (done < bytes.size() && HostPresent()) {
     std::size_t length = bytes.size() - done;
     if (options_.baud != 0) {
       if (WaitLine(line_start_ + ByteTime(line_bytes_ + 1), Until::kDeadline) != Wake::kDeadline) {
@@ -117,7 +117,21 @@ bool DeviceServer::Write(std::string_view bytes) {
       }
       length = 1;
     }
-    const ssize_t n = write(pty_.MasterFd(), bytes.data() + done, length);
+    ssize_t n;
+    {
+      // Logged under the lock the observers take, so whoever has seen the bytes finds them.
+      std::lock_guard<std::mutex> log_lock(mu_);
+      n = write(pty_.MasterFd(), bytes.data() + done, length);
+      if (n > 0 && options_.keep_log) {
+        const std::string_view piece = bytes.substr(done, static_cast<std::size_t>(n));
+        if (done == 0 || sent_.empty()) {
+          sent_.push_back(Sent{Clock::now(), std::string(piece)});
+        } else {  // only writers append and they take turns, so the last entry is this chunk's
+          sent_.back().when = Clock::now();
+          sent_.back().bytes.append(piece);
+        }
+      }
+    }
     if (n > 0) {
       done += static_cast<std::size_t>(n);
       if (options_.baud != 0)
@@ -130,12 +144,24 @@ bool DeviceServer::Write(std::string_view bytes) {
       break;
     }
   }
-  if (done > 0) {
-    const Clock::time_point now = Clock::now();
-    std::lock_guard<std::mutex> log_lock(mu_);
-    sent_.push_back(Sent{now, std::string(bytes.substr(0, done))});
-  }
+  if (done > 0 && options_.observer != nullptr)
+    options_.observer->OnSent(Sent{Clock::now(), std::string(bytes.substr(0, done))});
   return done == bytes.size();
+}
+
+// The device thread learns of a new host only on its next look (up to kReopenCheck later), so a
+// writer asks the master directly: no POLLHUP means the slave is open. Caller holds write_mu_,
+// which also keeps DiscardHostInput()'s own brief open of the slave out of the picture.
+bool DeviceServer::HostPresent() {
+  if (pty_.MasterFd() < 0)
+    return false;
+  if (host_open_)
+    return true;
+  pollfd master{pty_.MasterFd(), 0, 0};
+  if (poll(&master, 1, 0) < 0 || (master.revents & POLLHUP))
+    return false;
+  host_open_ = true;
+  return true;
 }
 
 // Waits for `until` or the deadline, whichever comes first. On the device thread it keeps reading
@@ -186,13 +212,22 @@ void DeviceServer::ReadHost() {
       SetHostOpen(true);
       const std::string_view bytes(buffer, static_cast<std::size_t>(n));
       splitter_.Feed(bytes);
-      std::lock_guard<std::mutex> lock(mu_);
-      received_.push_back(Received{now, std::string(bytes)});
-      while (std::optional<std::string> command = splitter_.Next()) {
-        commands_.push_back(*command);
-        queue_.push_back(std::move(*command));
+      const std::size_t first_new = queue_.size();
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (options_.keep_log)
+          received_.push_back(Received{now, std::string(bytes)});
+        while (std::optional<std::string> command = splitter_.Next()) {
+          if (options_.keep_log)
+            commands_.push_back(*command);
+          queue_.push_back(std::move(*command));
+        }
+        cv_.notify_all();
       }
-      cv_.notify_all();
+      if (options_.observer != nullptr) {
+        for (std::size_t i = first_new; i < queue_.size(); ++i)
+          options_.observer->OnCommand(now, queue_[i]);
+      }
       if (static_cast<std::size_t>(n) < sizeof buffer)
         return;
     } else if (n < 0 && errno == EAGAIN) {

@@ -27,16 +27,31 @@ struct Received {
 };
 
 // Bytes the device put on the line in one go (a chunk or an unsolicited write), stamped when the
-// last of them was written. Bytes dropped because the host had the port closed are not listed.
+// last of them was written. An entry is listed before the host can read its bytes, and grows as a
+// paced chunk goes out. Bytes dropped because the host had the port closed are not listed.
 struct Sent {
   Clock::time_point when;
   std::string bytes;
+};
+
+// Sees the line as it happens, on the thread that moved the bytes; must be quick and must not call
+// back into the server.
+class LineObserver {
+ public:
+  virtual ~LineObserver() = default;
+  // A whole command, stamped when the read that completed it returned.
+  virtual void OnCommand(Clock::time_point when, const std::string& command) = 0;
+  virtual void OnSent(const Sent& sent) = 0;
 };
 
 struct ServerOptions {
   // 0 hands replies over at once. Otherwise each byte takes 10 bit times (8N1) and becomes readable
   // when its stop bit is through, on a schedule kept against absolute deadlines so it cannot drift.
   unsigned baud = 0;
+  LineObserver* observer = nullptr;
+  // A device that serves for days must not keep every byte: without the log, Log(), Commands(),
+  // SentLog() and WaitForCommands() see nothing.
+  bool keep_log = true;
 };
 
 // Plays the device on the master side of a pty, on its own thread, so the host can open Path()
@@ -45,7 +60,8 @@ struct ServerOptions {
 // The device keeps reading while it waits to reply, so Log() and Commands() carry the time each
 // command really arrived. A host closing the port is noticed and counted; the device keeps serving
 // and answers the next host that opens the path. While no host has the port open, whatever the
-// device sends is lost, as on a real line, and so is anything the last host left unread.
+// device sends is lost, as on a real line, and so is anything the last host left unread. A command
+// the host had only half written when it closed stays buffered, since a device cannot tell.
 class DeviceServer {
  public:
   using Options = ServerOptions;
@@ -88,6 +104,7 @@ class DeviceServer {
   void Run();
   void Perform(const Action& action);
   bool Write(std::string_view bytes);
+  bool HostPresent();
   Wake WaitLine(Clock::time_point deadline, Until until);
   void ReadHost();
   void SetHostOpen(bool open);

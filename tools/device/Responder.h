@@ -27,7 +27,8 @@ struct Action {
   static Action HangUp();
 };
 
-// Called on the device thread for every complete command, in arrival order.
+// Called on the device thread for every complete command, in arrival order. Must not throw: an
+// exception leaving the device thread ends the process.
 class Responder {
  public:
   virtual ~Responder() = default;

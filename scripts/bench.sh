@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the library and the benchmark in Release (in build-bench/) and runs the full benchmark:
+# about a minute on a 2-core machine, plus the build. Arguments go to the benchmark
+# (--quick: a few seconds with small samples). Figures vary with the machine's load: run it
+# while nothing else builds, and quote the load line it prints.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BENCH_BUILD_DIR:-$root/build-bench}
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+  -DTORVEK_BUILD_BENCH=ON > /dev/null
+cmake --build "$build" -j2 --target torvek_bench > /dev/null
+exec "$build/bench/torvek_bench" "$@"

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The Python package: pytest against attenuator-sim from the build tree (about 10 s), then the
+# scan example from an installed copy of the package, which must find the installed library
+# without help (a few seconds).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+export BUILD_DIR=${BUILD_DIR:-$root/build}
+sim=${ATTENUATOR_SIM:-$BUILD_DIR/tools/sim/attenuator-sim}
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+  if [ -n "$sim_pid" ]; then
+    kill -TERM "$sim_pid" 2> /dev/null || true
+    wait "$sim_pid" 2> /dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+[ -x "$sim" ] || { echo "40-python: no simulator at $sim" >&2; exit 1; }
+command -v pytest-3 > /dev/null || { echo "40-python: pytest-3 missing (python3-pytest)" >&2; exit 1; }
+unset TORVEK_ATTENUATOR_LIBRARY
+export ATTENUATOR_SIM=$sim
+
+# pytest's own exit code already fails on errors and on "no tests collected" (5); the report
+# also catches a run that skipped its way to green.
+PYTHONPATH=$BUILD_DIR/python timeout 900 pytest-3 -q -p no:cacheprovider \
+  --junitxml="$work/report.xml" "$root/tests/python"
+python3 - "$work/report.xml" << 'PY'
+import sys
+import xml.etree.ElementTree as ET
+root = ET.parse(sys.argv[1]).getroot()
+suite = root if root.tag == "testsuite" else root.find("testsuite")
+tests, skipped = int(suite.get("tests")), int(suite.get("skipped"))
+if tests < 40 or skipped:
+    sys.exit(f"40-python: {tests} tests ran, {skipped} skipped; expected at least 40, none skipped")
+print(f"40-python: {tests} pytest tests passed")
+PY
+
+cmake --install "$BUILD_DIR" --prefix "$work/prefix" > /dev/null
+"$sim" --baud 0 --speed 0 > "$work/sim.out" 2> "$work/sim.err" &
+sim_pid=$!
+port=
+for _ in $(seq 100); do
+  port=$(head -n 1 "$work/sim.out")
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { echo "40-python: the simulator printed no port" >&2; cat "$work/sim.err" >&2; exit 1; }
+(cd "$work" && PYTHONPATH="$work/prefix/lib/python3/dist-packages" \
+  timeout 120 python3 "$root/examples/scan.py" "$port" --min-angle 10 --span 90 --points 11) \
+  | tee "$work/scan.out"
+rows=$(grep -cE '^ *[01]\.[0-9]{3} ' "$work/scan.out")
+[ "$rows" -eq 11 ] || { echo "40-python: scan printed $rows rows, expected 11" >&2; exit 1; }
+echo "40-python: examples/scan.py ran from the installed package"

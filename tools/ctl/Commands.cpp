@@ -1,0 +1,124 @@
+#include "Commands.h"
+
+#include "Spinner.h"
+
+namespace ctl {
+namespace {
+
+Report Plain(int status) {
+  Report r;
+  r.status = status;
+  if (status == TORVEK::Ok)
+    r.lines.push_back("Ok");
+  return r;
+}
+
+}  // namespace
+
+std::string DegreesText(float degrees) {
+  return Format("%.4f degrees", static_cast<double>(degrees));
+}
+
+std::string TransmittanceText(float transmittance) {
+  return Format("%.6f", static_cast<double>(transmittance));
+}
+
+Report ReadStatus(Context& c) {
+  Report r;
+  r.status = c.session.Handler().GetCurrentStatus(c.timeout_ms);
+  r.status_is_answer = r.status > 0;
+  if (r.status >= 0)
+    r.lines.push_back(ResultWord(r.status));
+  return r;
+}
+
+Report ReadInfo(Context& c) {
+  TORVEK::MotorInfo info;
+  Report r;
+  r.status = c.session.Handler().GetMotorInfo(&info, c.timeout_ms);
+  if (r.status != TORVEK::Ok)
+    return r;
+  r.lines = {"identification  " + info.ident_a + " " + info.ident_b + " " + info.ident_c + " " +
+                 info.ident_d,
+             "scale           " + info.degrees_per_revolution_text + " degrees, " +
+                 info.pulses_per_revolution_text + " steps per revolution",
+             "home offset     " + info.home_offset_text + " degrees"};
+  r.json.String("ident_a", info.ident_a)
+      .String("ident_b", info.ident_b)
+      .String("ident_c", info.ident_c)
+      .String("ident_d", info.ident_d)
+      .String("degrees_per_revolution_text", info.degrees_per_revolution_text)
+      .String("pulses_per_revolution_text", info.pulses_per_revolution_text)
+      .String("home_offset_text", info.home_offset_text);
+  return r;
+}
+
+Report ReadPosition(Context& c, bool in_steps) {
+  Report r;
+  if (in_steps) {
+    int steps = 0;
+    r.status = c.session.Handler().GetMotorSteps(&steps, c.timeout_ms);
+    if (r.status == TORVEK::Ok) {
+      r.lines.push_back(std::to_string(steps) + " steps");
+      r.json.Integer("steps", steps);
+    }
+  } else {
+    float degrees = 0;
+    r.status = c.session.Handler().GetMotorDegree(&degrees, c.timeout_ms);
+    if (r.status == TORVEK::Ok) {
+      r.lines.push_back(DegreesText(degrees));
+      r.json.Number("degrees", degrees);
+    }
+  }
+  return r;
+}
+
+Report MoveDegrees(Context& c, float degrees) {
+  return Plain(WithSpinner(
+      "moving", [&] { return c.session.Handler().SetMotorDegree(degrees, c.timeout_ms); }));
+}
+
+Report MoveSteps(Context& c, int steps) {
+  return Plain(WithSpinner("moving",
+                           [&] { return c.session.Handler().SetMotorSteps(steps, c.timeout_ms); }));
+}
+
+Report Home(Context& c) {
+  return Plain(WithSpinner(
+      "homing", [&] { return c.session.Handler().MechanicalCalibration(c.timeout_ms); }));
+}
+
+Report StopMotion(Context& c) {
+  return Plain(c.session.Handler().Stop(c.timeout_ms));
+}
+
+Report Optimize(Context& c) {
+  return Plain(WithSpinner("optimising",
+                           [&] { return c.session.Handler().StartOptimization(c.timeout_ms); }));
+}
+
+Report Clean(Context& c) {
+  return Plain(WithSpinner(
+      "cleaning", [&] { return c.session.Handler().StartCleaningMechanics(c.timeout_ms); }));
+}
+
+Report ReadTransmittance(Context& c, const ModelParameters& model) {
+  float transmittance = 0;
+  Report r;
+  r.status = c.session.Handler().GetTransmittance(&transmittance, model.min_angle, model.span,
+                                                  c.timeout_ms);
+  if (r.status == TORVEK::Ok) {
+    r.lines.push_back(TransmittanceText(transmittance));
+    r.json.Number("transmittance", transmittance);
+  }
+  return r;
+}
+
+Report SetTransmittance(Context& c, float transmittance, const ModelParameters& model) {
+  return Plain(WithSpinner("moving", [&] {
+    return c.session.Handler().SetTransmittance(transmittance, model.min_angle, model.span,
+                                                c.timeout_ms);
+  }));
+}
+
+}  // namespace ctl

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "Results.h"
+
+namespace ctl {
+
+// The library's Connect only says yes or no. Before calling it we look at the port ourselves,
+// so that a missing device file or a permission problem gets a precise message and hint.
+// Nothing on Windows, where a COM name is not a file to look at.
+std::optional<Failure> CheckPort(const std::string& port);
+
+// The failure for a port that cannot be used because of `error` (an errno value).
+Failure PortFailure(const std::string& port, int error);
+
+// The failure when Connect said no although the port looked usable.
+Failure NoDeviceFailure(const std::string& port);
+
+}  // namespace ctl

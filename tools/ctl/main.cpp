@@ -1,0 +1,133 @@
+// attenuatorctl: every operation of the attenuator from a shell.
+
+#include <cstdio>
+#include <exception>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "Commands.h"
+
+namespace {
+
+struct Arguments {
+  std::string port;
+  bool simulate = false;
+  int timeout_ms = 5000;
+  bool json = false;
+  bool position_in_steps = false;
+  std::optional<float> move_degrees;
+  std::optional<int> move_steps;
+  float transmittance = 0;
+  int points = 11;
+  ctl::ModelParameters model;
+};
+
+void AddModelOptions(CLI::App* command, ctl::ModelParameters& model) {
+  command->add_option("--min-angle", model.min_angle, "Mount angle of transmittance 0, degrees")
+      ->capture_default_str();
+  command->add_option("--span", model.span, "Rotation from transmittance 0 to 1, degrees")
+      ->capture_default_str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Drives a motorised attenuator over its serial port, or a simulated one.",
+               "attenuatorctl"};
+  app.footer(
+      "Exit codes: 0 Ok, 1 device status code, 2 usage, 3 cannot connect, 4 ReplyTimeout,\n"
+      "5 UnexpectedReply, 6 PortUnavailable, 7 InvalidArgument, 8 internal error.");
+  Arguments a;
+  auto* port = app.add_option("-p,--port", a.port, "Serial port: /dev/ttyUSB0, COM3, ...");
+  auto* simulate = app.add_flag("-s,--simulate", a.simulate,
+                                "Start a simulated attenuator in this process and use it");
+  port->excludes(simulate);
+  app.add_option("-t,--timeout", a.timeout_ms, "Wait for each reply at most MS milliseconds")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str()
+      ->type_name("MS");
+  app.add_flag("--json", a.json, "One JSON object on stdout, for scripts");
+  app.require_subcommand(1);
+
+  using Runner = std::function<ctl::Report(ctl::Context&)>;
+  std::vector<std::pair<CLI::App*, Runner>> runners;
+  const auto command = [&](CLI::App* parent, const char* name, const char* help, Runner runner) {
+    CLI::App* sub = parent->add_subcommand(name, help);
+    runners.emplace_back(sub, std::move(runner));
+    return sub;
+  };
+
+  command(&app, "status", "Read the device's status code (0gs)", ctl::ReadStatus);
+  command(&app, "info", "Read the identification record and the home offset (0in, 0go)",
+          ctl::ReadInfo);
+  command(&app, "position", "Read the position in degrees, or in steps (0gp)",
+          [&a](ctl::Context& c) { return ctl::ReadPosition(c, a.position_in_steps); })
+      ->add_flag("--steps", a.position_in_steps, "In motor steps");
+  CLI::App* move = command(&app, "move", "Move to an absolute angle, or to a step position (0ma)",
+                           [&a](ctl::Context& c) {
+                             return a.move_steps ? ctl::MoveSteps(c, *a.move_steps)
+                                                 : ctl::MoveDegrees(c, *a.move_degrees);
+                           });
+  auto* degrees = move->add_option("degrees", a.move_degrees, "Target angle in degrees");
+  move->add_option("--steps", a.move_steps, "Target position in motor steps")->excludes(degrees);
+  move->require_option(1);
+  command(&app, "home", "Home the mount (0ho0)", ctl::Home);
+  command(&app, "stop", "Stop a motion (0st)", ctl::StopMotion);
+  command(&app, "optimize", "Run the motor optimisation (0om)", ctl::Optimize);
+  command(&app, "clean", "Run the mechanics cleaning (0cm)", ctl::Clean);
+  CLI::App* transmittance =
+      command(&app, "transmittance", "Read the transmittance (0gp)",
+              [&a](ctl::Context& c) { return ctl::ReadTransmittance(c, a.model); });
+  AddModelOptions(transmittance, a.model);
+  CLI::App* set =
+      command(transmittance, "set", "Move to a transmittance, 0 to 1 (0ma)",
+              [&a](ctl::Context& c) { return ctl::SetTransmittance(c, a.transmittance, a.model); });
+  set->add_option("T", a.transmittance, "Wanted transmittance")->required();
+  set->fallthrough();
+  CLI::App* scan = command(&app, "scan", "Set the transmittance from 0 to 1 and read each back",
+                           [&a](ctl::Context& c) { return ctl::Scan(c, a.points, a.model); });
+  scan->add_option("--points", a.points, "Number of points")
+      ->check(CLI::Range(2, 1001))
+      ->capture_default_str();
+  AddModelOptions(scan, a.model);
+  CLI::App* tour = command(&app, "tour",
+                           "A guided run through every operation, showing the line "
+                           "(on the simulator unless --port is given)",
+                           [&a](ctl::Context& c) { return ctl::Tour(c, a.model); });
+  AddModelOptions(tour, a.model);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help is a "parse error" that exits with 0; every real one is a usage error.
+    return app.exit(e) == 0 ? ctl::kExitOk : ctl::kExitUsage;
+  }
+
+  // The deepest subcommand given is the one to run: "transmittance set", not "transmittance".
+  std::string name;
+  Runner run;
+  for (const auto& [sub, runner] : runners) {
+    if (sub->parsed()) {
+      name = sub == set ? "transmittance set" : sub->get_name();
+      run = runner;
+    }
+  }
+  if (tour->parsed() && a.port.empty())
+    a.simulate = true;
+  const ctl::OutputStyle style{a.json, a.timeout_ms};
+  try {
+    ctl::Failure failure;
+    std::unique_ptr<ctl::Session> session = ctl::Session::Open(a.port, a.simulate, &failure);
+    if (!session)
+      return ctl::EmitFailure(name, failure, style);
+    ctl::Context context{*session, a.timeout_ms, style};
+    return ctl::Emit(name, run(context), style);
+  } catch (const std::exception& e) {
+    return ctl::EmitFailure(name, ctl::Failure{ctl::kExitInternal, e.what(), ""}, style);
+  }
+}

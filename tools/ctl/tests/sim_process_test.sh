@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# attenuatorctl --port against attenuator-sim running as a process of its own, the way a user
+# runs them: the port read from the simulator's first line of output, the tour through its
+# --link symlink, and the faults a host sees as exit codes. About 12 s.
+set -uo pipefail
+sim=$1
+ctl=$2
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+source "$(dirname "$0")/expect.sh"
+
+# start_sim NAME ARGS...: runs attenuator-sim, waits for its first line; sets port and sim_pid.
+start_sim() {
+  local name=$1
+  shift
+  "$sim" "$@" > "$work/$name.out" 2> "$work/$name.err" &
+  sim_pid=$!
+  pids+=("$sim_pid")
+  for _ in $(seq 100); do
+    [[ -s $work/$name.out ]] && break
+    sleep 0.1
+  done
+  port=$(head -n 1 "$work/$name.out")
+  [[ -n $port ]] || { echo "FAIL: attenuator-sim $* printed no port"; exit 1; }
+}
+
+# stop_sim: SIGTERM must end the simulator with exit code 0.
+stop_sim() {
+  local rc=0
+  kill -TERM "$sim_pid"
+  wait "$sim_pid" || rc=$?
+  cases=$((cases + 1))
+  if [[ $rc == 0 ]]; then echo "ok    attenuator-sim ends on SIGTERM with 0"; else
+    failures=$((failures + 1))
+    echo "FAIL: attenuator-sim exit $rc on SIGTERM"
+  fi
+}
+
+# check NAME CONDITION...: one named case decided by a test expression.
+check() {
+  local name=$1
+  shift
+  cases=$((cases + 1))
+  if "$@"; then echo "ok    $name"; else
+    failures=$((failures + 1))
+    echo "FAIL: $name"
+  fi
+}
+
+# The tour over a real port, through the link; the simulator traces the line on stderr.
+start_sim tour --link "$work/ttyATT0" --trace
+check "first line is the pty, nothing else on stdout" \
+  test "$(cat "$work/tour.out")" = "$port" -a -c "$port"
+check "--link points at the pty" test "$(readlink "$work/ttyATT0")" = "$port"
+rc=0
+out=$(timeout 120 "$ctl" --port "$work/ttyATT0" tour 2> "$work/tour.ctl.err") || rc=$?
+check "tour over --port: exit 0, 12 results Ok, the refusal, the closing line" \
+  test "$rc/$(grep -c '^     => Ok' <<< "$out")/$(grep -c 'as expected; nothing was sent' <<< "$out")/$(grep -c '^Tour done: 13 operations' <<< "$out")" = "0/12/1/1"
+check "the tour says the line is not visible on a port" \
+  grep -q "The line is not visible on a real port; attenuator-sim --trace shows it." <<< "$out"
+stop_sim
+check "the link is gone after SIGTERM" test ! -L "$work/ttyATT0"
+check "--trace shows the identification exchange, escaped, with timestamps" \
+  grep -Pzq '\n *\d+\.\d{6} host   0in\n *\d+\.\d{6} device 0IN0E1234ABCD01020304016800023000\\r\\n\n' \
+  "$work/tour.err"
+check "--trace shows the move and its reply" \
+  grep -Pzq '\n *\d+\.\d{6} host   0ma00008C00\n *\d+\.\d{6} device 0PO00008C00\\r\\n\n' \
+  "$work/tour.err"
+
+# A device status code is an answer for `status` (stdout, exit 1), a failure for a move.
+start_sim status31 --status 31 --baud 0
+expect 1 "--port $port status" "device status 31"
+expect 1 "--port $port --json status" '{"command":"status","result":"device status 31","status":31}'
+expect 0 "--port $port move 10" "Ok"
+stop_sim
+
+# Faults, as exit codes and hints.
+start_sim silent --silent-after 1 --baud 0
+expect 4 "--port $port --timeout 300 status" "" "attenuatorctl status: ReplyTimeout
+  hint: no reply within 300 ms"
+kill "$sim_pid"
+start_sim dropped --drop 1 --faults-after 1 --seed 3 --baud 0
+expect 4 "--port $port --timeout 300 position" "" "position: ReplyTimeout"
+kill "$sim_pid"
+start_sim mute --drop 1 --seed 3 --baud 0
+expect 3 "--port $port status" "" "no attenuator answered on $port"
+kill "$sim_pid"
+start_sim identity --baud 0 --ident-a SIM00042 --degrees 720 --pulses 288000 --home-offset 400
+expect 0 "--port $port info" "identification  SIM00042 0102 03 04
+scale           720 degrees, 288000 steps per revolution
+home offset     1.000000 degrees"
+kill "$sim_pid"
+start_sim hangup --hangup-after 1 --baud 0
+expect 5 "--port $port status" "" "status: UnexpectedReply"
+kill "$sim_pid"
+
+summary

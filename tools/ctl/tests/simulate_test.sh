@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# attenuatorctl --simulate: every command with its exact output and exit code, and the
+# mistakes a user makes, each with its message and exit code. About 25 s, most of it the
+# simulated device's own timing (a quarter turn takes 0.5 s, optimisation 2 s).
+set -uo pipefail
+ctl=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/expect.sh"
+
+S=--simulate
+expect 0 "$S status" "Ok"
+expect 0 "$S info" "identification  1234ABCD 0102 03 04
+scale           360 degrees, 143360 steps per revolution
+home offset     0.000000 degrees"
+expect 0 "$S position" "0.0000 degrees"
+expect 0 "$S position --steps" "0 steps"
+expect 0 "$S move 90" "Ok"
+expect 0 "$S move -359.999" "Ok"
+expect 0 "$S move --steps -143360" "Ok"
+expect 0 "$S move --steps=143360" "Ok"
+expect 7 "$S move 360" "" "attenuatorctl move: InvalidArgument
+  hint: nothing was sent"
+expect 7 "$S move --steps 143361" "" "move: InvalidArgument"
+expect 0 "$S home" "Ok"
+expect 0 "$S stop" "Ok"
+expect 0 "$S optimize" "Ok"
+expect 0 "$S clean" "Ok"
+expect 0 "$S transmittance" "0.000000"
+expect 0 "$S transmittance --min-angle -45 --span 90" "0.500000"
+expect 0 "$S transmittance set 1" "Ok"
+expect 0 "$S transmittance set 0.5 --min-angle 10 --span 90" "Ok"
+expect 7 "$S transmittance set 1.5" "" "transmittance set: InvalidArgument"
+expect 7 "$S transmittance --min-angle 300 --span 60" "" "transmittance: InvalidArgument"
+expect 0 "$S scan --points 5 --min-angle 10 --span 90" \
+"transmittance model: min angle 10, span 90 degrees
+wanted    sent         steps     read back
+0.000     0ma00000F8E  3982      0.000000
+0.250     0ma00003E38  15928     0.249966
+0.500     0ma0000558E  21902     0.499990
+0.750     0ma00006CE3  27875     0.749979
+1.000     0ma00009B8E  39822     1.000000"
+
+expect 0 "$S --json status" '{"command":"status","result":"Ok","status":0}'
+expect 0 "$S --json position --steps" '{"command":"position","result":"Ok","status":0,"steps":0}'
+expect 0 "$S --json info" '{"command":"info","result":"Ok","status":0,"ident_a":"1234ABCD","ident_b":"0102","ident_c":"03","ident_d":"04","degrees_per_revolution_text":"360","pulses_per_revolution_text":"143360","home_offset_text":"0.000000"}'
+expect 0 "$S --json transmittance set 0.25" '{"command":"transmittance set","result":"Ok","status":0}'
+expect 0 "$S --json scan --points 2" '{"command":"scan","result":"Ok","status":0,"min_angle":0,"span":90,"points":[{"wanted":0,"sent":"0ma00000000","steps":0,"read_back":0},{"wanted":1,"sent":"0ma00008C00","steps":35840,"read_back":1}]}'
+expect 7 "$S --json move 400" '{"command":"move","result":"InvalidArgument","status":-4,"hint":"nothing was sent; accepted: -360 < degrees < 360, -143360 <= steps <= 143360, 0 <= transmittance <= 1, min angle > -360, min angle + span < 360, span != 0"}' \
+  "move: InvalidArgument"
+
+# Usage and connection mistakes.
+expect 2 "" "" "A subcommand is required"
+expect 2 "status" "" "attenuatorctl status: no port given
+  hint: --port /dev/ttyUSB0 (COM3 on Windows), or --simulate"
+expect 2 "$S move" "" "Exactly 1 option from [degrees,--steps] is required"
+expect 2 "$S move ninety" "" "Could not convert"
+expect 2 "$S --timeout 0 status" "" "--timeout"
+expect 2 "$S --port /dev/null status" "" "excludes"
+expect 2 "$S scan --points 1" "" "--points"
+expect 3 "--port /nonexistent/ttyUSB9 status" "" "attenuatorctl status: no such port: /nonexistent/ttyUSB9
+  hint: "
+expect 3 "--port /dev/null position" "" "attenuatorctl position: no attenuator answered on /dev/null"
+expect 3 "--json --port /nonexistent/ttyUSB9 status" \
+  '{"command":"status","result":"error","error":"no such port: /nonexistent/ttyUSB9","hint":"no serial adapter is plugged in (no /dev/ttyUSB*, /dev/ttyACM*); to try without one, use --simulate","exit_code":3}' \
+  "no such port"
+
+# A port the user may not open. root may open anything, so run as nobody where we can.
+chmod 755 "$work"
+touch "$work/ttyUSB0" && chmod 600 "$work/ttyUSB0"
+as_user=()
+if [[ $(id -u) == 0 ]]; then
+  command -v setpriv > /dev/null && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+if [[ $(id -u) != 0 || ${#as_user[@]} != 0 ]]; then
+  ctl_as_user() { "${as_user[@]}" "$ctl" "$@"; }
+  rc=0
+  err=$(ctl_as_user --port "$work/ttyUSB0" status 2>&1) || rc=$?
+  cases=$((cases + 1))
+  group=$(stat -c %G "$work/ttyUSB0")
+  if [[ $rc == 3 && $err == *"permission denied on $work/ttyUSB0"* &&
+        $err == *"group '$group': sudo usermod -aG $group"* ]]; then
+    echo "ok    attenuatorctl --port (not permitted) status"
+  else
+    failures=$((failures + 1))
+    echo "FAIL: permission denied: exit $rc, output: $err"
+  fi
+else
+  echo "skip  permission denied (running as root without setpriv)"
+fi
+
+# On a terminal a slow call shows a spinner with the elapsed time, then wipes it.
+if command -v script > /dev/null; then
+  cases=$((cases + 1))
+  tty_out=$(timeout 60 script -qc "$ctl --simulate optimize" /dev/null | tr -d '\000')
+  if [[ $tty_out =~ optimising\ +1\.[0-9]\ s && $tty_out == *$'\r'"Ok"* ]]; then
+    echo "ok    attenuatorctl --simulate optimize (spinner on a terminal)"
+  else
+    failures=$((failures + 1))
+    echo "FAIL: no spinner on a terminal: $(od -c <<< "$tty_out" | head -5)"
+  fi
+fi
+
+# The tour narrates every operation; its timings vary, so count the results.
+cases=$((cases + 1))
+rc=0
+out=$(timeout 120 "$ctl" tour 2>"$work/stderr") || rc=$?
+oks=$(grep -c '^     => Ok' <<<"$out")
+if [[ $rc == 0 && $oks == 12 && ! -s $work/stderr &&
+      $out == *"     => true"* &&
+      $out == *"     device 0IN0E1234ABCD01020304016800023000\r\n"* &&
+      $out == *"     host   0ma00008C00"* &&
+      $out == *"     => InvalidArgument, as expected; nothing was sent"* &&
+      $out == *"Tour done: 13 operations, all as expected (1 refused on purpose)."* ]]; then
+  echo "ok    attenuatorctl tour"
+else
+  failures=$((failures + 1))
+  echo "FAIL: attenuatorctl tour: exit $rc, $oks Ok results"
+  echo "$out"
+  cat "$work/stderr"
+fi
+
+summary

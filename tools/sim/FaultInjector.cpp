@@ -1,0 +1,113 @@
+#include "FaultInjector.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+namespace attsim {
+
+FaultInjector::FaultInjector(Responder& device, FaultOptions options, Notes notes)
+    : device_(device),
+      options_(options),
+      notes_(std::move(notes)),
+      random_(options.seed),
+      detail_random_(options.seed ^ 0x9E3779B97F4A7C15ULL) {}
+
+// mt19937_64 is the same engine everywhere; the standard distributions are not, so the draws are
+// made by hand to keep a seed meaning the same run on every platform.
+double FaultInjector::Uniform() {
+  return static_cast<double>(random_() >> 11) * 0x1.0p-53;
+}
+
+std::uint64_t FaultInjector::Below(std::uint64_t n) {
+  return detail_random_() % n;
+}
+
+void FaultInjector::Note(const std::string& text) {
+  if (notes_)
+    notes_(text);
+}
+
+std::string FaultInjector::Corrupt(std::string reply) {
+  const std::size_t body = reply.size() >= 2 ? reply.size() - 2 : reply.size();
+  if (body == 0)
+    return reply;
+  const std::size_t at = static_cast<std::size_t>(Below(body));
+  // Any other byte but CR and LF, so the line keeps its length and still ends where it did.
+  char replacement;
+  do {
+    replacement = static_cast<char>(Below(256));
+  } while (replacement == reply[at] || replacement == '\r' || replacement == '\n');
+  char note[64];
+  std::snprintf(note, sizeof note, "corrupted byte %zu: 0x%02X -> 0x%02X", at,
+                static_cast<unsigned char>(reply[at]), static_cast<unsigned char>(replacement));
+  Note(note);
+  reply[at] = replacement;
+  return reply;
+}
+
+std::vector<Chunk> FaultInjector::Fragment(std::chrono::microseconds delay,
+                                           const std::string& reply) {
+  const std::size_t pieces = std::min<std::size_t>(2 + Below(3), reply.size());
+  // Distinct cut points anywhere in the line, CR and LF may well end up apart.
+  std::set<std::size_t> cuts;
+  while (cuts.size() + 1 < pieces)
+    cuts.insert(1 + static_cast<std::size_t>(Below(reply.size() - 1)));
+  cuts.insert(reply.size());
+  const auto gap_us = static_cast<std::uint64_t>(options_.fragment_gap.count()) * 1000;
+  std::vector<Chunk> chunks;
+  std::size_t start = 0;
+  for (std::size_t end : cuts) {
+    const auto wait = chunks.empty() ? delay : std::chrono::microseconds(Below(gap_us + 1));
+    chunks.push_back(Chunk{wait, reply.substr(start, end - start)});
+    start = end;
+  }
+  Note("fragmented into " + std::to_string(chunks.size()) + " pieces");
+  return chunks;
+}
+
+Action FaultInjector::OnCommand(const std::string& command) {
+  std::lock_guard<std::mutex> lock(mu_);
+  ++commands_;
+  if (options_.hangup_after != 0 && commands_ > options_.hangup_after) {
+    Note("hanging up");
+    return Action::HangUp();
+  }
+  // The device still does what it was told; only its answer goes astray.
+  Action action = device_.OnCommand(command);
+  if (options_.silent_after != 0 && commands_ > options_.silent_after) {
+    Note("silent");
+    return Action::Silence();
+  }
+  const bool drop = Uniform() < options_.drop;
+  const bool late = Uniform() < options_.late;
+  const bool corrupt = Uniform() < options_.corrupt;
+  const bool fragment = Uniform() < options_.fragment;
+  if (action.chunks.empty() || commands_ <= options_.faults_after)
+    return action;
+
+  std::chrono::microseconds delay{0};
+  std::string reply;
+  for (const Chunk& chunk : action.chunks) {
+    delay += chunk.delay_before;
+    reply += chunk.bytes;
+  }
+  if (drop) {
+    Note("dropped reply");
+    return Action::Silence();
+  }
+  if (late) {
+    Note("late by " + std::to_string(options_.late_by.count()) + " ms");
+    delay += options_.late_by;
+  }
+  if (corrupt)
+    reply = Corrupt(std::move(reply));
+  if (fragment) {
+    action.chunks = Fragment(delay, reply);
+  } else {
+    action.chunks = {Chunk{delay, reply}};
+  }
+  return action;
+}
+
+}  // namespace attsim

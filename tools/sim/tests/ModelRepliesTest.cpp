@@ -1,0 +1,107 @@
+// The simulated device's replies, byte for byte, and the time each takes.
+#include <gtest/gtest.h>
+
+#include "AttenuatorModel.h"
+
+namespace {
+
+using attsim::Action;
+using attsim::AttenuatorModel;
+using attsim::DeviceConfig;
+using std::chrono::milliseconds;
+
+std::string Bytes(const Action& action) {
+  std::string bytes;
+  for (const attsim::Chunk& c : action.chunks)
+    bytes += c.bytes;
+  return bytes;
+}
+
+milliseconds Delay(const Action& action) {
+  std::chrono::microseconds delay{0};
+  for (const attsim::Chunk& c : action.chunks)
+    delay += c.delay_before;
+  return std::chrono::duration_cast<milliseconds>(delay);
+}
+
+struct Exchange {
+  const char* command;
+  const char* reply;   // nullptr: no reply at all
+  long long delay_ms;  // before the reply
+  int position_after;  // steps
+};
+
+// One device, commands in order: each row starts where the previous left the mount.
+TEST(AttenuatorModel, AnswersEachCommandWithItsFrameAfterTheWorkIsDone) {
+  const Exchange session[] = {
+      {"0in", "0IN0E1234ABCD01020304016800023000\r\n", 0, 0},
+      {"0gs", "0GS00\r\n", 0, 0},
+      {"0gp", "0PO00000000\r\n", 0, 0},
+      {"0go", "0HO00000000\r\n", 0, 0},
+      // 71680 steps per second: a quarter turn takes half a second.
+      {"0ma00008C00", "0PO00008C00\r\n", 500, 35840},
+      {"0gp", "0PO00008C00\r\n", 0, 35840},
+      {"0maFFFF7400", "0POFFFF7400\r\n", 1000, -35840},
+      {"0gp", "0POFFFF7400\r\n", 0, -35840},
+      {"0mafffdd000", "0POFFFDD000\r\n", 1500, -143360},  // lower-case digits are taken too
+      {"0ho0", "0PO00000000\r\n", 2000, 0},
+      {"0ma00023000", "0PO00023000\r\n", 2000, 143360},
+      {"0om", "0GS00\r\n", 2000, 143360},
+      {"0cm", "0GS00\r\n", 1500, 143360},
+      {"0st", "0GS00\r\n", 0, 143360},
+      // Refused, and the mount stays where it is.
+      {"0maZZZZZZZZ", "0GS0B\r\n", 0, 143360},
+      {"0ma0000 100", "0GS0B\r\n", 0, 143360},
+      {"0ho1", "0GS0B\r\n", 0, 143360},
+      {"0xx", "0GS0A\r\n", 0, 143360},
+      {"0GS", "0GS0A\r\n", 0, 143360},
+      // Another address: nobody on this line answers.
+      {"1gs", nullptr, 0, 143360},
+      {"1ma00000000", nullptr, 0, 143360},
+  };
+  AttenuatorModel model;
+  for (const Exchange& e : session) {
+    SCOPED_TRACE(e.command);
+    const Action action = model.OnCommand(e.command);
+    if (e.reply == nullptr) {
+      EXPECT_TRUE(action.chunks.empty());
+    } else {
+      EXPECT_EQ(Bytes(action), e.reply);
+      EXPECT_EQ(Delay(action).count(), e.delay_ms);
+    }
+    EXPECT_FALSE(action.hang_up);
+    EXPECT_EQ(model.Position(), e.position_after);
+  }
+}
+
+TEST(AttenuatorModel, ReportsWhatItIsConfiguredToBe) {
+  DeviceConfig config;
+  config.identity = {"7A", "SIM00042", "BEEF", "99", "AB", 720, 286720};
+  config.address = '3';
+  config.start_position = -16;
+  config.home_offset = -16;
+  config.status_code = 31;
+  config.speed = 0;
+  config.optimize_time = milliseconds(40);
+  config.clean_time = milliseconds(30);
+  const Exchange session[] = {
+      {"3in", "3IN7ASIM00042BEEF99AB02D000046000\r\n", 0, -16},
+      {"3gs", "3GS1F\r\n", 0, -16},
+      {"3gp", "3POFFFFFFF0\r\n", 0, -16},
+      {"3go", "3HOFFFFFFF0\r\n", 0, -16},
+      {"3ma00023000", "3PO00023000\r\n", 0, 143360},  // speed 0: instant
+      {"3om", "3GS00\r\n", 40, 143360},
+      {"3cm", "3GS00\r\n", 30, 143360},
+      {"0gs", nullptr, 0, 143360},
+  };
+  AttenuatorModel model(config);
+  for (const Exchange& e : session) {
+    SCOPED_TRACE(e.command);
+    const Action action = model.OnCommand(e.command);
+    EXPECT_EQ(Bytes(action), e.reply ? e.reply : "");
+    EXPECT_EQ(Delay(action).count(), e.delay_ms);
+    EXPECT_EQ(model.Position(), e.position_after);
+  }
+}
+
+}  // namespace
