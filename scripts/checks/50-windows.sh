@@ -3,7 +3,9 @@
 # exports, then runs the scenarios of tests/scenarios/ against it under Wine. The native
 # scenario_device (from $BUILD_DIR) plays the devices on pseudo-terminals; Wine maps COM ports
 # to stable links in front of them; scenario_host.exe drives the DLL through those ports.
-# Costs about 1.5 to 3 minutes on two cores (a fresh Wine prefix alone takes 10 to 25 s).
+# Costs about 2 minutes from a clean tree on two busy cores (cross-build 60 to 80 s, a fresh Wine
+# prefix 15 to 25 s, the runs under Wine about 40 s), 20 to 40 s when both are kept. Bounded: a
+# host run is killed after 30 s, and no new run starts once 10 minutes have passed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -76,15 +78,15 @@ stamp=$WINEPREFIX/.torvek-ports
 if [ "$(cat "$stamp" 2> /dev/null)" != "$links" ]; then
   rm -rf "$WINEPREFIX"
   t=$SECONDS
-  wineboot -i > "$win/wineboot.log" 2>&1 || {
+  timeout 300 wineboot -i > "$win/wineboot.log" 2>&1 || {
     cat "$win/wineboot.log"
     fail "wineboot failed"
   }
   for k in "${!registry_names[@]}"; do
-    wine reg add 'HKLM\Software\Wine\Ports' /v "${registry_names[$k]}" /t REG_SZ \
+    timeout 60 wine reg add 'HKLM\Software\Wine\Ports' /v "${registry_names[$k]}" /t REG_SZ \
       /d "$links/port$k" /f >> "$win/wineboot.log" 2>&1
   done
-  wineserver -w
+  timeout 60 wineserver -w
   echo "$links" > "$stamp"
   echo "50-windows: Wine prefix made in $((SECONDS - t)) s"
 fi
@@ -114,9 +116,10 @@ start_sim() {
 run_against_sim() {
   local name=$1 expected=$2 t=$SECONDS rc=0
   shift 2
+  [ $((SECONDS - started)) -lt 600 ] || fail "over its 10 minutes; stopped before $name"
   count=$((count + 1))
   start_sim
-  timeout 120 wine "$@" > "$win/$name.log" 2>&1 || rc=$?
+  timeout 60 wine "$@" > "$win/$name.log" 2>&1 || rc=$?
   stop_sim
   # Windows programs end their lines in CR LF.
   if [ "$rc" -eq 0 ] && tr -d '\r' < "$win/$name.log" | grep -q "$expected"; then
@@ -136,7 +139,7 @@ wineserver -f -p > "$win/wineserver.log" 2>&1 &
 trap 'stop_sim; wineserver -k > /dev/null 2>&1 || true' EXIT
 # The first program starts Wine's helper processes, which live as long as the server; they
 # inherit this run's output, so it goes to a file, not to a pipe someone waits on.
-wine "$bin/scenario_host.exe" > "$win/warmup.log" 2>&1 || true
+timeout 120 wine "$bin/scenario_host.exe" > "$win/warmup.log" 2>&1 || true
 grep -q "usage: scenario_host" "$win/warmup.log" || {
   cat "$win/warmup.log"
   fail "scenario_host.exe does not run under Wine"
@@ -158,8 +161,9 @@ for h in "${!hosts[@]}"; do
     i=$((i + 1))
     count=$((count + 1))
     out=$win/$host.$name.log
+    [ $((SECONDS - started)) -lt 600 ] || fail "over its 10 minutes; stopped before $host $name"
     if "$device" "$scn" --links "$links" --port-names "$port_names" --host-scenario "Z:$scn" \
-      --timeout 120 --attempts 2 -- wine "$bin/$host.exe" > "$out" 2>&1; then
+      --timeout 30 --attempts 2 -- wine "$bin/$host.exe" > "$out" 2>&1; then
       passed+=("$name")
       if grep -q "attempt 1 of 2 FAILED" "$out"; then
         echo "50-windows: $host.exe, scenario $name passed only at its second attempt; the first:"

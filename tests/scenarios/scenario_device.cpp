@@ -64,7 +64,9 @@ class Script {
     }
   }
 
+  // Devices attached earlier are already serving, and their threads read the list.
   void Attach(int port, attsim::DeviceServer* server) {
+    std::lock_guard<std::mutex> lock(mu_);
     servers_[static_cast<std::size_t>(port)] = server;
   }
 
