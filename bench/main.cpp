@@ -27,6 +27,18 @@
 namespace torvek_bench {
 namespace {
 
+// The device must identify itself within 100 ms of the pause; on a machine busy with other
+// work a thread can stall that long. Setting up a measurement is not what is measured, so
+// it gets two more chances (section 3 times Connect itself, without them).
+bool Connected(TORVEK::AttenuatorHandler& handler, const std::string& path) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (handler.Connect(path)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 using namespace std::chrono_literals;
 
 // How much of everything to do: the full run for the README, the quick run to prove in CI that
@@ -153,7 +165,7 @@ RoundTripMedians RoundTrip(const Plan& plan) {
   std::printf("\n1. Status round trip against the instant device (microseconds)\n");
   InstantDevice device;
   TORVEK::AttenuatorHandler handler;
-  if (!handler.Connect(device.Path())) {
+  if (!Connected(handler, device.Path())) {
     Fail("the library did not connect to the instant device");
     return {};
   }
@@ -265,7 +277,7 @@ void TimeoutPunctuality(const Plan& plan) {
   std::printf("\n2. ReplyTimeout against a silent device: lateness after the time-out (ms)\n");
   InstantDevice device;
   TORVEK::AttenuatorHandler handler;
-  if (!handler.Connect(device.Path())) {
+  if (!Connected(handler, device.Path())) {
     Fail("the library did not connect");
     return;
   }
@@ -444,7 +456,7 @@ void DesignCost(const Plan& plan, const RoundTripMedians& round_trip) {
     // exist before the baseline. Kept until the end, so that its memory is not reused.
     devices.push_back(std::make_unique<InstantDevice>());
     TORVEK::AttenuatorHandler warm;
-    if (!warm.Connect(devices.back()->Path()) ||
+    if (!Connected(warm, devices.back()->Path()) ||
         warm.GetCurrentStatus(kReplyTimeoutMs) != TORVEK::Ok) {
       Fail("the library did not connect");
       return;
@@ -455,7 +467,7 @@ void DesignCost(const Plan& plan, const RoundTripMedians& round_trip) {
     const Usage before = CurrentUsage();
     for (int i = 0; i < n; ++i) {
       handlers.push_back(std::make_unique<TORVEK::AttenuatorHandler>());
-      if (!handlers.back()->Connect(devices[i]->Path())) {
+      if (!Connected(*handlers.back(), devices[i]->Path())) {
         Fail("handler " + std::to_string(i) + " did not connect");
         return;
       }
@@ -477,7 +489,7 @@ void DesignCost(const Plan& plan, const RoundTripMedians& round_trip) {
   {
     InstantDevice device;
     TORVEK::AttenuatorHandler handler;
-    if (!handler.Connect(device.Path())) {
+    if (!Connected(handler, device.Path())) {
       Fail("the library did not connect");
       return;
     }
@@ -520,7 +532,7 @@ void LineRate(const Plan& plan) {
   std::printf("\n6. At line rate: the device paces 9600 baud 8N1 (transactions/s)\n");
   InstantDevice device(9600);
   TORVEK::AttenuatorHandler handler;
-  if (!handler.Connect(device.Path())) {
+  if (!Connected(handler, device.Path())) {
     Fail("the library did not connect to the paced device");
     return;
   }
