@@ -113,23 +113,27 @@ start_sim() {
   cat "$win/sim.err"
   fail "attenuator-sim made no port"
 }
-# run_against_sim NAME EXPECTED COMMAND...: one program under Wine, talking to COM5.
+# run_against_sim NAME EXPECTED COMMAND...: one program under Wine, talking to COM5, with a
+# fresh simulator; up to three attempts, as for the scenarios.
 run_against_sim() {
-  local name=$1 expected=$2 t=$SECONDS rc=0
+  local name=$1 expected=$2 t=$SECONDS rc attempt
   shift 2
-  [ $((SECONDS - started)) -lt 600 ] || fail "over its 10 minutes; stopped before $name"
   count=$((count + 1))
-  start_sim
-  timeout 60 wine "$@" > "$win/$name.log" 2>&1 || rc=$?
-  stop_sim
-  # Windows programs end their lines in CR LF.
-  if [ "$rc" -eq 0 ] && tr -d '\r' < "$win/$name.log" | grep -q "$expected"; then
-    echo "50-windows: $name passed under Wine ($((SECONDS - t)) s)"
-  else
-    failed=$((failed + 1))
-    echo "50-windows: $name FAILED under Wine (exit $rc):"
+  for attempt in 1 2 3; do
+    [ $((SECONDS - started)) -lt 600 ] || fail "over its 10 minutes; stopped before $name"
+    rc=0
+    start_sim
+    timeout 60 wine "$@" > "$win/$name.log" 2>&1 || rc=$?
+    stop_sim
+    # Windows programs end their lines in CR LF.
+    if [ "$rc" -eq 0 ] && tr -d '\r' < "$win/$name.log" | grep -q "$expected"; then
+      echo "50-windows: $name passed under Wine at attempt $attempt ($((SECONDS - t)) s)"
+      return 0
+    fi
+    echo "50-windows: $name FAILED under Wine at attempt $attempt of 3 (exit $rc):"
     sed 's/^/    /' "$win/$name.log"
-  fi
+  done
+  failed=$((failed + 1))
 }
 
 # One server for all runs. -f keeps it out of a session of its own: as a session leader it
