@@ -21,7 +21,8 @@
 // caller's value.
 //
 // Exceptions: device and line faults never throw. Only the system itself can make a call
-// throw std::system_error: when it refuses the thread or the pipe a transaction needs, or
+// throw std::system_error: when it refuses the thread (or, for the read, the pipe on Linux or
+// the events on Windows) a transaction needs, or
 // when Disconnect cannot cancel or close the port. The lock is released on the way out.
 
 #include <cstdint>
@@ -64,8 +65,8 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   AttenuatorHandler(const AttenuatorHandler&) = delete;
   AttenuatorHandler& operator=(const AttenuatorHandler&) = delete;
 
-  // Opens the serial port by its name ("/dev/ttyUSB0", "COM3", "\\.\COM10"), handed to the
-  // system unchanged, sets 9600 8N1, waits 100 ms and accepts the device only if it answers
+  // Opens the serial port by its name ("/dev/ttyUSB0", "COM3", "\\.\COM10"); the library adds
+  // nothing to it (on Windows, Asio puts \\.\ before a name without a leading backslash), sets 9600 8N1, waits 100 ms and accepts the device only if it answers
   // the identification request within 100 ms with a usable scale (degrees and steps of one
   // revolution, both positive), which it then adopts.
   // Returns false at once, with everything as before (an earlier connection included), when
