@@ -66,10 +66,10 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   AttenuatorHandler& operator=(const AttenuatorHandler&) = delete;
 
   // Opens the serial port by its name ("/dev/ttyUSB0", "COM3", "\\.\COM10"); the library adds
-  // nothing to it (on Windows, Asio puts \\.\ before a name without a leading backslash), sets 9600 8N1, waits 100 ms and accepts the device only if it answers
-  // the identification request within 100 ms with a usable scale (degrees and steps of one
-  // revolution, both positive), which it then adopts.
-  // Returns false at once, with everything as before (an earlier connection included), when
+  // nothing to it (on Windows, Asio puts \\.\ before a name without a leading backslash), sets 9600
+  // 8N1, waits 100 ms and accepts the device only if it answers the identification request within
+  // 100 ms with a usable scale (degrees and steps of one revolution, both positive), which it then
+  // adopts. Returns false at once, with everything as before (an earlier connection included), when
   // the port cannot be opened. Returns false with no port open when a serial setting is
   // refused or the device does not identify itself. A port that opens closes any earlier one.
   bool Connect(const std::string& port_name);
