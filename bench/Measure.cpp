@@ -1,6 +1,7 @@
 #include "Measure.h"
 
 #include <dirent.h>
+#include <malloc.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -57,6 +58,8 @@ Usage CurrentUsage() {
   u.threads = CountEntries("/proc/self/task");
   // opendir holds one descriptor of its own while it counts.
   u.descriptors = CountEntries("/proc/self/fd") - 1;
+  const struct mallinfo2 heap = ::mallinfo2();
+  u.heap_kib = static_cast<double>(heap.uordblks + heap.hblkhd) / 1024.0;
   return u;
 }
 

@@ -22,6 +22,7 @@ struct Usage {
   long rss_kib = 0;      // resident set (VmRSS)
   long threads = 0;      // entries of /proc/self/task
   long descriptors = 0;  // open descriptors, less the one used to count them
+  double heap_kib = 0;   // allocated and not freed, all malloc arenas
 };
 
 Usage CurrentUsage();

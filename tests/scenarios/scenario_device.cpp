@@ -64,8 +64,7 @@ class Script {
     }
   }
 
-  // Under the lock: the devices attached before this one already serve on threads of their
-  // own, which read servers_ for every command.
+  // Devices attached earlier are already serving, and their threads read the list.
   void Attach(int port, attsim::DeviceServer* server) {
     std::lock_guard<std::mutex> lock(mu_);
     servers_[static_cast<std::size_t>(port)] = server;
