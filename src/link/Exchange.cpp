@@ -1,13 +1,11 @@
+#include <algorithm>
 #include <chrono>
 #include <exception>
-#include <future>
 
 #include <asio/buffer.hpp>
-#include <asio/buffers_iterator.hpp>
-#include <asio/streambuf.hpp>
 
 #include "link/AttenuatorHandlerImpl.h"
-#include "link/InterruptibleRead.h"
+#include "link/LineReader.h"
 
 namespace TORVEK {
 
@@ -16,8 +14,6 @@ int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& rep
   if (!port) {
     return PortUnavailable;
   }
-
-  InterruptibleRead read(*port);
 
   try {
     // Whatever is waiting in the input now (the late answer to a command that timed out,
@@ -33,25 +29,23 @@ int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& rep
     return PortUnavailable;
   }
 
-  asio::streambuf received;
-  std::future<void> reading =
-      std::async(std::launch::async, [&read, &received] { read.ReadLine(received); });
-
-  if (reading.wait_for(std::chrono::milliseconds(timeout_ms)) == std::future_status::timeout) {
-    read.Cancel();
-    // The reading task holds `received`; it must have ended before the buffer goes.
-    reading.wait();
-    return ReplyTimeout;
+  // The time-out counts from the end of the write; zero or less means: take only what is
+  // already there.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
+  std::string received;
+  switch (ReadLineUntil(*port, received, deadline)) {
+    case LineEnd::kTimedOut:
+      return ReplyTimeout;
+    case LineEnd::kComplete:
+      // One read may bring bytes that follow the line terminator; they belong to no command.
+      received.resize(received.find("\r\n") + 2);
+      break;
+    case LineEnd::kPortFailed:
+      // What arrived before the line failed is handed on; the decoders judge it.
+      break;
   }
-
-  // One read may bring bytes that follow the line terminator; they belong to no command.
-  const auto data = received.data();
-  std::string line(asio::buffers_begin(data), asio::buffers_end(data));
-  const std::size_t end = line.find("\r\n");
-  if (end != std::string::npos) {
-    line.resize(end + 2);
-  }
-  reply = std::move(line);
+  reply = std::move(received);
   return Ok;
 }
 

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include <asio/serial_port.hpp>
+
+// What the command transaction needs of the platform and that Asio does not give: a read of
+// one reply line that ends at a deadline, and discarding the input.
+//
+// The read runs on the caller's thread and waits in the system (poll on Linux, an overlapped
+// read and its event on Windows) for data or the deadline, whichever comes first. Nothing is
+// left running when it returns: no thread, no pending read, no wake-up that a later read could
+// trip over.
+
+namespace TORVEK {
+
+enum class LineEnd {
+  kComplete,    // `received` holds CR LF
+  kPortFailed,  // the port reported an error or the line hung up; `received` holds what came
+  kTimedOut,    // the deadline passed before CR LF arrived
+};
+
+// Appends what the port delivers to `received` until it holds CR LF, the port fails or
+// `deadline` passes. Bytes that were already waiting when the deadline passed are still read
+// (a caller whose thread got the processor late loses no reply that came in time); bytes that
+// arrive later stay in the port. Throws std::bad_alloc when `received` cannot grow, and on
+// Windows std::system_error when the system refuses the event an overlapped read needs.
+LineEnd ReadLineUntil(asio::serial_port& port, std::string& received,
+                      std::chrono::steady_clock::time_point deadline);
+
+// Discards every byte the port has received and not yet been read.
+void PurgeInput(asio::serial_port& port) noexcept;
+
+}  // namespace TORVEK
