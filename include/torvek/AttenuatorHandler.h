@@ -7,7 +7,8 @@
 // Threads: every operation of one AttenuatorHandler takes the handler's lock for its whole
 // length, so calls from several threads on one handler run one at a time, each waiting while
 // another waits for its reply. Separate handlers share nothing and run fully in parallel.
-// No thread of the library runs between calls.
+// Every call runs on the calling thread alone: the library starts no thread, and none of its
+// work runs between calls.
 //
 // Time-outs: the last argument of every device operation, `timeout_ms`, bounds the wait for
 // each reply in milliseconds. Zero or a negative value means: do not wait at all (the call
@@ -21,9 +22,9 @@
 // caller's value.
 //
 // Exceptions: device and line faults never throw. Only the system itself can make a call
-// throw std::system_error: when it refuses the thread (or, for the read, the pipe on Linux or
-// the events on Windows) a transaction needs, or
-// when Disconnect cannot cancel or close the port. The lock is released on the way out.
+// throw: std::bad_alloc when memory runs out, std::system_error when Windows refuses the event
+// a read waits on or when Disconnect cannot cancel or close the port. The lock is released on
+// the way out.
 
 #include <cstdint>
 #include <memory>

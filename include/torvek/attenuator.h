@@ -24,8 +24,8 @@
  *   -4      TORVEK_ATT_INVALID_ARGUMENT  an argument out of range or not a number, a null
  *                                        handle, or a null pointer where one is required;
  *                                        nothing was sent
- *   -5      TORVEK_ATT_INTERNAL_ERROR    the library failed inside (out of memory, no thread
- *                                        could be started); nothing of the call's outputs was
+ *   -5      TORVEK_ATT_INTERNAL_ERROR    the library failed inside (out of memory, or the system
+ *                                        refused what a read needs); nothing of the outputs was
  *                                        written. The handle stays usable.
  *   1..255  the device's own status code from a status frame, passed through unchanged.
  * No C++ exception ever leaves a function of this interface.

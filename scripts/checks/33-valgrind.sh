@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Valgrind memcheck over the link tests (the transaction, its reading thread, time-outs,
+# Valgrind memcheck over the link tests (the transaction, its read and deadline, time-outs,
 # hang-ups) in the already-built tree: any memory error or any block not freed at exit fails
 # the check. About 10 s.
 set -euo pipefail
