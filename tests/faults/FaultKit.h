@@ -76,10 +76,9 @@ std::string GoodReply(const std::string& command);
 int MergedInfoResult(int info_result, int offset_result);
 
 // Connects, trying up to three times. Connect waits a fixed 100 ms for the identification, and
-// on a machine whose cores are all busy the thread that reads it can be started later than
-// that, so that a device which answered at once is refused (seen about once in 200 connects
-// with both cores saturated). These tests are about other things; `refusals`, when given,
-// counts such refusals so that they are reported rather than hidden.
+// on a machine whose cores are all busy with other builds the simulated device's thread can be
+// stalled longer than that. These tests are about other things; `refusals`, when given, counts
+// such refusals so that they are reported rather than hidden.
 bool ConnectPatiently(TORVEK::AttenuatorHandler& handler, const std::string& port,
                       int* refusals = nullptr);
 

@@ -110,7 +110,11 @@ TEST_F(Transmittance, AMoveAnsweredByAStatusReturnsItsCode) {
 // number: GetTransmittance used to deliver NaN with Ok. No mount has such a span.
 TEST_F(Transmittance, ASpanTooSmallForTheModelIsRefusedUnsent) {
   const double spans[] = {std::numeric_limits<double>::denorm_min(),
-                          std::numeric_limits<double>::min(), 1e-300, -1e-300, 9.9e-10, -9.9e-10};
+                          std::numeric_limits<double>::min(),
+                          1e-300,
+                          -1e-300,
+                          9.9e-10,
+                          -9.9e-10};
   for (const double span : spans) {
     float t = 0.25f;
     EXPECT_EQ(handler.GetTransmittance(&t, 10, span, 500), TORVEK::InvalidArgument) << span;
