@@ -29,6 +29,13 @@ enum class LineEnd {
 LineEnd ReadLineUntil(asio::serial_port& port, std::string& received,
                       std::chrono::steady_clock::time_point deadline);
 
+// Whether `received` holds CR LF, given that the bytes from `new_from` on are new: the CR may
+// have come in the read before.
+inline bool HoldsLineEnd(const std::string& received, std::size_t new_from) {
+  const std::size_t from = new_from > 0 ? new_from - 1 : 0;
+  return received.find("\r\n", from) != std::string::npos;
+}
+
 // Discards every byte the port has received and not yet been read.
 void PurgeInput(asio::serial_port& port) noexcept;
 

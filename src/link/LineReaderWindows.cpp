@@ -7,12 +7,6 @@
 namespace TORVEK {
 namespace {
 
-bool HoldsLineEnd(const std::string& received, std::size_t new_from) {
-  // CR may have come in the previous read and LF in this one.
-  const std::size_t from = new_from > 0 ? new_from - 1 : 0;
-  return received.find("\r\n", from) != std::string::npos;
-}
-
 // Whole milliseconds left, rounded up so that the wait never ends before the deadline.
 DWORD MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
   const auto left = deadline - std::chrono::steady_clock::now();
