@@ -130,4 +130,15 @@ TEST_F(Identification, ARefusedDeviceKeepsTheScaleOfTheLastGoodOne) {
   EXPECT_EQ(impl.pulses_per_degree, 143360.0 / 720.0);
 }
 
+// Hosts reconnect after unplugging: until then, the scale of the last identified device holds.
+TEST_F(Identification, DisconnectKeepsTheScaleOfTheIdentifiedDevice) {
+  ASSERT_TRUE(ConnectAnswering(Action::Reply(IdentificationFrame("00B4", "00023000"))));
+  impl.Disconnect();
+  EXPECT_EQ(impl.port, nullptr);
+  EXPECT_EQ(impl.degrees_per_revolution, 180);
+  EXPECT_EQ(impl.pulses_per_revolution, 143360);
+  EXPECT_EQ(impl.degrees_per_pulse, 180.0 / 143360.0);
+  EXPECT_EQ(impl.pulses_per_degree, 796.4444444444445);
+}
+
 }  // namespace
