@@ -109,7 +109,7 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
 
   // The transmittance model: T = sin^2(90 * (angle - min_angle) / angle_span), angles in
   // degrees. min_angle is where T = 0; angle_span the rotation from T = 0 to T = 1 (negative
-  // spans are allowed; zero, and any span smaller than 1e-9 degrees, is not). Requires
+  // spans are allowed; zero, and any span closer to zero than 1e-9 degrees, is not). Requires
   // min_angle > -360 and min_angle + angle_span < 360.
   //
   // Moves to the angle that gives `transmittance` (0 to 1, both included).
