@@ -170,8 +170,8 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_stop(torvek_att_handle* handle, int32_t
 /*
  * The transmittance model: T = sin^2(90 * (angle - min_angle) / angle_span), angles in degrees.
  * min_angle is where T = 0; angle_span the rotation from T = 0 to T = 1 (negative spans are
- * allowed; zero, and any span closer to zero than 1e-9 degrees, is not). Requires min_angle > -360 and min_angle + angle_span < 360; otherwise
- * TORVEK_ATT_INVALID_ARGUMENT.
+ * allowed; zero, and any span closer to zero than 1e-9 degrees, is not). Requires
+ * min_angle > -360 and min_angle + angle_span < 360; otherwise TORVEK_ATT_INVALID_ARGUMENT.
  *
  * Moves to the angle that gives `transmittance` (0 to 1, both included).
  */
