@@ -1,13 +1,15 @@
 #include <algorithm>
 #include <chrono>
-#include <exception>
-
-#include <asio/buffer.hpp>
 
 #include "link/AttenuatorHandlerImpl.h"
-#include "link/LineReader.h"
+#include "link/SerialIo.h"
 
 namespace TORVEK {
+namespace {
+
+constexpr std::chrono::milliseconds kWriteGrace{100};
+
+}  // namespace
 
 int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& reply,
                                     int timeout_ms) {
@@ -15,17 +17,17 @@ int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& rep
     return PortUnavailable;
   }
 
-  try {
-    // Whatever is waiting in the input now (the late answer to a command that timed out,
-    // noise) is not the answer to this command; left there, it would be taken for it and
-    // every later reply would belong to the command before.
-    PurgeInput(*port);
-    const std::size_t written = port->write_some(asio::buffer(command));
-    if (written != command.size()) {
-      // The device got part of a command: nothing it answers would be about this one.
-      return PortUnavailable;
-    }
-  } catch (const std::exception&) {
+  // Whatever is waiting in the input now (the late answer to a command that timed out,
+  // noise) is not the answer to this command; left there, it would be taken for it and every
+  // later reply would belong to the command before.
+  PurgeInput(*port);
+  // On a working line the port takes the command at once. One that has stopped taking bytes
+  // (flow control held, a device that no longer reads) gets the time-out and a little more,
+  // enough for a command's own time on the wire where the system reports a write only once
+  // it has gone out.
+  const auto write_deadline = std::chrono::steady_clock::now() +
+                              std::chrono::milliseconds(std::max(timeout_ms, 0)) + kWriteGrace;
+  if (!WriteCommand(*port, command, write_deadline)) {
     return PortUnavailable;
   }
 

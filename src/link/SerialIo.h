@@ -5,15 +5,22 @@
 
 #include <asio/serial_port.hpp>
 
-// What the command transaction needs of the platform and that Asio does not give: a read of
-// one reply line that ends at a deadline, and discarding the input.
+// What the command transaction needs of the platform and that Asio does not give: a write and a
+// read of one reply line that both end at a deadline, and discarding the input.
 //
-// The read runs on the caller's thread and waits in the system (poll on Linux, an overlapped
-// read and its event on Windows) for data or the deadline, whichever comes first. Nothing is
-// left running when it returns: no thread, no pending read, no wake-up that a later read could
-// trip over.
+// Everything runs on the caller's thread and waits in the system (ppoll on Linux, overlapped
+// I/O and its event on Windows) for the port or the deadline, whichever comes first. Nothing is
+// left running when a call returns: no thread, no pending operation.
 
 namespace TORVEK {
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Hands `command` to the port in one write, waiting until `deadline` for room in the port's
+// output: a line that has stopped taking bytes (flow control held, a device that no longer
+// reads) must not hold the caller. Returns false when the port failed, had no room by then, or
+// took only part of the command.
+bool WriteCommand(asio::serial_port& port, const std::string& command, Deadline deadline);
 
 enum class LineEnd {
   kComplete,    // `received` holds CR LF
@@ -24,10 +31,8 @@ enum class LineEnd {
 // Appends what the port delivers to `received` until it holds CR LF, the port fails or
 // `deadline` passes. Bytes that were already waiting when the deadline passed are still read
 // (a caller whose thread got the processor late loses no reply that came in time); bytes that
-// arrive later stay in the port. Throws std::bad_alloc when `received` cannot grow, and on
-// Windows std::system_error when the system refuses the event an overlapped read needs.
-LineEnd ReadLineUntil(asio::serial_port& port, std::string& received,
-                      std::chrono::steady_clock::time_point deadline);
+// arrive later stay in the port.
+LineEnd ReadLineUntil(asio::serial_port& port, std::string& received, Deadline deadline);
 
 // Whether `received` holds CR LF, given that the bytes from `new_from` on are new: the CR may
 // have come in the read before.
