@@ -1,4 +1,8 @@
 // Opening and closing the link through the public class.
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -6,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "ConnectedDevice.h"
+#include "PseudoTerminal.h"
 
 namespace {
 
@@ -106,3 +111,67 @@ TEST(Connection, DestroyingAConnectedHandlerClosesThePort) {
 }
 
 }  // namespace
+
+// A line whose far end stops taking bytes (hardware flow control holding the port, a device
+// that has locked up with its receive buffer full) lets the commands pile up in the port's
+// output until a write can no longer go out. The call must still come back, not hang in the
+// write for as long as the line stays stalled.
+TEST(Connection, AStalledLineCannotHoldACallInItsWrite) {
+  attsim::PseudoTerminal pty;
+  std::thread device([&] {
+    // Answers the identification, then never reads again.
+    std::string heard;
+    char chunk[64];
+    const auto give_up = std::chrono::steady_clock::now() + 2s;
+    while (heard.find("0in") == std::string::npos && std::chrono::steady_clock::now() < give_up) {
+      pollfd readable{pty.MasterFd(), POLLIN, 0};
+      if (::poll(&readable, 1, 10) > 0) {
+        const ssize_t n = ::read(pty.MasterFd(), chunk, sizeof chunk);
+        if (n > 0) {
+          heard.append(chunk, static_cast<std::size_t>(n));
+        }
+      }
+    }
+    const std::string& id = torvek_test::kDefaultIdentification;
+    EXPECT_EQ(::write(pty.MasterFd(), id.data(), id.size()), static_cast<ssize_t>(id.size()));
+  });
+  TORVEK::AttenuatorHandler handler;
+  const bool connected = handler.Connect(pty.SlavePath());
+  device.join();
+  ASSERT_TRUE(connected);
+
+  // Each move is 11 bytes; a few thousand fill any output queue the kernel keeps.
+  std::atomic<int> calls{0};
+  std::atomic<int> last_result{TORVEK::Ok};
+  std::atomic<bool> finished{false};
+  // The first refused write may be a short one; the calls after it meet a queue with no room
+  // at all, and it is those that must come back too.
+  std::thread host([&] {
+    int refused = 0;
+    for (int i = 0; i < 20000 && refused < 3; ++i) {
+      last_result = handler.SetMotorSteps(143360, 0);
+      ++calls;
+      if (last_result == TORVEK::PortUnavailable) {
+        ++refused;
+      }
+    }
+    finished = true;
+  });
+  // A call that makes no progress for two seconds is stuck; the pty is then closed to free it.
+  int seen = -1;
+  auto last_progress = std::chrono::steady_clock::now();
+  while (!finished && std::chrono::steady_clock::now() - last_progress < 2s) {
+    std::this_thread::sleep_for(20ms);
+    if (calls != seen) {
+      seen = calls;
+      last_progress = std::chrono::steady_clock::now();
+    }
+  }
+  const bool stuck = !finished;
+  if (stuck) {
+    pty.Close();
+  }
+  host.join();
+  EXPECT_FALSE(stuck) << "call " << calls + 1 << " hung in its write while the line was stalled";
+  EXPECT_EQ(last_result, TORVEK::PortUnavailable);
+}
