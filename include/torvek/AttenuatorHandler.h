@@ -13,7 +13,9 @@
 // Time-outs: the last argument of every device operation, `timeout_ms`, bounds the wait for
 // each reply in milliseconds. Zero or a negative value means: do not wait at all (the call
 // returns ReplyTimeout unless the reply is already complete). The time spent writing the
-// command is not counted.
+// command is not counted: on a working line the port takes it at once. A line that has stopped
+// taking bytes (flow control held, a device that no longer reads) gets the time-out and 100 ms
+// more to take the command, then the call returns PortUnavailable.
 //
 // Results: every device operation returns an AttenuatorStatus. 0 is success; the negative
 // values are the library's own failures; 1 to 255 are the device's own status codes, passed
@@ -38,7 +40,8 @@ enum AttenuatorStatus : std::int32_t {
   Ok = 0,                // the expected reply arrived and was decoded
   UnexpectedReply = -1,  // a reply arrived but was neither the expected frame nor a status frame
   ReplyTimeout = -2,     // no complete reply line within the time-out; the read was ended
-  PortUnavailable = -3,  // no port open (never connected, failed, disconnected) or write failed
+  PortUnavailable = -3,  // no port open (never connected, failed, disconnected), or the write
+                         // failed or found the line stalled
   InvalidArgument = -4,  // an argument is out of range or not a number; nothing was sent
   // 1 to 255: the device's status code from a status frame.
 };

@@ -53,15 +53,19 @@ bool WriteCommand(asio::serial_port& port, const std::string& command, Deadline 
   const int fd = port.native_handle();
   for (;;) {
     const bool last_look = PastDeadline(deadline);
-    if (WaitFor(fd, POLLOUT, deadline) != Wait::kReady) {
-      return false;
-    }
     const ssize_t n = ::write(fd, command.data(), command.size());
     if (n >= 0) {
       // A device that gets part of a command answers nothing that would be about this one.
       return static_cast<std::size_t>(n) == command.size();
     }
-    if (last_look || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+    if (errno == EINTR) {
+      continue;
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      return false;
+    }
+    // No room in the port's output: wait for some, then try again; after the deadline, once.
+    if (last_look || WaitFor(fd, POLLOUT, deadline) == Wait::kFailed) {
       return false;
     }
   }

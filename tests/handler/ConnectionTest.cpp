@@ -110,8 +110,6 @@ TEST(Connection, DestroyingAConnectedHandlerClosesThePort) {
   EXPECT_TRUE(server.WaitForPeerClose(1s));
 }
 
-}  // namespace
-
 // A line whose far end stops taking bytes (hardware flow control holding the port, a device
 // that has locked up with its receive buffer full) lets the commands pile up in the port's
 // output until a write can no longer go out. The call must still come back, not hang in the
@@ -175,3 +173,5 @@ TEST(Connection, AStalledLineCannotHoldACallInItsWrite) {
   EXPECT_FALSE(stuck) << "call " << calls + 1 << " hung in its write while the line was stalled";
   EXPECT_EQ(last_result, TORVEK::PortUnavailable);
 }
+
+}  // namespace

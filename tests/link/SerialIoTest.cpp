@@ -15,8 +15,8 @@
 #include <asio/buffer.hpp>
 
 #include "ConnectedDevice.h"
-#include "link/AttenuatorHandlerImpl.h"
 #include "PseudoTerminal.h"
+#include "link/AttenuatorHandlerImpl.h"
 #include "link/SerialIo.h"
 
 namespace {
