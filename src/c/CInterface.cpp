@@ -35,12 +35,6 @@ std::int32_t Guarded(torvek_att_handle* handle, Call&& call) noexcept {
   }
 }
 
-// The caller's text, up to its NUL or the end of the array (which it may not have terminated).
-template <std::size_t N>
-std::string TextOf(const char (&text)[N]) {
-  return std::string(text, std::find(text, text + N - 1, '\0'));
-}
-
 template <std::size_t N>
 void CopyText(char (&to)[N], const std::string& from) {
   const std::size_t length = std::min(from.size(), N - 1);
@@ -48,36 +42,35 @@ void CopyText(char (&to)[N], const std::string& from) {
   to[length] = '\0';
 }
 
-// The C++ record starts as a copy of the caller's, so a member that the call leaves alone
-// compares equal afterwards and is not written back: the caller's bytes stay as they were.
-TORVEK::MotorInfo FromRecord(const torvek_att_motor_info& record) {
+// What a member of the C++ record holds until the call writes it: longer than any text a
+// reply can put there (the identification fields have fixed widths, the numbers at most 11
+// characters), so it is never taken for one. The caller's record is only written, never read:
+// a C caller may well pass it uninitialised.
+const std::string& Unwritten() {
+  static const std::string text(40, '\x01');
+  return text;
+}
+
+TORVEK::MotorInfo UnwrittenInfo() {
   TORVEK::MotorInfo info;
-  info.ident_a = TextOf(record.ident_a);
-  info.ident_b = TextOf(record.ident_b);
-  info.degrees_per_revolution_text = TextOf(record.degrees_per_revolution_text);
-  info.pulses_per_revolution_text = TextOf(record.pulses_per_revolution_text);
-  info.ident_c = TextOf(record.ident_c);
-  info.ident_d = TextOf(record.ident_d);
-  info.home_offset_text = TextOf(record.home_offset_text);
+  info.ident_a = info.ident_b = info.degrees_per_revolution_text = info.pulses_per_revolution_text =
+      info.ident_c = info.ident_d = info.home_offset_text = Unwritten();
   return info;
 }
 
-void WriteChanged(torvek_att_motor_info& record, const TORVEK::MotorInfo& before,
-                  const TORVEK::MotorInfo& after) {
-  const auto update = [](auto& to, const std::string& was, const std::string& is) {
-    if (is != was) {
+void WriteDelivered(torvek_att_motor_info& record, const TORVEK::MotorInfo& info) {
+  const auto update = [](auto& to, const std::string& is) {
+    if (is != Unwritten()) {
       CopyText(to, is);
     }
   };
-  update(record.ident_a, before.ident_a, after.ident_a);
-  update(record.ident_b, before.ident_b, after.ident_b);
-  update(record.degrees_per_revolution_text, before.degrees_per_revolution_text,
-         after.degrees_per_revolution_text);
-  update(record.pulses_per_revolution_text, before.pulses_per_revolution_text,
-         after.pulses_per_revolution_text);
-  update(record.ident_c, before.ident_c, after.ident_c);
-  update(record.ident_d, before.ident_d, after.ident_d);
-  update(record.home_offset_text, before.home_offset_text, after.home_offset_text);
+  update(record.ident_a, info.ident_a);
+  update(record.ident_b, info.ident_b);
+  update(record.degrees_per_revolution_text, info.degrees_per_revolution_text);
+  update(record.pulses_per_revolution_text, info.pulses_per_revolution_text);
+  update(record.ident_c, info.ident_c);
+  update(record.ident_d, info.ident_d);
+  update(record.home_offset_text, info.home_offset_text);
 }
 
 }  // namespace
@@ -125,10 +118,9 @@ int32_t torvek_att_get_motor_info(torvek_att_handle* handle, torvek_att_motor_in
     if (info == nullptr) {
       return handler.GetMotorInfo(nullptr, timeout_ms);
     }
-    const TORVEK::MotorInfo before = FromRecord(*info);
-    TORVEK::MotorInfo after = before;
-    const TORVEK::AttenuatorStatus result = handler.GetMotorInfo(&after, timeout_ms);
-    WriteChanged(*info, before, after);
+    TORVEK::MotorInfo delivered = UnwrittenInfo();
+    const TORVEK::AttenuatorStatus result = handler.GetMotorInfo(&delivered, timeout_ms);
+    WriteDelivered(*info, delivered);
     return result;
   });
 }
