@@ -50,7 +50,9 @@ std::string HintFor(int status, int timeout_ms) {
       return "no reply within " + std::to_string(timeout_ms) +
              " ms: check power and cable; a long move or homing may need a larger --timeout";
     case TORVEK::PortUnavailable:
-      return "the port went away (unplugged or hung up); plug it back in and run again";
+      return "the port went away (unplugged or hung up) or takes no bytes (a stalled line: "
+             "flow control held, a device that no longer reads); check the cable and the "
+             "device, then run again";
     case TORVEK::InvalidArgument:
       return "nothing was sent; accepted: -360 < degrees < 360, -143360 <= steps <= 143360, "
              "0 <= transmittance <= 1, min angle > -360, min angle + span < 360, span != 0";
