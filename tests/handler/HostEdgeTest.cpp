@@ -1,0 +1,134 @@
+// Edges a host program reaches through the public class: a port name the system would read
+// differently from the caller, a line that drops right after a reply-sized burst without its
+// line end, and transmittance models whose targets leave the mount's range.
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ConnectedDevice.h"
+
+namespace {
+
+using attsim::Action;
+using attsim::Chunk;
+using namespace std::chrono_literals;
+using torvek_test::ConnectedDevice;
+
+// The system takes a port name up to its first NUL. A name with a NUL inside names another
+// port than the one the caller sees; connecting to that one would report success for a port
+// nobody asked for.
+TEST(PortName, ANameWithANulInsideIsNotOpened) {
+  // A device that identifies itself to whoever asks, so that only the name can fail.
+  attsim::FunctionResponder device([](const std::string& command) {
+    return command == "0in" ? Action::Reply(torvek_test::kDefaultIdentification)
+                            : Action::Silence();
+  });
+  attsim::DeviceServer server{device};
+  for (const std::string& tail : {std::string("\0", 1), std::string("\0-spare", 7)}) {
+    SCOPED_TRACE(tail.size());
+    TORVEK::AttenuatorHandler handler;
+    EXPECT_FALSE(handler.Connect(server.Path() + tail));
+    EXPECT_EQ(handler.GetCurrentStatus(100), TORVEK::PortUnavailable);
+  }
+  EXPECT_EQ(server.AllReceived(), "");
+}
+
+// The device sends as many bytes as the expected reply has, but the last two are not CR LF,
+// and the line then drops. No line ever completed: whatever the bytes look like, they are not
+// the reply, and no output may be written from them.
+struct CutCase {
+  const char* name;
+  std::string command;
+  std::string bytes;
+  // Makes the call; false when an output variable no longer holds the caller's value.
+  std::function<int(TORVEK::AttenuatorHandler&, bool* untouched)> call;
+};
+
+TEST(HangUpAfterAReplySizedBurst, IsNeverOkAndWritesNothing) {
+  const CutCase cases[] = {
+      {"GetMotorSteps", "0gp", "0PO00001234ZZ",
+       [](TORVEK::AttenuatorHandler& h, bool* untouched) {
+         int steps = -5;
+         const int result = h.GetMotorSteps(&steps, 2000);
+         *untouched = steps == -5;
+         return result;
+       }},
+      {"GetMotorDegree", "0gp", "0PO0000E000\r?",
+       [](TORVEK::AttenuatorHandler& h, bool* untouched) {
+         float degree = -5.0f;
+         const int result = h.GetMotorDegree(&degree, 2000);
+         *untouched = degree == -5.0f;
+         return result;
+       }},
+      {"GetTransmittance", "0gp", "0PO00008C00??",
+       [](TORVEK::AttenuatorHandler& h, bool* untouched) {
+         float transmittance = -5.0f;
+         const int result = h.GetTransmittance(&transmittance, 0.0, 90.0, 2000);
+         *untouched = transmittance == -5.0f;
+         return result;
+       }},
+      {"GetCurrentStatus", "0gs", "0GS00\r?",
+       [](TORVEK::AttenuatorHandler& h, bool*) {
+         return static_cast<int>(h.GetCurrentStatus(2000));
+       }},
+      {"Stop", "0st", "0GS00ab",
+       [](TORVEK::AttenuatorHandler& h, bool*) { return static_cast<int>(h.Stop(2000)); }},
+  };
+  for (const CutCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    attsim::ScriptedResponder script;
+    attsim::DeviceServer server{script};
+    TORVEK::AttenuatorHandler handler;
+    bool connected = false;
+    for (int attempt = 0; attempt < 3 && !connected; ++attempt) {
+      script.Expect("0in", Action::Reply(torvek_test::kDefaultIdentification));
+      connected = handler.Connect(server.Path());
+      torvek_test::ExpectScriptFinished(script);
+    }
+    ASSERT_TRUE(connected);
+    // The pause lets the host read the burst before the line drops.
+    Action cut = Action::Fragments({Chunk{0us, c.bytes}, Chunk{30ms, ""}});
+    cut.hang_up = true;
+    script.Expect(c.command, cut);
+    bool untouched = true;
+    // As for any reply cut short by a hang-up.
+    EXPECT_EQ(c.call(handler, &untouched), TORVEK::UnexpectedReply);
+    EXPECT_TRUE(untouched);
+    torvek_test::ExpectScriptFinished(script);
+  }
+}
+
+// With a negative span the model runs from min_angle down to min_angle + angle_span. Both
+// documented bounds then hold for models whose targets lie beyond -360 or 360 degrees, moves
+// that SetMotorDegree and SetMotorSteps refuse. SetTransmittance must not send them either.
+struct OutsideCase {
+  float transmittance;
+  double min_angle;
+  double angle_span;  // the model puts the transmittance at min_angle + span * asin(...)
+};
+
+using TransmittanceOutsideTheMount = ConnectedDevice;
+
+TEST_F(TransmittanceOutsideTheMount, IsRefusedAndNothingIsSent) {
+  const OutsideCase cases[] = {
+      {1.0f, -100.0, -300.0},  // -400 degrees
+      {0.0f, 500.0, -200.0},   // 500 degrees
+      {1.0f, 10.0, -380.0},    // -370 degrees
+  };
+  for (const OutsideCase& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << c.transmittance << " " << c.min_angle << " " << c.angle_span);
+    EXPECT_EQ(handler.SetTransmittance(c.transmittance, c.min_angle, c.angle_span, 200),
+              TORVEK::InvalidArgument);
+  }
+  // The same moves by angle are refused, as the header promises.
+  EXPECT_EQ(handler.SetMotorDegree(-400.0f, 200), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.SetMotorDegree(500.0f, 200), TORVEK::InvalidArgument);
+  EXPECT_EQ(handler.SetMotorDegree(-370.0f, 200), TORVEK::InvalidArgument);
+  EXPECT_EQ(Wire(), "");
+}
+
+}  // namespace
