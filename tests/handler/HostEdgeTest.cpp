@@ -1,6 +1,6 @@
 // Edges a host program reaches through the public class: a port name the system would read
-// differently from the caller, a line that drops right after a reply-sized burst without its
-// line end, and transmittance models whose targets leave the mount's range.
+// differently from the caller, and a line that drops right after a reply-sized burst without
+// its line end.
 #include <chrono>
 #include <functional>
 #include <string>
@@ -15,7 +15,6 @@ namespace {
 using attsim::Action;
 using attsim::Chunk;
 using namespace std::chrono_literals;
-using torvek_test::ConnectedDevice;
 
 // The system takes a port name up to its first NUL. A name with a NUL inside names another
 // port than the one the caller sees; connecting to that one would report success for a port
@@ -99,36 +98,6 @@ TEST(HangUpAfterAReplySizedBurst, IsNeverOkAndWritesNothing) {
     EXPECT_TRUE(untouched);
     torvek_test::ExpectScriptFinished(script);
   }
-}
-
-// With a negative span the model runs from min_angle down to min_angle + angle_span. Both
-// documented bounds then hold for models whose targets lie beyond -360 or 360 degrees, moves
-// that SetMotorDegree and SetMotorSteps refuse. SetTransmittance must not send them either.
-struct OutsideCase {
-  float transmittance;
-  double min_angle;
-  double angle_span;  // the model puts the transmittance at min_angle + span * asin(...)
-};
-
-using TransmittanceOutsideTheMount = ConnectedDevice;
-
-TEST_F(TransmittanceOutsideTheMount, IsRefusedAndNothingIsSent) {
-  const OutsideCase cases[] = {
-      {1.0f, -100.0, -300.0},  // -400 degrees
-      {0.0f, 500.0, -200.0},   // 500 degrees
-      {1.0f, 10.0, -380.0},    // -370 degrees
-  };
-  for (const OutsideCase& c : cases) {
-    SCOPED_TRACE(testing::Message()
-                 << c.transmittance << " " << c.min_angle << " " << c.angle_span);
-    EXPECT_EQ(handler.SetTransmittance(c.transmittance, c.min_angle, c.angle_span, 200),
-              TORVEK::InvalidArgument);
-  }
-  // The same moves by angle are refused, as the header promises.
-  EXPECT_EQ(handler.SetMotorDegree(-400.0f, 200), TORVEK::InvalidArgument);
-  EXPECT_EQ(handler.SetMotorDegree(500.0f, 200), TORVEK::InvalidArgument);
-  EXPECT_EQ(handler.SetMotorDegree(-370.0f, 200), TORVEK::InvalidArgument);
-  EXPECT_EQ(Wire(), "");
 }
 
 }  // namespace
