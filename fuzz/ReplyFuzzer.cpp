@@ -48,7 +48,8 @@ std::optional<std::int32_t> ReferenceHex(std::string_view field) {
 }
 
 bool IsFrame(const std::string& line, const char* tag, std::size_t length) {
-  return line.size() == length && line[1] == tag[0] && line[2] == tag[1];
+  return line.size() == length && line[1] == tag[0] && line[2] == tag[1] &&
+         line[length - 2] == '\r' && line[length - 1] == '\n';
 }
 
 // The code a status frame carries, when `line` is one with a code the device can send.

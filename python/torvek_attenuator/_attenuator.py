@@ -119,6 +119,10 @@ class Attenuator:
         opened (an earlier connection then stays open) or no device identified itself on it.
         """
         name = os.fsencode(port)
+        if b"\0" in name:
+            # The C interface would read the name only up to the NUL and open another port.
+            raise AttenuatorError(PORT_UNAVAILABLE, f"connect({os.fsdecode(port)!r})",
+                                  "a port name cannot hold a NUL character")
         self._check(self._call(lambda h: self._lib.torvek_att_connect(h, name)),
                     f"connect({os.fsdecode(port)!r})")
         self.port = os.fsdecode(port)
@@ -301,7 +305,9 @@ class Attenuator:
         if not (seconds >= 0.0 and math.isfinite(seconds)):
             raise AttenuatorError(INVALID_ARGUMENT, operation,
                                   f"time-out {timeout!r} is not a number of seconds >= 0")
-        return min(int(math.ceil(seconds * 1000.0)), _INT32_MAX)
+        # Rounded to a nanosecond first: 2.007 * 1000 is 2007.0000000000002 in binary, which
+        # must still wait 2007 ms, not 2008.
+        return min(int(math.ceil(round(seconds * 1000.0, 6))), _INT32_MAX)
 
     def _call(self, function: Callable[..., int], *arguments: object) -> int:
         with self._lock:

@@ -12,6 +12,11 @@ AttenuatorHandlerImpl::~AttenuatorHandlerImpl() {
 }
 
 bool AttenuatorHandlerImpl::Connect(const std::string& port_name) {
+  // The system reads a name up to its first NUL: "/dev/ttyS0\0x" would open /dev/ttyS0, a port
+  // the caller did not name.
+  if (port_name.find('\0') != std::string::npos) {
+    return false;
+  }
   try {
     asio::serial_port opened(io_context, port_name.c_str());
     // Replacing `port` closes an earlier device only now that the new one is open.

@@ -5,8 +5,12 @@
 namespace TORVEK {
 namespace {
 
+// A frame is recognised by its length and tag, and by its CR LF: the transaction hands back a
+// line without one only when the port failed part-way, and bytes that happen to have a frame's
+// length and tag before a hang-up are not a reply.
 bool Matches(const std::string& line, FrameKind kind) {
-  return line.size() == kind.length && line[1] == kind.tag[0] && line[2] == kind.tag[1];
+  return line.size() == kind.length && line[1] == kind.tag[0] && line[2] == kind.tag[1] &&
+         line.compare(kind.length - 2, 2, "\r\n") == 0;
 }
 
 // The code of a status frame, or nothing when `line` is not one or its digits are unreadable.

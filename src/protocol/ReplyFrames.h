@@ -8,8 +8,8 @@
 namespace TORVEK {
 
 // A reply line as the device sends it: address character, two-letter tag, fixed data, CR LF.
-// A frame is recognised by its total length (terminator included) and its tag alone; the
-// address character and the last two bytes are not examined.
+// A frame is recognised by its total length (terminator included), its tag and its CR LF; the
+// address character is not examined.
 struct FrameKind {
   const char* tag;
   std::size_t length;

@@ -22,8 +22,9 @@ TEST(StatusReply, CodeOrUnexpected) {
       {"0GS00\r\n", 0},
       {"0GS1F\r\n", 31},
       {"0GSff\r\n", 255},
-      {"9GS05\r\n", 5},                       // the address character is not examined
-      {"0GS05XY", 5},                         // nor are the last two bytes
+      {"9GS05\r\n", 5},                      // the address character is not examined
+      {"0GS05XY", TORVEK::UnexpectedReply},  // what a hang-up left: no CR LF, no frame
+      {"0GS05\r?", TORVEK::UnexpectedReply},
       {"0GS1\r\n", TORVEK::UnexpectedReply},  // 6 bytes
       {"0GS\r\n", TORVEK::UnexpectedReply},   // 5 bytes
       {"0GS1F0\r\n", TORVEK::UnexpectedReply},
