@@ -65,6 +65,51 @@ expect 3 "--json --port /nonexistent/ttyUSB9 status" \
   '{"command":"status","result":"error","error":"no such port: /nonexistent/ttyUSB9","hint":"no serial adapter is plugged in (no /dev/ttyUSB*, /dev/ttyACM*); to try without one, use --simulate","exit_code":3}' \
   "no such port"
 
+# Negative numbers work as they are, in every spelling a number has.
+expect 0 "$S move -.5" "Ok"
+expect 7 "$S move -inf" "" "move: InvalidArgument"
+expect 0 "$S transmittance set 0.5 --min-angle -.5" "Ok"
+
+# transmittance set takes the model options too, and its help says so.
+cases=$((cases + 1))
+help=$("$ctl" transmittance set --help 2>&1)
+if [[ $help == *--min-angle* && $help == *--span* ]]; then
+  echo "ok    attenuatorctl transmittance set --help names --min-angle and --span"
+else
+  failures=$((failures + 1))
+  echo "FAIL: attenuatorctl transmittance set --help does not name --min-angle and --span"
+fi
+
+# With --json a usage mistake is one JSON object on stdout too, as a missing port already is.
+for args in "--json $S move ninety" "--json $S scan --points 1" "--json status"; do
+  cases=$((cases + 1))
+  rc=0
+  # shellcheck disable=SC2086
+  out=$("$ctl" $args 2> /dev/null) || rc=$?
+  if [[ $rc == 2 ]] && python3 -c 'import json, sys
+o = json.loads(sys.stdin.read())
+sys.exit(not (o["result"] == "error" and o["exit_code"] == 2))' <<< "$out" 2> /dev/null; then
+    echo "ok    attenuatorctl $args (usage error as JSON)"
+  else
+    failures=$((failures + 1))
+    echo "FAIL: attenuatorctl $args: exit $rc, stdout '$out'"
+  fi
+done
+
+# Output that cannot be written is a failure, not a silent exit 0.
+for args in "$S position" "$S --json position"; do
+  cases=$((cases + 1))
+  rc=0
+  # shellcheck disable=SC2086
+  "$ctl" $args > /dev/full 2> "$work/stderr" || rc=$?
+  if [[ $rc == 8 && -s $work/stderr ]]; then
+    echo "ok    attenuatorctl $args > /dev/full"
+  else
+    failures=$((failures + 1))
+    echo "FAIL: attenuatorctl $args > /dev/full: exit $rc, wanted 8 and a message on stderr"
+  fi
+done
+
 # A port the user may not open. root may open anything, so run as nobody where we can.
 chmod 755 "$work"
 touch "$work/ttyUSB0" && chmod 600 "$work/ttyUSB0"
