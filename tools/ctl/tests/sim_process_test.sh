@@ -136,4 +136,10 @@ check "the first simulator ending leaves the second one's link in place" \
   test "$(readlink "$work/ttyShared")" = "$second_port"
 kill "$sim_pid"
 
+# At 10^8 steps per degree, 300 degrees is more steps than 32 bits hold: refused, and the hint
+# must say why rather than list -360 < degrees < 360 as accepted.
+start_sim fine-scale --degrees 1 --pulses 100000000 --baud 0 --speed 0
+expect 7 "--port $port move 300" "" "32 bits"
+kill "$sim_pid"
+
 summary

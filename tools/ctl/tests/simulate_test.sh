@@ -70,6 +70,9 @@ expect 0 "$S move -.5" "Ok"
 expect 7 "$S move -inf" "" "move: InvalidArgument"
 expect 0 "$S transmittance set 0.5 --min-angle -.5" "Ok"
 
+# The InvalidArgument hint lists what is accepted; a refused value must not fit that list.
+expect 7 "$S transmittance --span 1e-10" "" "1e-9"
+
 # transmittance set takes the model options too, and its help says so.
 cases=$((cases + 1))
 help=$("$ctl" transmittance set --help 2>&1)
