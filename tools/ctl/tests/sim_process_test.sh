@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # attenuatorctl --port against attenuator-sim running as a process of its own, the way a user
 # runs them: the port read from the simulator's first line of output, the tour through its
-# --link symlink, and the faults a host sees as exit codes. About 12 s.
+# --link symlink, and the faults a host sees as exit codes. About 14 s; 26 s while the eight
+# refused-option cases still run into their 2 s limit.
 set -uo pipefail
 sim=$1
 ctl=$2
