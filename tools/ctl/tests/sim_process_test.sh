@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # attenuatorctl --port against attenuator-sim running as a process of its own, the way a user
 # runs them: the port read from the simulator's first line of output, the tour through its
-# --link symlink, and the faults a host sees as exit codes. About 14 s; 26 s while the eight
-# refused-option cases still run into their 2 s limit.
+# --link symlink, and the faults a host sees as exit codes. About 11 s.
 set -uo pipefail
 sim=$1
 ctl=$2
