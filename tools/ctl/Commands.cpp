@@ -74,13 +74,17 @@ Report ReadPosition(Context& c, bool in_steps) {
 }
 
 Report MoveDegrees(Context& c, float degrees) {
-  return Plain(WithSpinner(
+  Report r = Plain(WithSpinner(
       "moving", [&] { return c.session.Handler().SetMotorDegree(degrees, c.timeout_ms); }));
+  r.refusal = Refusal::kDegrees;
+  return r;
 }
 
 Report MoveSteps(Context& c, int steps) {
-  return Plain(WithSpinner("moving",
-                           [&] { return c.session.Handler().SetMotorSteps(steps, c.timeout_ms); }));
+  Report r = Plain(WithSpinner(
+      "moving", [&] { return c.session.Handler().SetMotorSteps(steps, c.timeout_ms); }));
+  r.refusal = Refusal::kSteps;
+  return r;
 }
 
 Report Home(Context& c) {
@@ -105,6 +109,7 @@ Report Clean(Context& c) {
 Report ReadTransmittance(Context& c, const ModelParameters& model) {
   float transmittance = 0;
   Report r;
+  r.refusal = Refusal::kTransmittance;
   r.status = c.session.Handler().GetTransmittance(&transmittance, model.min_angle, model.span,
                                                   c.timeout_ms);
   if (r.status == TORVEK::Ok) {
@@ -115,10 +120,12 @@ Report ReadTransmittance(Context& c, const ModelParameters& model) {
 }
 
 Report SetTransmittance(Context& c, float transmittance, const ModelParameters& model) {
-  return Plain(WithSpinner("moving", [&] {
+  Report r = Plain(WithSpinner("moving", [&] {
     return c.session.Handler().SetTransmittance(transmittance, model.min_angle, model.span,
                                                 c.timeout_ms);
   }));
+  r.refusal = Refusal::kTransmittance;
+  return r;
 }
 
 }  // namespace ctl

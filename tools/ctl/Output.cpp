@@ -1,5 +1,6 @@
 #include "Output.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 
@@ -12,7 +13,17 @@ void PrintError(const std::string& command, const std::string& message, const st
     std::fprintf(stderr, "  hint: %s\n", hint.c_str());
 }
 
+// The reason the first write to stdout failed; a later flush with nothing left to write no longer
+// knows it.
+int g_output_error = 0;
+
 }  // namespace
+
+void FlushStdout() {
+  errno = 0;
+  if (std::fflush(stdout) != 0 && g_output_error == 0)
+    g_output_error = errno != 0 ? errno : EIO;
+}
 
 std::string Format(const char* format, ...) {
   char text[256];
@@ -23,10 +34,19 @@ std::string Format(const char* format, ...) {
   return text;
 }
 
+bool FlushOutput(int* error) {
+  FlushStdout();
+  if (g_output_error == 0 && !std::ferror(stdout))
+    return true;
+  *error = g_output_error != 0 ? g_output_error : EIO;
+  return false;
+}
+
 int Emit(const std::string& command, const Report& report, const OutputStyle& style) {
   const bool failed = report.status != 0 && !report.status_is_answer;
   const std::string word = ResultWord(report.status);
-  const std::string hint = failed ? HintFor(report.status, style.timeout_ms) : "";
+  const std::string hint =
+      failed ? HintFor(report.status, style.timeout_ms, report.refusal, report.port_gone) : "";
   if (style.json) {
     JsonObject json;
     json.String("command", command).String("result", word).Integer("status", report.status);
@@ -38,7 +58,7 @@ int Emit(const std::string& command, const Report& report, const OutputStyle& st
     for (const std::string& line : report.lines)
       std::printf("%s\n", line.c_str());
   }
-  std::fflush(stdout);
+  FlushStdout();
   if (failed)
     PrintError(command, word, hint);
   return ExitCodeFor(report.status);
@@ -53,7 +73,7 @@ int EmitFailure(const std::string& command, const Failure& failure, const Output
         .String("hint", failure.hint)
         .Integer("exit_code", failure.exit_code);
     std::printf("%s\n", json.Text().c_str());
-    std::fflush(stdout);
+    FlushStdout();
   }
   PrintError(command, failure.message, failure.hint);
   return failure.exit_code;

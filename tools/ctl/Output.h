@@ -15,6 +15,10 @@ struct Report {
   bool status_is_answer = false;
   std::vector<std::string> lines;
   JsonObject json;
+  // What the arguments must be, for the hint when the library refused them.
+  Refusal refusal = Refusal::kAny;
+  // The port's path was gone after the call.
+  bool port_gone = false;
 };
 
 struct OutputStyle {
@@ -25,6 +29,12 @@ struct OutputStyle {
 // Prints the report (a failure with its hint on stderr) and returns the exit code.
 int Emit(const std::string& command, const Report& report, const OutputStyle& style);
 int EmitFailure(const std::string& command, const Failure& failure, const OutputStyle& style);
+
+// Flushes stdout; false (with *error an errno value) when anything written to it since the start
+// was lost, so that a full disk or a closed pipe is not reported as success.
+bool FlushOutput(int* error);
+// fflush(stdout) that keeps the reason of the first failure for FlushOutput.
+void FlushStdout();
 
 // printf into a std::string.
 std::string Format(const char* format, ...)

@@ -20,8 +20,19 @@ enum ExitCode : int {
 // An AttenuatorStatus in words: "Ok", "ReplyTimeout", ..., "device status 31".
 std::string ResultWord(int status);
 int ExitCodeFor(int status);
-// What to check next when an operation ended with `status` (empty for Ok).
-std::string HintFor(int status, int timeout_ms);
+// What an operation's arguments must be for the library to send it, named in the
+// InvalidArgument hint.
+enum class Refusal {
+  kAny,            // the operation is not known: every rule
+  kDegrees,        // SetMotorDegree
+  kSteps,          // SetMotorSteps
+  kTransmittance,  // SetTransmittance and GetTransmittance
+};
+
+// What to check next when an operation ended with `status` (empty for Ok). `port_gone`: the
+// port's path no longer exists after the call.
+std::string HintFor(int status, int timeout_ms, Refusal refusal = Refusal::kAny,
+                    bool port_gone = false);
 
 // A failure that ends attenuatorctl before or around the device operations.
 struct Failure {

@@ -23,6 +23,7 @@ Report Scan(Context& c, int points, const ModelParameters& model) {
   TORVEK::AttenuatorHandler& h = c.session.Handler();
   WireTap* tap = c.session.Tap();
   Report r;
+  r.refusal = Refusal::kTransmittance;
   r.lines.push_back(
       Format("transmittance model: min angle %g, span %g degrees", model.min_angle, model.span));
   r.lines.push_back("wanted    sent         steps     read back");

@@ -124,7 +124,7 @@ Report Tour(Context& c, const ModelParameters& model) {
     ++number;
     if (print) {
       std::printf("\n%2d  %s\n    %s\n", number, step.title.c_str(), step.call.c_str());
-      std::fflush(stdout);
+      FlushStdout();
     }
     std::string detail;
     const auto start = std::chrono::steady_clock::now();
@@ -148,7 +148,7 @@ Report Tour(Context& c, const ModelParameters& model) {
   }
   if (print) {
     std::printf("\n");
-    std::fflush(stdout);
+    FlushStdout();
   }
   r.lines.push_back(r.status == TORVEK::Ok
                         ? Format("Tour done: %d operations, all as expected (%d refused on "

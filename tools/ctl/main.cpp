@@ -1,6 +1,16 @@
 // attenuatorctl: every operation of the attenuator from a shell.
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <optional>
@@ -34,9 +44,65 @@ void AddModelOptions(CLI::App* command, ctl::ModelParameters& model) {
       ->capture_default_str();
 }
 
+// CLI11 takes "-.5" and "-inf" for short options (only "-" and a digit counts as a number there),
+// so `move -.5` would be a usage error. Such an argument is rewritten into a spelling CLI11 reads
+// as a number, with the same value; options never look like a whole number.
+std::vector<std::string> NumbersAsNumbers(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    std::string& arg = args[i];
+    if (arg == "--")
+      break;
+    if (arg.size() < 2 || arg[0] != '-' || (arg[1] >= '0' && arg[1] <= '9'))
+      continue;
+    char* end = nullptr;
+    const double value = std::strtod(arg.c_str(), &end);
+    if (end != arg.c_str() + arg.size())
+      continue;
+    if (std::isnan(value))
+      arg = "nan";
+    else if (std::isinf(value))
+      arg = "-1e999";  // read back as -inf by CLI11's strtold
+    else
+      arg = ctl::Format("%.17g", value);
+  }
+  return args;
+}
+
+// Ends every run: what went to stdout must have arrived, or the run did not do its job.
+int Finish(const std::string& command, int exit_code) {
+  int error = 0;
+  if (ctl::FlushOutput(&error))
+    return exit_code;
+  std::fprintf(stderr, "attenuatorctl%s%s: cannot write the output: %s\n",
+               command.empty() ? "" : " ", command.c_str(), std::strerror(error));
+  return ctl::kExitInternal;
+}
+
+// The port's path went away during the call: the adapter was unplugged. Not on Windows, where a
+// COM port has no path to look at.
+bool PortGone(ctl::Session& session) {
+#ifdef _WIN32
+  (void)session;
+  return false;
+#else
+  struct stat st;
+  return session.Tap() == nullptr && !session.Port().empty() &&
+         stat(session.Port().c_str(), &st) != 0 && errno == ENOENT;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
+  // With stdout closed, the first port opened would get its descriptor and the output would go
+  // to the device. Nothing is done that no one can see the result of.
+  if (fcntl(STDOUT_FILENO, F_GETFD) < 0 && errno == EBADF) {
+    std::fprintf(stderr, "attenuatorctl: cannot write the output: %s\n", std::strerror(EBADF));
+    return ctl::kExitInternal;
+  }
+#endif
   CLI::App app{"Drives a motorised attenuator over its serial port, or a simulated one.",
                "attenuatorctl"};
   app.footer(
@@ -88,6 +154,8 @@ int main(int argc, char** argv) {
       command(transmittance, "set", "Move to a transmittance, 0 to 1 (0ma)",
               [&a](ctl::Context& c) { return ctl::SetTransmittance(c, a.transmittance, a.model); });
   set->add_option("T", a.transmittance, "Wanted transmittance")->required();
+  // Its own, not only through its parent, so that `transmittance set --help` lists them.
+  AddModelOptions(set, a.model);
   set->fallthrough();
   CLI::App* scan = command(&app, "scan", "Set the transmittance from 0 to 1 and read each back",
                            [&a](ctl::Context& c) { return ctl::Scan(c, a.points, a.model); });
@@ -101,22 +169,43 @@ int main(int argc, char** argv) {
                            [&a](ctl::Context& c) { return ctl::Tour(c, a.model); });
   AddModelOptions(tour, a.model);
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    // --help is a "parse error" that exits with 0; every real one is a usage error.
-    return app.exit(e) == 0 ? ctl::kExitOk : ctl::kExitUsage;
-  }
-
   // The deepest subcommand given is the one to run: "transmittance set", not "transmittance".
   std::string name;
   Runner run;
-  for (const auto& [sub, runner] : runners) {
-    if (sub->parsed()) {
-      name = sub == set ? "transmittance set" : sub->get_name();
-      run = runner;
+  const auto find_command = [&] {
+    for (const auto& [sub, runner] : runners) {
+      if (sub->parsed()) {
+        name = sub == set ? "transmittance set" : sub->get_name();
+        run = runner;
+      }
     }
+  };
+
+  std::vector<std::string> args = NumbersAsNumbers(argc, argv);
+  try {
+    // CLI11 takes the arguments last first.
+    std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
+    app.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    // --help is a "parse error" that exits with 0; every real one is a usage error.
+    if (e.get_exit_code() == 0)
+      return Finish("", app.exit(e) == 0 ? ctl::kExitOk : ctl::kExitUsage);
+    // Whether --json was parsed before the error depends on where the error was; a script
+    // that asked for JSON gets it either way.
+    bool json = a.json;
+    for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i)
+      json = json || args[i] == "--json";
+    if (!json)
+      return app.exit(e) == 0 ? ctl::kExitOk : ctl::kExitUsage;
+    find_command();
+    const std::string help =
+        name.empty() ? "attenuatorctl --help" : "attenuatorctl " + name + " --help";
+    const int code = ctl::EmitFailure(
+        name, ctl::Failure{ctl::kExitUsage, e.what(), help + " lists what it takes"},
+        ctl::OutputStyle{true, a.timeout_ms});
+    return Finish(name, code);
   }
+  find_command();
   if (tour->parsed() && a.port.empty())
     a.simulate = true;
   const ctl::OutputStyle style{a.json, a.timeout_ms};
@@ -124,10 +213,13 @@ int main(int argc, char** argv) {
     ctl::Failure failure;
     std::unique_ptr<ctl::Session> session = ctl::Session::Open(a.port, a.simulate, &failure);
     if (!session)
-      return ctl::EmitFailure(name, failure, style);
+      return Finish(name, ctl::EmitFailure(name, failure, style));
     ctl::Context context{*session, a.timeout_ms, style};
-    return ctl::Emit(name, run(context), style);
+    ctl::Report report = run(context);
+    report.port_gone = report.status == TORVEK::UnexpectedReply && PortGone(*session);
+    return Finish(name, ctl::Emit(name, report, style));
   } catch (const std::exception& e) {
-    return ctl::EmitFailure(name, ctl::Failure{ctl::kExitInternal, e.what(), ""}, style);
+    return Finish(name,
+                  ctl::EmitFailure(name, ctl::Failure{ctl::kExitInternal, e.what(), ""}, style));
   }
 }

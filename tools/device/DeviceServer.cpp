@@ -26,6 +26,17 @@ timespec ToTimespec(Clock::duration d) {
   return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
 }
 
+// A delay of centuries stands for "never": added to now() as is it would wrap past the clock's
+// end into the past and the reply would go out at once.
+Clock::time_point DeadlineAfter(std::chrono::microseconds delay) {
+  const Clock::time_point now = Clock::now();
+  const auto room =
+      std::chrono::duration_cast<std::chrono::microseconds>(Clock::time_point::max() - now);
+  if (delay >= room)
+    return Clock::time_point::max();
+  return now + delay;
+}
+
 }  // namespace
 
 DeviceServer::DeviceServer(Responder& responder, Options options)
@@ -88,7 +99,7 @@ void DeviceServer::Run() {
 void DeviceServer::Perform(const Action& action) {
   for (const Chunk& chunk : action.chunks) {
     if (chunk.delay_before.count() > 0 &&
-        WaitLine(Clock::now() + chunk.delay_before, Until::kDeadline) == Wake::kAborted) {
+        WaitLine(DeadlineAfter(chunk.delay_before), Until::kDeadline) == Wake::kAborted) {
       return;
     }
     if (!chunk.bytes.empty())

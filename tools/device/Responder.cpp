@@ -1,5 +1,7 @@
 #include "Responder.h"
 
+#include <algorithm>
+
 namespace attsim {
 
 Action Action::Reply(std::string bytes) {
@@ -20,7 +22,10 @@ Action Action::Fragments(std::vector<Chunk> chunks) {
 
 Action Action::Late(std::string bytes, std::chrono::milliseconds delay) {
   Action action;
-  action.chunks.push_back(Chunk{delay, std::move(bytes)});
+  // Past this many milliseconds the count in microseconds would wrap; it is "never" anyway.
+  constexpr auto kLongest =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::microseconds::max());
+  action.chunks.push_back(Chunk{std::min(delay, kLongest), std::move(bytes)});
   return action;
 }
 

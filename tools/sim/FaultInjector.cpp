@@ -5,6 +5,24 @@
 #include <set>
 
 namespace attsim {
+namespace {
+
+using std::chrono::microseconds;
+
+// Delays of centuries stand for "never"; they must stay that long rather than wrap.
+microseconds SaturatingSum(microseconds a, microseconds b) {
+  if (b.count() > 0 && a > microseconds::max() - b)
+    return microseconds::max();
+  return a + b;
+}
+
+microseconds InMicroseconds(std::chrono::milliseconds ms) {
+  constexpr auto kLongest =
+      std::chrono::duration_cast<std::chrono::milliseconds>(microseconds::max());
+  return ms >= kLongest ? microseconds::max() : microseconds(ms);
+}
+
+}  // namespace
 
 FaultInjector::FaultInjector(Responder& device, FaultOptions options, Notes notes)
     : device_(device),
@@ -54,7 +72,9 @@ std::vector<Chunk> FaultInjector::Fragment(std::chrono::microseconds delay,
   while (cuts.size() + 1 < pieces)
     cuts.insert(1 + static_cast<std::size_t>(Below(reply.size() - 1)));
   cuts.insert(reply.size());
-  const auto gap_us = static_cast<std::uint64_t>(options_.fragment_gap.count()) * 1000;
+  // In microseconds without wrapping, and one more than that still fits in 64 unsigned bits.
+  const auto gap_us = static_cast<std::uint64_t>(
+      std::max<std::int64_t>(0, InMicroseconds(options_.fragment_gap).count()));
   std::vector<Chunk> chunks;
   std::size_t start = 0;
   for (std::size_t end : cuts) {
@@ -69,13 +89,13 @@ std::vector<Chunk> FaultInjector::Fragment(std::chrono::microseconds delay,
 Action FaultInjector::OnCommand(const std::string& command) {
   std::lock_guard<std::mutex> lock(mu_);
   ++commands_;
-  if (options_.hangup_after != 0 && commands_ > options_.hangup_after) {
+  if (options_.hangup_after && commands_ > *options_.hangup_after) {
     Note("hanging up");
     return Action::HangUp();
   }
   // The device still does what it was told; only its answer goes astray.
   Action action = device_.OnCommand(command);
-  if (options_.silent_after != 0 && commands_ > options_.silent_after) {
+  if (options_.silent_after && commands_ > *options_.silent_after) {
     Note("silent");
     return Action::Silence();
   }
@@ -89,7 +109,7 @@ Action FaultInjector::OnCommand(const std::string& command) {
   std::chrono::microseconds delay{0};
   std::string reply;
   for (const Chunk& chunk : action.chunks) {
-    delay += chunk.delay_before;
+    delay = SaturatingSum(delay, chunk.delay_before);
     reply += chunk.bytes;
   }
   if (drop) {
@@ -98,7 +118,7 @@ Action FaultInjector::OnCommand(const std::string& command) {
   }
   if (late) {
     Note("late by " + std::to_string(options_.late_by.count()) + " ms");
-    delay += options_.late_by;
+    delay = SaturatingSum(delay, InMicroseconds(options_.late_by));
   }
   if (corrupt)
     reply = Corrupt(std::move(reply));

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -23,9 +24,10 @@ struct FaultOptions {
   std::chrono::milliseconds late_by{1500};
   std::chrono::milliseconds fragment_gap{30};
   // Counting every command, the identification request included: after this many the device
-  // stops answering (silent) or closes the line at the next one (hang-up). 0 = never.
-  std::uint64_t silent_after = 0;
-  std::uint64_t hangup_after = 0;
+  // stops answering (silent) or closes the line at the next one (hang-up); 0 = from the first
+  // command on. Unset = never.
+  std::optional<std::uint64_t> silent_after;
+  std::optional<std::uint64_t> hangup_after;
   std::uint64_t seed = 1;
 };
 

@@ -38,6 +38,26 @@ struct Settings {
   long long fragment_gap_ms = 30;
 };
 
+// Durations beyond this (about 31 years) mean nothing more than "never" and would only wrap
+// the clocks they are added to.
+constexpr long long kLongestMs = 1'000'000'000'000;
+
+// std::stod reads "nan" too, and NaN passes every range check by failing its comparisons.
+const CLI::Validator kProbability(
+    [](std::string& text) {
+      double p = 0;
+      try {
+        std::size_t used = 0;
+        p = std::stod(text, &used);
+        if (used != text.size())
+          return std::string("not a number: ") + text;
+      } catch (const std::exception&) {
+        return std::string("not a number: ") + text;
+      }
+      return p >= 0 && p <= 1 ? std::string() : "must be from 0 to 1: " + text;
+    },
+    "0..1");
+
 void AddOptions(CLI::App& app, Settings& s) {
   auto* device = "Device";
   auto* faults = "Faults (probabilities 0 to 1, drawn per reply)";
@@ -74,45 +94,50 @@ void AddOptions(CLI::App& app, Settings& s) {
   app.add_option("--ident-c", s.device.identity.ident_c)->check(width(2))->group(device);
   app.add_option("--ident-d", s.device.identity.ident_d)->check(width(2))->group(device);
   app.add_option("--optimize-ms", s.optimize_ms, "Duration of the optimisation run (0om)")
-      ->check(CLI::NonNegativeNumber)
+      ->check(CLI::Range(0LL, kLongestMs))
       ->capture_default_str()
       ->group(device);
   app.add_option("--clean-ms", s.clean_ms, "Duration of the cleaning run (0cm)")
-      ->check(CLI::NonNegativeNumber)
+      ->check(CLI::Range(0LL, kLongestMs))
       ->capture_default_str()
       ->group(device);
 
+  // A 64-bit unsigned option would take -1 as 2^64 - 1; a negative count or seed is a mistake.
   app.add_option("--seed", s.seed, "Seed of the fault draws (default: random, printed)")
+      ->check(CLI::NonNegativeNumber)
       ->group(faults);
   for (auto [name, target, help] :
        {std::tuple{"--drop", &s.faults.drop, "Reply lost"},
         std::tuple{"--late", &s.faults.late, "Reply delayed by --late-ms"},
         std::tuple{"--corrupt", &s.faults.corrupt, "One reply byte (not CR LF) replaced"},
         std::tuple{"--fragment", &s.faults.fragment, "Reply sent in 2 to 4 pieces"}}) {
-    app.add_option(name, *target, help)->check(CLI::Range(0.0, 1.0))->group(faults);
+    app.add_option(name, *target, help)->check(kProbability)->group(faults);
   }
   app.add_option("--faults-after", s.faults.faults_after,
                  "Answer the first N commands faithfully (0in included)")
+      ->check(CLI::NonNegativeNumber)
       ->group(faults);
   app.add_option("--late-ms", s.late_ms, "Delay of a late reply")
-      ->check(CLI::NonNegativeNumber)
+      ->check(CLI::Range(0LL, kLongestMs))
       ->capture_default_str()
       ->group(faults);
   app.add_option("--fragment-gap-ms", s.fragment_gap_ms, "Longest pause between pieces")
-      ->check(CLI::NonNegativeNumber)
+      ->check(CLI::Range(0LL, kLongestMs))
       ->capture_default_str()
       ->group(faults);
   app.add_option("--silent-after", s.faults.silent_after,
-                 "Answer N commands (0in included), then none")
+                 "Answer N commands (0in included), then none; 0 = none at all")
+      ->check(CLI::NonNegativeNumber)
       ->group(faults);
   app.add_option("--hangup-after", s.faults.hangup_after,
                  "Answer N commands, then hang up at the next one")
+      ->check(CLI::NonNegativeNumber)
       ->group(faults);
 }
 
 bool AnyFault(const attsim::FaultOptions& f) {
-  return f.drop > 0 || f.late > 0 || f.corrupt > 0 || f.fragment > 0 || f.silent_after > 0 ||
-         f.hangup_after > 0;
+  return f.drop > 0 || f.late > 0 || f.corrupt > 0 || f.fragment > 0 || f.silent_after ||
+         f.hangup_after;
 }
 
 // Like socat's link=: an existing symlink is replaced, anything else is left alone.
@@ -133,6 +158,28 @@ bool MakeLink(const std::string& target, const std::string& link) {
   }
   return true;
 }
+
+// Another simulator may have taken the link over since (the newest one started wins it): only a
+// link that still points to our own port is ours to remove.
+class OwnLink {
+ public:
+  OwnLink(std::string link, std::string target)
+      : link_(std::move(link)), target_(std::move(target)) {}
+  OwnLink(const OwnLink&) = delete;
+  OwnLink& operator=(const OwnLink&) = delete;
+  ~OwnLink() {
+    std::string points_to(target_.size() + 2, '\0');
+    const ssize_t n = readlink(link_.c_str(), points_to.data(), points_to.size());
+    if (n >= 0 && static_cast<std::size_t>(n) == target_.size() &&
+        points_to.compare(0, target_.size(), target_) == 0) {
+      unlink(link_.c_str());
+    }
+  }
+
+ private:
+  std::string link_;
+  std::string target_;
+};
 
 }  // namespace
 
@@ -187,8 +234,12 @@ int main(int argc, char** argv) {
     attsim::DeviceServer server(faulty, options);
 
     // The link first: whoever reads the port line may use the link at once.
-    if (!s.link.empty() && !MakeLink(server.Path(), s.link))
-      return 2;
+    std::optional<OwnLink> own_link;
+    if (!s.link.empty()) {
+      if (!MakeLink(server.Path(), s.link))
+        return 2;
+      own_link.emplace(s.link, server.Path());
+    }
     std::printf("%s\n", server.Path().c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "attenuator-sim: serving on %s%s%s at %s\n", server.Path().c_str(),
@@ -197,13 +248,10 @@ int main(int argc, char** argv) {
 
     int signal_number = 0;
     sigwait(&stop_signals, &signal_number);
-    if (!s.link.empty())
-      unlink(s.link.c_str());
+    own_link.reset();
     std::fprintf(stderr, "attenuator-sim: stopped by signal %d\n", signal_number);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "attenuator-sim: %s\n", e.what());
-    if (!s.link.empty())
-      unlink(s.link.c_str());
     return 1;
   }
   return 0;

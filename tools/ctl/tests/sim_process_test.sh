@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # attenuatorctl --port against attenuator-sim running as a process of its own, the way a user
 # runs them: the port read from the simulator's first line of output, the tour through its
-# --link symlink, and the faults a host sees as exit codes. About 12 s.
+# --link symlink, and the faults a host sees as exit codes. About 11 s.
 set -uo pipefail
 sim=$1
 ctl=$2
@@ -97,6 +97,49 @@ home offset     1.000000 degrees"
 kill "$sim_pid"
 start_sim hangup --hangup-after 1 --baud 0
 expect 5 "--port $port status" "" "status: UnexpectedReply"
+kill "$sim_pid"
+
+# The line closed under the call: no reply came, so the hint must not say one did.
+start_sim hangup-hint --hangup-after 1 --baud 0
+rc=0
+"$ctl" --port "$port" status 2> "$work/hangup-hint.ctl.err" || rc=$?
+check "a hang-up during the call: exit 5, and the hint does not claim a reply came" \
+  test "$rc" = 5 -a -z "$(grep 'a reply came' "$work/hangup-hint.ctl.err")"
+kill "$sim_pid"
+
+# N = 0 answers nothing: the identification on Connect already goes unanswered.
+for fault in --silent-after --hangup-after; do
+  start_sim "zero$fault" "$fault" 0 --baud 0
+  expect 3 "--port $port status" "" "no attenuator answered on $port"
+  kill "$sim_pid"
+done
+
+# A value no option can mean is a usage error (exit 2), before any port is made.
+for bad in "--silent-after -1" "--hangup-after -1" "--faults-after -1" "--seed -1" \
+  "--drop nan" "--late nan" "--corrupt nan" "--fragment nan"; do
+  rc=0
+  # shellcheck disable=SC2086
+  out=$(timeout 2 "$sim" $bad --baud 0 < /dev/null 2> /dev/null) || rc=$?
+  check "attenuator-sim $bad: exit 2 and no port (got exit $rc, stdout '$out')" \
+    test "$rc" = 2 -a -z "$out"
+done
+
+# Two simulators on one --link: the link belongs to the one that made it last, and the other
+# one ending must not take it away from the one still serving.
+start_sim link-first --link "$work/ttyShared" --baud 0
+first_pid=$sim_pid
+start_sim link-second --link "$work/ttyShared" --baud 0
+second_port=$port
+kill -TERM "$first_pid"
+wait "$first_pid"
+check "the first simulator ending leaves the second one's link in place" \
+  test "$(readlink "$work/ttyShared")" = "$second_port"
+kill "$sim_pid"
+
+# At 10^8 steps per degree, 300 degrees is more steps than 32 bits hold: refused, and the hint
+# must say why rather than list -360 < degrees < 360 as accepted.
+start_sim fine-scale --degrees 1 --pulses 100000000 --baud 0 --speed 0
+expect 7 "--port $port move 300" "" "32 bits"
 kill "$sim_pid"
 
 summary

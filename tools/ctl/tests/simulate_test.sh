@@ -46,7 +46,7 @@ expect 0 "$S --json position --steps" '{"command":"position","result":"Ok","stat
 expect 0 "$S --json info" '{"command":"info","result":"Ok","status":0,"ident_a":"1234ABCD","ident_b":"0102","ident_c":"03","ident_d":"04","degrees_per_revolution_text":"360","pulses_per_revolution_text":"143360","home_offset_text":"0.000000"}'
 expect 0 "$S --json transmittance set 0.25" '{"command":"transmittance set","result":"Ok","status":0}'
 expect 0 "$S --json scan --points 2" '{"command":"scan","result":"Ok","status":0,"min_angle":0,"span":90,"points":[{"wanted":0,"sent":"0ma00000000","steps":0,"read_back":0},{"wanted":1,"sent":"0ma00008C00","steps":35840,"read_back":1}]}'
-expect 7 "$S --json move 400" '{"command":"move","result":"InvalidArgument","status":-4,"hint":"nothing was sent; accepted: -360 < degrees < 360, -143360 <= steps <= 143360, 0 <= transmittance <= 1, min angle > -360, min angle + span < 360, span != 0"}' \
+expect 7 "$S --json move 400" '{"command":"move","result":"InvalidArgument","status":-4,"hint":"nothing was sent; accepted: -360 < degrees < 360, and the step count at the device'"'"'s scale (degrees times its steps per degree) must fit in 32 bits"}' \
   "move: InvalidArgument"
 
 # Usage and connection mistakes.
@@ -64,6 +64,54 @@ expect 3 "--port /dev/null position" "" "attenuatorctl position: no attenuator a
 expect 3 "--json --port /nonexistent/ttyUSB9 status" \
   '{"command":"status","result":"error","error":"no such port: /nonexistent/ttyUSB9","hint":"no serial adapter is plugged in (no /dev/ttyUSB*, /dev/ttyACM*); to try without one, use --simulate","exit_code":3}' \
   "no such port"
+
+# Negative numbers work as they are, in every spelling a number has.
+expect 0 "$S move -.5" "Ok"
+expect 7 "$S move -inf" "" "move: InvalidArgument"
+expect 0 "$S transmittance set 0.5 --min-angle -.5" "Ok"
+
+# The InvalidArgument hint lists what is accepted; a refused value must not fit that list.
+expect 7 "$S transmittance --span 1e-10" "" "1e-9"
+
+# transmittance set takes the model options too, and its help says so.
+cases=$((cases + 1))
+help=$("$ctl" transmittance set --help 2>&1)
+if [[ $help == *--min-angle* && $help == *--span* ]]; then
+  echo "ok    attenuatorctl transmittance set --help names --min-angle and --span"
+else
+  failures=$((failures + 1))
+  echo "FAIL: attenuatorctl transmittance set --help does not name --min-angle and --span"
+fi
+
+# With --json a usage mistake is one JSON object on stdout too, as a missing port already is.
+for args in "--json $S move ninety" "--json $S scan --points 1" "--json status"; do
+  cases=$((cases + 1))
+  rc=0
+  # shellcheck disable=SC2086
+  out=$("$ctl" $args 2> /dev/null) || rc=$?
+  if [[ $rc == 2 ]] && python3 -c 'import json, sys
+o = json.loads(sys.stdin.read())
+sys.exit(not (o["result"] == "error" and o["exit_code"] == 2))' <<< "$out" 2> /dev/null; then
+    echo "ok    attenuatorctl $args (usage error as JSON)"
+  else
+    failures=$((failures + 1))
+    echo "FAIL: attenuatorctl $args: exit $rc, stdout '$out'"
+  fi
+done
+
+# Output that cannot be written is a failure, not a silent exit 0.
+for args in "$S position" "$S --json position"; do
+  cases=$((cases + 1))
+  rc=0
+  # shellcheck disable=SC2086
+  "$ctl" $args > /dev/full 2> "$work/stderr" || rc=$?
+  if [[ $rc == 8 && -s $work/stderr ]]; then
+    echo "ok    attenuatorctl $args > /dev/full"
+  else
+    failures=$((failures + 1))
+    echo "FAIL: attenuatorctl $args > /dev/full: exit $rc, wanted 8 and a message on stderr"
+  fi
+done
 
 # A port the user may not open. root may open anything, so run as nobody where we can.
 chmod 755 "$work"

@@ -177,4 +177,31 @@ TEST(FaultsThroughLibrary, HangupAfterNEndsTheWaitingCallAndEveryCallAfterIt) {
   EXPECT_EQ(line->handler.SetMotorSteps(0, 500), TORVEK::PortUnavailable);
 }
 
+// A delay of a few hundred years stands for "never"; it must not wrap round the clock and turn
+// into an answer at once. The device server adds each delay to steady_clock::now() in
+// nanoseconds, which overflows past about 292 years from the clock's epoch.
+TEST(FaultsThroughLibrary, ADelayTooLongToWaitOutIsATimeoutNotAnImmediateReply) {
+  const auto never = std::chrono::milliseconds(10'000'000'000'000);  // about 317 years
+  struct Case {
+    const char* name;
+    bool late;  // the delay is --late-ms on every reply, else --optimize-ms of 0om
+  };
+  for (const Case& c : {Case{"late reply", true}, Case{"optimisation run", false}}) {
+    SCOPED_TRACE(c.name);
+    FaultOptions options;
+    attsim::DeviceConfig config;
+    if (c.late) {
+      options.late = 1;
+      options.late_by = never;
+    } else {
+      config.optimize_time = never;
+    }
+    const auto line = FaultyLine::Connected(After(options), config);
+    ASSERT_TRUE(line);
+    const AttenuatorStatus status =
+        c.late ? line->handler.GetCurrentStatus(300) : line->handler.StartOptimization(300);
+    EXPECT_EQ(status, TORVEK::ReplyTimeout);
+  }
+}
+
 }  // namespace
