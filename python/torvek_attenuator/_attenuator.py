@@ -116,7 +116,8 @@ class Attenuator:
         """Opens ``port`` ("/dev/ttyUSB0", "COM3") at 9600 8N1 and identifies the device.
 
         Takes about 0.2 s. Raises AttenuatorError "PortUnavailable" when the port cannot be
-        opened (an earlier connection then stays open) or no device identified itself on it.
+        opened (an earlier connection then stays open) or no device identified itself on it
+        (no port is open then, though ``port`` still names the earlier one).
         """
         name = os.fsencode(port)
         if b"\0" in name:
