@@ -309,6 +309,20 @@ class Arguments {
  public:
   explicit Arguments(std::mt19937& random) : random_(random) {}
 
+  // A quarter of the time one of `picks` (the bounds, their neighbours, values no argument may
+  // take), a quarter anywhere in [wide_low, wide_high), half within [low, high).
+  template <typename T, std::size_t N>
+  T Draw(const T (&picks)[N], T wide_low, T wide_high, T low, T high) {
+    switch (random_() % 4) {
+      case 0:
+        return picks[random_() % N];
+      case 1:
+        return std::uniform_real_distribution<T>(wide_low, wide_high)(random_);
+      default:
+        return std::uniform_real_distribution<T>(low, high)(random_);
+    }
+  }
+
   int Steps() {
     static constexpr int kPicks[] = {0, 1, -1, 143360, -143360, 143361, -143361, INT_MAX, INT_MIN};
     switch (random_() % 4) {
@@ -337,14 +351,7 @@ class Arguments {
                             std::numeric_limits<float>::lowest(),
                             std::numeric_limits<float>::denorm_min(),
                             1e-30f};
-    switch (random_() % 4) {
-      case 0:
-        return kPicks[random_() % std::size(kPicks)];
-      case 1:
-        return std::uniform_real_distribution<float>(-1e6f, 1e6f)(random_);
-      default:
-        return std::uniform_real_distribution<float>(-360.0f, 360.0f)(random_);
-    }
+    return Draw(kPicks, -1e6f, 1e6f, -360.0f, 360.0f);
   }
 
   float Transmittance() {
@@ -358,14 +365,7 @@ class Arguments {
                             std::numeric_limits<float>::infinity(),
                             -std::numeric_limits<float>::infinity(),
                             std::numeric_limits<float>::denorm_min()};
-    switch (random_() % 4) {
-      case 0:
-        return kPicks[random_() % std::size(kPicks)];
-      case 1:
-        return std::uniform_real_distribution<float>(-2.0f, 2.0f)(random_);
-      default:
-        return std::uniform_real_distribution<float>(0.0f, 1.0f)(random_);
-    }
+    return Draw(kPicks, -2.0f, 2.0f, 0.0f, 1.0f);
   }
 
   double MinAngle() {
@@ -381,14 +381,7 @@ class Arguments {
                              std::numeric_limits<double>::lowest(),
                              std::numeric_limits<double>::denorm_min(),
                              1e300};
-    switch (random_() % 4) {
-      case 0:
-        return kPicks[random_() % std::size(kPicks)];
-      case 1:
-        return std::uniform_real_distribution<double>(-1e4, 1e4)(random_);
-      default:
-        return std::uniform_real_distribution<double>(-360.0, 360.0)(random_);
-    }
+    return Draw(kPicks, -1e4, 1e4, -360.0, 360.0);
   }
 
   double Span() {
@@ -407,14 +400,7 @@ class Arguments {
                              std::numeric_limits<double>::quiet_NaN(),
                              std::numeric_limits<double>::infinity(),
                              -1e300};
-    switch (random_() % 4) {
-      case 0:
-        return kPicks[random_() % std::size(kPicks)];
-      case 1:
-        return std::uniform_real_distribution<double>(-1e4, 1e4)(random_);
-      default:
-        return std::uniform_real_distribution<double>(-720.0, 720.0)(random_);
-    }
+    return Draw(kPicks, -1e4, 1e4, -720.0, 720.0);
   }
 
   std::int32_t Position() {
