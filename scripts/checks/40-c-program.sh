@@ -7,12 +7,10 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build}
 sim=${ATTENUATOR_SIM:-$build/tools/sim/attenuator-sim}
 work=$(mktemp -d)
-sim_pid=
+# shellcheck source=../lib/simulator.sh
+source "$root/scripts/lib/simulator.sh"
 cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill -TERM "$sim_pid" 2> /dev/null || true
-    wait "$sim_pid" 2> /dev/null || true
-  fi
+  stop_simulator
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -23,15 +21,7 @@ libdir=$(dirname "$(find "$work/prefix" -name 'libtorvek_attenuator.so.*' -print
 cc -std=c99 -Wall -Wextra -pedantic -Werror -I"$work/prefix/include" "$root/examples/c/tour.c" \
   -L"$libdir" -ltorvek_attenuator -Wl,-rpath,"$libdir" -o "$work/tour"
 
-"$sim" --baud 0 --speed 0 --optimize-ms 100 --clean-ms 100 > "$work/sim.out" 2> "$work/sim.err" &
-sim_pid=$!
-port=
-for _ in $(seq 100); do
-  port=$(head -n 1 "$work/sim.out")
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "40-c-program: the simulator printed no port" >&2; cat "$work/sim.err" >&2; exit 1; }
+start_simulator 40-c-program --baud 0 --speed 0 --optimize-ms 100 --clean-ms 100
 
 timeout 60 "$work/tour" "$port" | tee "$work/tour.out"
 grep -q '^all operations succeeded$' "$work/tour.out"

@@ -7,12 +7,10 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$root/build}
 sim=${ATTENUATOR_SIM:-$BUILD_DIR/tools/sim/attenuator-sim}
 work=$(mktemp -d)
-sim_pid=
+# shellcheck source=../lib/simulator.sh
+source "$root/scripts/lib/simulator.sh"
 cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill -TERM "$sim_pid" 2> /dev/null || true
-    wait "$sim_pid" 2> /dev/null || true
-  fi
+  stop_simulator
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -38,15 +36,7 @@ print(f"40-python: {tests} pytest tests passed")
 PY
 
 cmake --install "$BUILD_DIR" --prefix "$work/prefix" > /dev/null
-"$sim" --baud 0 --speed 0 > "$work/sim.out" 2> "$work/sim.err" &
-sim_pid=$!
-port=
-for _ in $(seq 100); do
-  port=$(head -n 1 "$work/sim.out")
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "40-python: the simulator printed no port" >&2; cat "$work/sim.err" >&2; exit 1; }
+start_simulator 40-python --baud 0 --speed 0
 (cd "$work" && PYTHONPATH="$work/prefix/lib/python3/dist-packages" \
   timeout 120 python3 "$root/examples/scan.py" "$port" --min-angle 10 --span 90 --points 11) \
   | tee "$work/scan.out"
