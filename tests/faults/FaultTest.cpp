@@ -389,7 +389,7 @@ TEST_F(Faults, AHangUpBeforeTheCommandMeansPortUnavailable) {
 TEST_F(Faults, AVanishedDeviceAndANewOneOnANewPort) {
   handler.Disconnect();
   server.reset();
-  const std::size_t threads = torvek_test::ThreadCount();
+  const std::size_t threads = torvek_test::SettledThreadCount();
   const std::size_t descriptors = torvek_test::DescriptorCount();
   {
     auto first = std::make_unique<attsim::DeviceServer>(device);

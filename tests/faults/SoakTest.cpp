@@ -573,12 +573,12 @@ TEST_F(Soak, RandomCallsAgainstARandomlyMisbehavingDevice) {
 
   // A sanitizer may start a helper thread with the first thread of the process; let it.
   std::thread([] {}).join();
-  const std::size_t threads_before = torvek_test::ThreadCount();
+  const std::size_t threads_before = torvek_test::SettledThreadCount();
   const std::size_t descriptors_before = torvek_test::DescriptorCount();
 
   handler = std::make_unique<TORVEK::AttenuatorHandler>();
   ASSERT_NO_FATAL_FAILURE(StartDevice());
-  const std::size_t threads_connected = torvek_test::ThreadCount();
+  const std::size_t threads_connected = torvek_test::SettledThreadCount();
   const std::size_t descriptors_connected = torvek_test::DescriptorCount();
 
   // Faults by weight; half the calls meet a well-behaved device.

@@ -419,9 +419,17 @@ TEST(DeviceServer, ShutdownIsPromptDuringALongDelay) {
 TEST(DeviceServer, LeavesNoDescriptorsOrThreads) {
   // ThreadSanitizer starts a helper thread of its own with the process's first thread; let
   // that happen before counting, or it would pass for one of the device's.
+  // The joined thread itself can stay listed in /proc for a moment; count once the list has
+  // held still.
   std::thread([] {}).join();
   const size_t fds = CountEntries("/proc/self/fd");
-  const size_t tasks = CountEntries("/proc/self/task");
+  size_t tasks = CountEntries("/proc/self/task");
+  for (int look = 0, unchanged = 0; look < 100 && unchanged < 3; ++look) {
+    std::this_thread::sleep_for(20ms);
+    const size_t now = CountEntries("/proc/self/task");
+    unchanged = now == tasks ? unchanged + 1 : 0;
+    tasks = now;
+  }
   {
     FunctionResponder echo([](const std::string& c) {
       return c == "0st" ? Action::HangUp() : Action::Reply(StatusFrame(0));
