@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace torvek_bench {
 namespace {
@@ -55,7 +57,15 @@ Usage CurrentUsage() {
       u.rss_kib = std::stol(line.substr(6));
     }
   }
+  // A thread just joined can stay listed until the kernel has finished with it: count once
+  // the list has held still (three looks 20 ms apart, two seconds at most).
   u.threads = CountEntries("/proc/self/task");
+  for (int look = 0, unchanged = 0; look < 100 && unchanged < 3; ++look) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const long now = CountEntries("/proc/self/task");
+    unchanged = now == u.threads ? unchanged + 1 : 0;
+    u.threads = now;
+  }
   // opendir holds one descriptor of its own while it counts.
   u.descriptors = CountEntries("/proc/self/fd") - 1;
   const struct mallinfo2 heap = ::mallinfo2();

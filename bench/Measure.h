@@ -20,7 +20,7 @@ Summary Summarize(std::vector<double> samples);
 // What the process holds now.
 struct Usage {
   long rss_kib = 0;      // resident set (VmRSS)
-  long threads = 0;      // entries of /proc/self/task
+  long threads = 0;      // entries of /proc/self/task, once they hold still
   long descriptors = 0;  // open descriptors, less the one used to count them
   double heap_kib = 0;   // allocated and not freed, all malloc arenas
 };
