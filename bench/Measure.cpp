@@ -1,36 +1,17 @@
 #include "Measure.h"
 
-#include <dirent.h>
 #include <malloc.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <sstream>
-#include <thread>
+
+#include "ProcessCounters.h"
 
 namespace torvek_bench {
-namespace {
-
-long CountEntries(const char* directory) {
-  DIR* dir = ::opendir(directory);
-  if (dir == nullptr) {
-    return -1;
-  }
-  long count = 0;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (entry->d_name[0] != '.') {
-      ++count;
-    }
-  }
-  ::closedir(dir);
-  return count;
-}
-
-}  // namespace
 
 Summary Summarize(std::vector<double> samples) {
   Summary s;
@@ -57,17 +38,9 @@ Usage CurrentUsage() {
       u.rss_kib = std::stol(line.substr(6));
     }
   }
-  // A thread just joined can stay listed until the kernel has finished with it: count once
-  // the list has held still (three looks 20 ms apart, two seconds at most).
-  u.threads = CountEntries("/proc/self/task");
-  for (int look = 0, unchanged = 0; look < 100 && unchanged < 3; ++look) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const long now = CountEntries("/proc/self/task");
-    unchanged = now == u.threads ? unchanged + 1 : 0;
-    u.threads = now;
-  }
-  // opendir holds one descriptor of its own while it counts.
-  u.descriptors = CountEntries("/proc/self/fd") - 1;
+  // A thread just joined can stay listed until the kernel has finished with it.
+  u.threads = static_cast<long>(attsim::SettledThreadCount());
+  u.descriptors = static_cast<long>(attsim::DescriptorCount());
   const struct mallinfo2 heap = ::mallinfo2();
   u.heap_kib = static_cast<double>(heap.uordblks + heap.hblkhd) / 1024.0;
   return u;

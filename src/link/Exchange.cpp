@@ -21,20 +21,19 @@ int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& rep
   // noise) is not the answer to this command; left there, it would be taken for it and every
   // later reply would belong to the command before.
   PurgeInput(*port);
+  const std::chrono::milliseconds timeout(std::max(timeout_ms, 0));
   // On a working line the port takes the command at once. One that has stopped taking bytes
   // (flow control held, a device that no longer reads) gets the time-out and a little more,
   // enough for a command's own time on the wire where the system reports a write only once
   // it has gone out.
-  const auto write_deadline = std::chrono::steady_clock::now() +
-                              std::chrono::milliseconds(std::max(timeout_ms, 0)) + kWriteGrace;
+  const auto write_deadline = std::chrono::steady_clock::now() + timeout + kWriteGrace;
   if (!WriteCommand(*port, command, write_deadline)) {
     return PortUnavailable;
   }
 
   // The time-out counts from the end of the write; zero or less means: take only what is
   // already there.
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   std::string received;
   switch (ReadLineUntil(*port, received, deadline)) {
     case LineEnd::kTimedOut:

@@ -16,6 +16,10 @@ namespace TORVEK {
 
 using Deadline = std::chrono::steady_clock::time_point;
 
+inline bool PastDeadline(Deadline deadline) {
+  return std::chrono::steady_clock::now() >= deadline;
+}
+
 // Hands `command` to the port in one write, waiting until `deadline` for room in the port's
 // output: a line that has stopped taking bytes (flow control held, a device that no longer
 // reads) must not hold the caller. Returns false when the port failed, had no room by then, or

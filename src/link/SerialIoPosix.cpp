@@ -13,10 +13,6 @@
 namespace TORVEK {
 namespace {
 
-bool PastDeadline(Deadline deadline) {
-  return std::chrono::steady_clock::now() >= deadline;
-}
-
 timespec TimeLeft(Deadline deadline) {
   const auto left = deadline - std::chrono::steady_clock::now();
   if (left <= std::chrono::steady_clock::duration::zero()) {

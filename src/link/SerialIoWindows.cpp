@@ -89,7 +89,7 @@ LineEnd ReadLineUntil(asio::serial_port& port, std::string& received, Deadline d
   for (;;) {
     // Past the deadline, what is there is read once more, and no more: a device that keeps
     // sending must not keep the caller.
-    const bool last_look = std::chrono::steady_clock::now() >= deadline;
+    const bool last_look = PastDeadline(deadline);
     OVERLAPPED* overlapped = operation.Next();
     bool pending = false;
     if (!::ReadFile(handle, chunk, sizeof chunk, nullptr, overlapped)) {

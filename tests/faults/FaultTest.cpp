@@ -282,8 +282,8 @@ TEST_F(Faults, AnEndlessLineTimesOutOnTimeAndLeavesNoThreadBehind) {
   };
   for (const Operation& op : AllOperations()) {
     SCOPED_TRACE(op.name);
-    const std::size_t threads = torvek_test::ThreadCount();
-    const std::size_t descriptors = torvek_test::DescriptorCount();
+    const std::size_t threads = attsim::ThreadCount();
+    const std::size_t descriptors = attsim::DescriptorCount();
     SetFault(endless);
     const int timeout = op.TimeoutFor(100);
     const double elapsed =
@@ -291,9 +291,9 @@ TEST_F(Faults, AnEndlessLineTimesOutOnTimeAndLeavesNoThreadBehind) {
     // The stream goes on for 600 ms per request; the call must not wait for it to stop.
     EXPECT_GE(elapsed, timeout);
     EXPECT_LT(elapsed, timeout + 300.0);
-    EXPECT_TRUE(WaitUntil([&] { return torvek_test::ThreadCount() == threads; }, 1000ms))
-        << torvek_test::ThreadCount() << " threads, " << threads << " before";
-    EXPECT_EQ(torvek_test::DescriptorCount(), descriptors);
+    EXPECT_TRUE(WaitUntil([&] { return attsim::ThreadCount() == threads; }, 1000ms))
+        << attsim::ThreadCount() << " threads, " << threads << " before";
+    EXPECT_EQ(attsim::DescriptorCount(), descriptors);
     EXPECT_EQ(Settle(op.commands.size()), op.commands);
     ExpectInStep();
   }
@@ -389,8 +389,8 @@ TEST_F(Faults, AHangUpBeforeTheCommandMeansPortUnavailable) {
 TEST_F(Faults, AVanishedDeviceAndANewOneOnANewPort) {
   handler.Disconnect();
   server.reset();
-  const std::size_t threads = torvek_test::SettledThreadCount();
-  const std::size_t descriptors = torvek_test::DescriptorCount();
+  const std::size_t threads = attsim::SettledThreadCount();
+  const std::size_t descriptors = attsim::DescriptorCount();
   {
     auto first = std::make_unique<attsim::DeviceServer>(device);
     const std::string first_path = first->Path();
@@ -428,8 +428,8 @@ TEST_F(Faults, AVanishedDeviceAndANewOneOnANewPort) {
     handler.Disconnect();
     server.reset();
   }
-  EXPECT_TRUE(WaitUntil([&] { return torvek_test::ThreadCount() == threads; }, 1000ms));
-  EXPECT_EQ(torvek_test::DescriptorCount(), descriptors);
+  EXPECT_TRUE(WaitUntil([&] { return attsim::ThreadCount() == threads; }, 1000ms));
+  EXPECT_EQ(attsim::DescriptorCount(), descriptors);
   server = std::make_unique<attsim::DeviceServer>(device);  // for TearDown
 }
 

@@ -573,13 +573,13 @@ TEST_F(Soak, RandomCallsAgainstARandomlyMisbehavingDevice) {
 
   // A sanitizer may start a helper thread with the first thread of the process; let it.
   std::thread([] {}).join();
-  const std::size_t threads_before = torvek_test::SettledThreadCount();
-  const std::size_t descriptors_before = torvek_test::DescriptorCount();
+  const std::size_t threads_before = attsim::SettledThreadCount();
+  const std::size_t descriptors_before = attsim::DescriptorCount();
 
   handler = std::make_unique<TORVEK::AttenuatorHandler>();
   ASSERT_NO_FATAL_FAILURE(StartDevice());
-  const std::size_t threads_connected = torvek_test::SettledThreadCount();
-  const std::size_t descriptors_connected = torvek_test::DescriptorCount();
+  const std::size_t threads_connected = attsim::SettledThreadCount();
+  const std::size_t descriptors_connected = attsim::DescriptorCount();
 
   // Faults by weight; half the calls meet a well-behaved device.
   const std::vector<std::pair<Fault, int>> weights = {
@@ -968,16 +968,16 @@ TEST_F(Soak, RandomCallsAgainstARandomlyMisbehavingDevice) {
   EXPECT_EQ(device.Malformed(), std::vector<std::string>{}) << "malformed commands on the wire";
 
   // The same device and handler count as at the start, the same threads and descriptors.
-  EXPECT_TRUE(WaitUntil([&] { return torvek_test::ThreadCount() == threads_connected; }, 1000ms))
-      << torvek_test::ThreadCount() << " threads, " << threads_connected << " at the start";
-  const std::size_t threads_after = torvek_test::ThreadCount();
-  const std::size_t descriptors_after = torvek_test::DescriptorCount();
+  EXPECT_TRUE(WaitUntil([&] { return attsim::ThreadCount() == threads_connected; }, 1000ms))
+      << attsim::ThreadCount() << " threads, " << threads_connected << " at the start";
+  const std::size_t threads_after = attsim::ThreadCount();
+  const std::size_t descriptors_after = attsim::DescriptorCount();
   EXPECT_EQ(descriptors_after, descriptors_connected);
   handler.reset();
   server.reset();
-  EXPECT_TRUE(WaitUntil([&] { return torvek_test::ThreadCount() == threads_before; }, 1000ms))
-      << torvek_test::ThreadCount() << " threads, " << threads_before << " before";
-  EXPECT_EQ(torvek_test::DescriptorCount(), descriptors_before);
+  EXPECT_TRUE(WaitUntil([&] { return attsim::ThreadCount() == threads_before; }, 1000ms))
+      << attsim::ThreadCount() << " threads, " << threads_before << " before";
+  EXPECT_EQ(attsim::DescriptorCount(), descriptors_before);
 
   std::ostringstream report;
   report << "soak: " << operations << " calls, seed " << seed << ", " << refused
@@ -994,8 +994,8 @@ TEST_F(Soak, RandomCallsAgainstARandomlyMisbehavingDevice) {
   report << "\n  connected: threads " << threads_connected << " -> " << threads_after
          << ", descriptors " << descriptors_connected << " -> " << descriptors_after
          << "\n  with no handler and no device: threads " << threads_before << " -> "
-         << torvek_test::ThreadCount() << ", descriptors " << descriptors_before << " -> "
-         << torvek_test::DescriptorCount() << "\n";
+         << attsim::ThreadCount() << ", descriptors " << descriptors_before << " -> "
+         << attsim::DescriptorCount() << "\n";
   std::cout << report.str();
   RecordProperty("wrong_results", wrong_total);
 }

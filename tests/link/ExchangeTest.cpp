@@ -76,8 +76,8 @@ TEST_F(ExchangeTest, ALongLineIsGatheredWhole) {
 
 TEST_F(ExchangeTest, ASilentDeviceTimesOutOnTimeAndLeavesNoThreadBehind) {
   script.Expect("0gs", Action::Silence());
-  const std::size_t threads_before = torvek_test::ThreadCount();
-  const std::size_t descriptors_before = torvek_test::DescriptorCount();
+  const std::size_t threads_before = attsim::ThreadCount();
+  const std::size_t descriptors_before = attsim::DescriptorCount();
   std::string reply = "untouched";
   int result = 0;
   const double elapsed = MillisecondsOf([&] { result = impl.Exchange("0gs", reply, 100); });
@@ -85,8 +85,8 @@ TEST_F(ExchangeTest, ASilentDeviceTimesOutOnTimeAndLeavesNoThreadBehind) {
   EXPECT_EQ(reply, "untouched");
   EXPECT_GE(elapsed, 100.0);
   EXPECT_LT(elapsed, 200.0);
-  EXPECT_EQ(torvek_test::ThreadCount(), threads_before);
-  EXPECT_EQ(torvek_test::DescriptorCount(), descriptors_before);
+  EXPECT_EQ(attsim::ThreadCount(), threads_before);
+  EXPECT_EQ(attsim::DescriptorCount(), descriptors_before);
 }
 
 TEST_F(ExchangeTest, ALineWithoutItsLineFeedTimesOut) {

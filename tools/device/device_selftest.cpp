@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -18,6 +17,7 @@
 #include "CommandSplitter.h"
 #include "DeviceServer.h"
 #include "Frames.h"
+#include "ProcessCounters.h"
 #include "Responder.h"
 
 namespace attsim {
@@ -85,16 +85,6 @@ bool Eventually(Pred pred, milliseconds timeout = 1000ms) {
     std::this_thread::sleep_for(1ms);
   }
   return true;
-}
-
-size_t CountEntries(const char* dir) {
-  size_t n = 0;
-  if (DIR* d = opendir(dir)) {
-    while (const dirent* e = readdir(d))
-      n += e->d_name[0] != '.';
-    closedir(d);
-  }
-  return n;
 }
 
 TEST(Frames, ExactBytes) {
@@ -419,23 +409,15 @@ TEST(DeviceServer, ShutdownIsPromptDuringALongDelay) {
 TEST(DeviceServer, LeavesNoDescriptorsOrThreads) {
   // ThreadSanitizer starts a helper thread of its own with the process's first thread; let
   // that happen before counting, or it would pass for one of the device's.
-  // The joined thread itself can stay listed in /proc for a moment; count once the list has
-  // held still.
   std::thread([] {}).join();
-  const size_t fds = CountEntries("/proc/self/fd");
-  size_t tasks = CountEntries("/proc/self/task");
-  for (int look = 0, unchanged = 0; look < 100 && unchanged < 3; ++look) {
-    std::this_thread::sleep_for(20ms);
-    const size_t now = CountEntries("/proc/self/task");
-    unchanged = now == tasks ? unchanged + 1 : 0;
-    tasks = now;
-  }
+  const size_t fds = DescriptorCount();
+  const size_t tasks = SettledThreadCount();
   {
     FunctionResponder echo([](const std::string& c) {
       return c == "0st" ? Action::HangUp() : Action::Reply(StatusFrame(0));
     });
     DeviceServer a(echo), b(echo, DeviceServer::Options{9600});
-    EXPECT_EQ(CountEntries("/proc/self/task"), tasks + 2);
+    EXPECT_EQ(ThreadCount(), tasks + 2);
     for (DeviceServer* s : {&a, &b}) {
       Host host(s->Path());
       ASSERT_TRUE(host.Write("0gs"));
@@ -446,12 +428,12 @@ TEST(DeviceServer, LeavesNoDescriptorsOrThreads) {
       ASSERT_TRUE(again.Write("0st"));
       EXPECT_EQ(again.Read(1, 1000ms), "");
     }
-    EXPECT_GT(CountEntries("/proc/self/fd"), fds);
+    EXPECT_GT(DescriptorCount(), fds);
   }
-  EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
+  EXPECT_EQ(DescriptorCount(), fds);
   // A joined thread can linger in /proc for a moment while the kernel reaps it.
-  EXPECT_TRUE(Eventually([&] { return CountEntries("/proc/self/task") == tasks; }));
-  EXPECT_EQ(CountEntries("/proc/self/task"), tasks);
+  EXPECT_TRUE(Eventually([&] { return ThreadCount() == tasks; }));
+  EXPECT_EQ(ThreadCount(), tasks);
 }
 
 }  // namespace

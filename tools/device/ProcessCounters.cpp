@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-namespace torvek_test {
+namespace attsim {
 namespace {
 
 std::size_t EntriesIn(const char* path) {
@@ -46,4 +46,4 @@ std::size_t DescriptorCount() {
   return EntriesIn("/proc/self/fd") - 1;
 }
 
-}  // namespace torvek_test
+}  // namespace attsim

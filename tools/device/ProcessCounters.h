@@ -2,7 +2,9 @@
 
 #include <cstddef>
 
-namespace torvek_test {
+// What this process holds, for checks that a device, a handler or a run leaves nothing behind.
+
+namespace attsim {
 
 // Threads of this process (entries of /proc/self/task).
 std::size_t ThreadCount();
@@ -15,4 +17,4 @@ std::size_t SettledThreadCount();
 // Open descriptors of this process (entries of /proc/self/fd, less the one reading it).
 std::size_t DescriptorCount();
 
-}  // namespace torvek_test
+}  // namespace attsim
