@@ -81,13 +81,7 @@ TEST(HangUpAfterAReplySizedBurst, IsNeverOkAndWritesNothing) {
     attsim::ScriptedResponder script;
     attsim::DeviceServer server{script};
     TORVEK::AttenuatorHandler handler;
-    bool connected = false;
-    for (int attempt = 0; attempt < 3 && !connected; ++attempt) {
-      script.Expect("0in", Action::Reply(torvek_test::kDefaultIdentification));
-      connected = handler.Connect(server.Path());
-      torvek_test::ExpectScriptFinished(script);
-    }
-    ASSERT_TRUE(connected);
+    ASSERT_TRUE(torvek_test::ConnectScripted(handler, script, server));
     // The pause lets the host read the burst before the line drops.
     Action cut = Action::Fragments({Chunk{0us, c.bytes}, Chunk{30ms, ""}});
     cut.hang_up = true;

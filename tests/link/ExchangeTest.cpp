@@ -20,11 +20,7 @@ using torvek_test::MillisecondsOf;
 
 class ExchangeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    script.Expect("0in", Action::Reply(torvek_test::kDefaultIdentification));
-    ASSERT_TRUE(impl.Connect(server.Path()));
-    server.ClearLog();
-  }
+  void SetUp() override { ASSERT_TRUE(torvek_test::ConnectScripted(impl, script, server)); }
 
   void TearDown() override { torvek_test::ExpectScriptFinished(script); }
 

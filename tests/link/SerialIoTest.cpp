@@ -29,14 +29,7 @@ using TORVEK::LineEnd;
 
 class SerialIoTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    bool connected = false;
-    for (int attempt = 0; attempt < 3 && !connected; ++attempt) {
-      script.Expect("0in", Action::Reply(torvek_test::kDefaultIdentification));
-      connected = impl.Connect(server.Path());
-    }
-    ASSERT_TRUE(connected);
-  }
+  void SetUp() override { ASSERT_TRUE(torvek_test::ConnectScripted(impl, script, server)); }
 
   // Writes `command` the way the transaction does, without reading.
   void Send(const std::string& command) {

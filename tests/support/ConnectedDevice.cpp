@@ -24,17 +24,7 @@ void ConnectedDevice::TearDown() {
 }
 
 bool ConnectedDevice::ConnectWith(const std::string& identification) {
-  // The device has 100 ms to identify itself, and a machine busy with other builds can stall
-  // a thread that long. A connection that is only the set-up of a test gets two more chances;
-  // the identification itself is tested on its own, where no retry hides anything.
-  bool connected = false;
-  for (int attempt = 0; attempt < 3 && !connected; ++attempt) {
-    script.Expect("0in", attsim::Action::Reply(identification));
-    connected = handler.Connect(server.Path());
-    ExpectScriptFinished(script);
-  }
-  server.ClearLog();
-  return connected;
+  return ConnectScripted(handler, script, server, identification);
 }
 
 void ConnectedDevice::Expect(const std::string& command, const std::string& reply) {

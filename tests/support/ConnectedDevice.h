@@ -19,6 +19,25 @@ inline const std::string kDefaultIdentification = "0IN0E1234ABCD0102030401680002
 // not happened once the device has had a moment to finish the one in hand.
 void ExpectScriptFinished(const attsim::ScriptedResponder& script);
 
+// Connects `handler` (the public class or its implementation) to the scripted device behind
+// `server`, which answers the identification with `identification`; then starts the device's
+// log afresh. The device has 100 ms to identify itself, and a machine busy with other builds can
+// stall a thread that long: a connection that is only the set-up of a test gets two more
+// chances. The identification itself is tested on its own, where no retry hides anything.
+template <typename Handler>
+bool ConnectScripted(Handler& handler, attsim::ScriptedResponder& script,
+                     attsim::DeviceServer& server,
+                     const std::string& identification = kDefaultIdentification) {
+  bool connected = false;
+  for (int attempt = 0; attempt < 3 && !connected; ++attempt) {
+    script.Expect("0in", attsim::Action::Reply(identification));
+    connected = handler.Connect(server.Path());
+    ExpectScriptFinished(script);
+  }
+  server.ClearLog();
+  return connected;
+}
+
 // A handler connected to a scripted device on a pseudo-terminal. Each test states the
 // exchanges it expects with Expect(); the device fails the test on a command nobody expected
 // and on an expected exchange that never happened.
