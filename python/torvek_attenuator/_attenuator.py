@@ -120,12 +120,12 @@ class Attenuator:
         (no port is open then, though ``port`` still names the earlier one).
         """
         name = os.fsencode(port)
+        operation = f"connect({os.fsdecode(port)!r})"
         if b"\0" in name:
             # The C interface would read the name only up to the NUL and open another port.
-            raise AttenuatorError(PORT_UNAVAILABLE, f"connect({os.fsdecode(port)!r})",
+            raise AttenuatorError(PORT_UNAVAILABLE, operation,
                                   "a port name cannot hold a NUL character")
-        self._check(self._call(lambda h: self._lib.torvek_att_connect(h, name)),
-                    f"connect({os.fsdecode(port)!r})")
+        self._check(self._call(lambda h: self._lib.torvek_att_connect(h, name)), operation)
         self.port = os.fsdecode(port)
 
     def disconnect(self) -> None:

@@ -1,8 +1,12 @@
 #include "Responder.h"
 
-#include <algorithm>
-
 namespace attsim {
+
+std::chrono::microseconds InMicroseconds(std::chrono::milliseconds delay) {
+  constexpr auto kLongest =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::microseconds::max());
+  return delay >= kLongest ? std::chrono::microseconds::max() : std::chrono::microseconds(delay);
+}
 
 Action Action::Reply(std::string bytes) {
   Action action;
@@ -22,10 +26,7 @@ Action Action::Fragments(std::vector<Chunk> chunks) {
 
 Action Action::Late(std::string bytes, std::chrono::milliseconds delay) {
   Action action;
-  // Past this many milliseconds the count in microseconds would wrap; it is "never" anyway.
-  constexpr auto kLongest =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::microseconds::max());
-  action.chunks.push_back(Chunk{std::min(delay, kLongest), std::move(bytes)});
+  action.chunks.push_back(Chunk{InMicroseconds(delay), std::move(bytes)});
   return action;
 }
 

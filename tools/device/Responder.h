@@ -9,6 +9,10 @@
 
 namespace attsim {
 
+// `delay` in microseconds. Delays of centuries stand for "never": one too long for a count in
+// microseconds becomes the longest there is rather than wrapping.
+std::chrono::microseconds InMicroseconds(std::chrono::milliseconds delay);
+
 // A piece of a reply: wait `delay_before`, then put `bytes` on the line.
 struct Chunk {
   std::chrono::microseconds delay_before{0};

@@ -16,12 +16,6 @@ microseconds SaturatingSum(microseconds a, microseconds b) {
   return a + b;
 }
 
-microseconds InMicroseconds(std::chrono::milliseconds ms) {
-  constexpr auto kLongest =
-      std::chrono::duration_cast<std::chrono::milliseconds>(microseconds::max());
-  return ms >= kLongest ? microseconds::max() : microseconds(ms);
-}
-
 }  // namespace
 
 FaultInjector::FaultInjector(Responder& device, FaultOptions options, Notes notes)
