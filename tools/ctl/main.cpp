@@ -195,8 +195,10 @@ int main(int argc, char** argv) {
     bool json = a.json;
     for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i)
       json = json || args[i] == "--json";
-    if (!json)
-      return app.exit(e) == 0 ? ctl::kExitOk : ctl::kExitUsage;
+    if (!json) {
+      app.exit(e);  // the message, on stderr
+      return ctl::kExitUsage;
+    }
     find_command();
     const std::string help =
         name.empty() ? "attenuatorctl --help" : "attenuatorctl " + name + " --help";
