@@ -3,9 +3,12 @@
 // arrived in time must still be taken, and what arrives after the deadline must stay in the
 // port. A line that has stopped taking bytes must not hold the caller in the write.
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -115,6 +118,43 @@ TEST_F(SerialIoTest, AHangUpEndsTheReadWithWhatCame) {
   std::string received;
   EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, Clock::now() + 5s), LineEnd::kPortFailed);
   EXPECT_EQ(received, "0G");
+}
+
+// Host programs get signals while a call waits (timers, profilers, a child process ending, an
+// interpreter's Ctrl-C handler). One that interrupts the wait must neither end the read early
+// nor lose the reply: the read goes on waiting for what is left of the time.
+TEST_F(SerialIoTest, SignalsDuringTheWaitNeitherEndItNorLoseTheReply) {
+  struct sigaction quiet {};
+  quiet.sa_handler = [](int) {};
+  sigemptyset(&quiet.sa_mask);  // no SA_RESTART: the wait really is interrupted
+  struct sigaction before {};
+  ASSERT_EQ(::sigaction(SIGUSR1, &quiet, &before), 0);
+  const pthread_t reader = ::pthread_self();
+  std::atomic<bool> reading{true};
+  std::thread interrupter([&] {
+    while (reading) {
+      ::pthread_kill(reader, SIGUSR1);
+      std::this_thread::sleep_for(5ms);
+    }
+  });
+
+  script.Expect("0gs", Action::Late("0GS05\r\n", 60ms));
+  Send("0gs");
+  std::string received;
+  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, Clock::now() + 2s), LineEnd::kComplete);
+  EXPECT_EQ(received, "0GS05\r\n");
+
+  script.Expect("0gs", Action::Silence());
+  Send("0gs");
+  received.clear();
+  const auto deadline = Clock::now() + 80ms;
+  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, deadline), LineEnd::kTimedOut);
+  EXPECT_GE(Clock::now(), deadline);
+  EXPECT_EQ(received, "");
+
+  reading = false;
+  interrupter.join();
+  ::sigaction(SIGUSR1, &before, nullptr);
 }
 
 // A port whose far end has stopped reading: the pty's queue towards the device is filled to the
