@@ -113,20 +113,30 @@ for args in "$S position" "$S --json position"; do
   fi
 done
 
-# A port the user may not open. root may open anything, so run as nobody where we can.
-chmod 755 "$work"
-touch "$work/ttyUSB0" && chmod 600 "$work/ttyUSB0"
-as_user=()
+# A port the user may not open. root may open anything, so root runs this case as nobody, and
+# nobody must reach the tool and its library wherever this tree lives (a checkout in /root, or
+# in a home of mode 700, is out of its reach): the case runs a copy of both, in a directory of
+# its own under /tmp, where anyone may look.
+reach=$(mktemp -d /tmp/attenuatorctl-test.XXXXXX)
+trap 'rm -rf "$work" "$reach"' EXIT
+cp "$ctl" "$reach/attenuatorctl"
+while read -r soname path; do  # the tool's own library, by the name the loader looks for
+  cp -L "$path" "$reach/$soname"
+done < <(ldd "$ctl" | awk '$1 ~ /^libtorvek/ && $3 ~ /^\// { print $1, $3 }')
+chmod -R a+rX "$reach" && chmod 755 "$reach"
+touch "$reach/ttyUSB0" && chmod 000 "$reach/ttyUSB0"  # not even its owner may open it
+as_user=(env "LD_LIBRARY_PATH=$reach")
 if [[ $(id -u) == 0 ]]; then
-  command -v setpriv > /dev/null && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  as_user=()
+  command -v setpriv > /dev/null &&
+    as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups env "LD_LIBRARY_PATH=$reach")
 fi
-if [[ $(id -u) != 0 || ${#as_user[@]} != 0 ]]; then
-  ctl_as_user() { "${as_user[@]}" "$ctl" "$@"; }
+if [[ ${#as_user[@]} != 0 ]]; then
   rc=0
-  err=$(ctl_as_user --port "$work/ttyUSB0" status 2>&1) || rc=$?
+  err=$("${as_user[@]}" "$reach/attenuatorctl" --port "$reach/ttyUSB0" status 2>&1) || rc=$?
   cases=$((cases + 1))
-  group=$(stat -c %G "$work/ttyUSB0")
-  if [[ $rc == 3 && $err == *"permission denied on $work/ttyUSB0"* &&
+  group=$(stat -c %G "$reach/ttyUSB0")
+  if [[ $rc == 3 && $err == *"permission denied on $reach/ttyUSB0"* &&
         $err == *"group '$group': sudo usermod -aG $group"* ]]; then
     echo "ok    attenuatorctl --port (not permitted) status"
   else
