@@ -320,14 +320,15 @@ TEST_F(Faults, NoiseBetweenTheCommandAndItsReplySpoilsThatReplyOnly) {
 }
 
 TEST_F(Faults, AStrayStatusLineBeforeTheReplyIsTakenAndTheRealReplyDropped) {
-  // The first complete line is the reply. The real one comes 300 ms later, after the call: it
+  // The first complete line is the reply. The real one comes 400 ms later, after the call: it
   // must not be taken for the answer to the next command. GetMotorInfo's second request meets
-  // the device still busy with the first and times out.
+  // the device still busy with the first and times out. 200 ms per request leaves a device
+  // thread stalled by a busy machine room on either side.
   ForEveryOperation(
       [](const std::string& c) {
-        return Action::Fragments({Chunk{0us, attsim::StatusFrame(7)}, Chunk{300ms, GoodReply(c)}});
+        return Action::Fragments({Chunk{0us, attsim::StatusFrame(7)}, Chunk{400ms, GoodReply(c)}});
       },
-      100,
+      200,
       [](const Operation& op) {
         return Always(op.commands.size() == 1 ? 7 : TORVEK::ReplyTimeout);
       });
