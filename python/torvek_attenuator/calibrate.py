@@ -168,7 +168,9 @@ def main(argv: Optional[Sequence[str]] = None, stdout: Optional[TextIO] = None,
                 plot(result, args.plot)
             except OSError as error:
                 raise Failure(EXIT_OUTPUT, f"cannot write the plot {args.plot}: "
-                              f"{error.strerror or error}", "") from None
+                              f"{error.strerror or error}",
+                              "name a file in a directory that exists and that you may write "
+                              "to") from None
         if as_json:
             text = json.dumps({key: _finite(value)
                                for key, value in result.parameters().items()},

@@ -382,14 +382,6 @@ def fit(angles: Sequence[float], powers: Sequence[float]) -> Calibration:
     low = _chosen_minimum(low + middle, span, middle) - middle
     p = np.array([background, amplitude, low, span])
 
-    if length < _MIN_SWEEP_SPANS * span:
-        raise CalibrationError(
-            f"the sweep covers {length:g} degrees, less than one span (about {span:.3g} "
-            f"degrees): sweep at least one span, better two")
-    if span < _MIN_POINTS_PER_SPAN * spacing:
-        raise CalibrationError(
-            f"fewer than two readings per span: {spacing:g} degrees between readings for a "
-            f"span of about {span:.3g} degrees; sweep in smaller steps")
     residual = y - _model(xc, *p)
     total = float(np.sum((y - y.mean()) ** 2))
     explained = 1.0 - float(residual @ residual) / total
@@ -398,6 +390,14 @@ def fit(angles: Sequence[float], powers: Sequence[float]) -> Calibration:
             f"no contrast above the noise: the best curve explains {explained:.0%} of the "
             f"readings' variation")
 
+    if length < _MIN_SWEEP_SPANS * span:
+        raise CalibrationError(
+            f"the sweep covers {length:g} degrees, less than one span (about {span:.3g} "
+            f"degrees): sweep at least one span, better two")
+    if span < _MIN_POINTS_PER_SPAN * spacing:
+        raise CalibrationError(
+            f"fewer than two readings per span: {spacing:g} degrees between readings for a "
+            f"span of about {span:.3g} degrees; sweep in smaller steps")
     # Standard errors from the Jacobian at the chosen minimum: its distance from the sweep
     # grows the min_angle error with the span's.
     dof = len(y) - 4
@@ -477,6 +477,6 @@ def plot(result: Calibration, path: "Union[str, os.PathLike[str]]") -> None:
     bottom.set_ylabel("residual")
     bottom.set_xlabel("mount angle (degrees)")
     bottom.grid(alpha=0.3)
-    bottom.text(0.99, 0.95, f"rms {result.residual_rms:.3g}", transform=bottom.transAxes,
-                ha="right", va="top", fontsize=8)
+    bottom.text(1.02, 1.0, f"readings − fit\nrms {result.residual_rms:.3g}",
+                transform=bottom.transAxes, ha="left", va="top", fontsize=8)
     figure.savefig(os.fspath(path), format=file_format)
