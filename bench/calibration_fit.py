@@ -82,7 +82,7 @@ def main() -> None:
         d_span = abs(result.angle_span - span)
         beyond = noise > 0 and (d_low > 4 * result.min_angle_err
                                 or d_span > 4 * result.angle_span_err)
-        groups.setdefault((sweep_spans, noise), []).append(
+        groups.setdefault((sweep_spans, start, noise), []).append(
             (d_low, d_low / span, d_span, d_span / span, beyond))
 
     print(f"\nRecovery: {len(lows)} min angles x {len(spans)} spans ({', '.join(map(str, spans))}"
@@ -90,13 +90,27 @@ def main() -> None:
           f"{POINTS} readings each")
     print("errors as a share of the span, median / worst; 'beyond': fits off by more than four")
     print("of their own standard errors")
-    print(f"{'sweep':>7} {'noise':>6} {'fits':>5} {'min angle':>19} {'span':>19} {'beyond':>7}")
-    for (sweep_spans, noise), rows in sorted(groups.items()):
+    print("sweep: its length in spans, and where it starts: 0.3 spans before a minimum or after")
+    print(f"{'sweep':>15} {'noise':>6} {'fits':>5} {'min angle':>19} {'span':>19} {'beyond':>7}")
+    for (sweep_spans, start, noise), rows in sorted(groups.items()):
         columns = list(zip(*rows))
-        print(f"{sweep_spans:5.1f} s {noise:6.0%} {len(rows):5d} "
+        side = "before" if start < 0 else "after"
+        print(f"{sweep_spans:5.1f} s {side:>7} {noise:6.0%} {len(rows):5d} "
               f"{statistics.median(columns[1]):9.1e} / {max(columns[1]):7.1e} "
               f"{statistics.median(columns[3]):9.1e} / {max(columns[3]):7.1e} "
               f"{sum(columns[4]):7d}")
+    print("\nthe same, gathered")
+    kinds = {"2 or 3 spans": lambda sweep_spans, start: sweep_spans >= 2,
+             "1.2 spans, a minimum inside": lambda sweep_spans, start: sweep_spans < 2 and start < 0,
+             "1.2 spans, no minimum inside": lambda sweep_spans, start: sweep_spans < 2 and start > 0}
+    for kind, chosen in kinds.items():
+        for noise in NOISES:
+            rows = [row for (sweep_spans, start, level), group in groups.items()
+                    if level == noise and chosen(sweep_spans, start) for row in group]
+            columns = list(zip(*rows))
+            print(f"{kind:>28} {noise:4.0%} {len(rows):5d} "
+                  f"{statistics.median(columns[1]):9.1e} / {max(columns[1]):7.1e} "
+                  f"{statistics.median(columns[3]):9.1e} / {max(columns[3]):7.1e}")
     everything = [row for rows in groups.values() for row in rows]
     columns = list(zip(*everything))
     print(f"all {len(everything)} fits, in degrees: min angle median {statistics.median(columns[0]):.2e}"
@@ -107,6 +121,7 @@ def main() -> None:
         print("  ", case)
 
     x = np.linspace(-20.0, 200.0, POINTS)
+    cpu = time.process_time()
     y = powers(x, 10.0, 90.0, 0.02, 0.01, rng)
     fit(x, y)  # imports scipy
     times = []
@@ -114,9 +129,11 @@ def main() -> None:
         begin = time.perf_counter()
         fit(x, y)
         times.append((time.perf_counter() - begin) * 1e3)
+    cpu = (time.process_time() - cpu) / (len(times) + 1) * 1e3
     times.sort()
     print(f"\nOne fit of {POINTS} readings ({len(times)} fits): median {statistics.median(times):.2f} "
-          f"ms, p90 {times[int(0.9 * len(times)) - 1]:.2f} ms, max {times[-1]:.2f} ms")
+          f"ms, p90 {times[int(0.9 * len(times)) - 1]:.2f} ms, max {times[-1]:.2f} ms; "
+          f"CPU time {cpu:.2f} ms per fit")
     print(f"load average at end: {' '.join(f'{v:.2f}' for v in os.getloadavg())}")
 
 

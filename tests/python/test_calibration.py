@@ -79,6 +79,15 @@ def test_a_sweep_barely_longer_than_a_span_still_fits() -> None:
     assert abs(result.min_angle - 20) <= 0.04 * 90 and abs(result.angle_span - 90) <= 0.04 * 90
 
 
+@pytest.mark.parametrize("signs", [(1, -1), (-1, 1), (-1, -1)])
+def test_negative_amplitude_or_span_become_the_same_curve_with_positive_ones(signs) -> None:
+    x = np.linspace(-300, 300, 50)
+    p = np.array([0.1, signs[0] * 0.9, 20.0, signs[1] * 70.0])
+    normalised = calibration._normalised(p)
+    assert normalised[1] == 0.9 and normalised[3] == 70.0
+    assert np.allclose(calibration._model(x, *normalised), calibration._model(x, *p))
+
+
 @pytest.mark.parametrize("angles, powers, message", [
     (np.arange(5.0) * 40, np.arange(5.0), "too few readings: 5 different angles"),
     (np.repeat(np.arange(5.0) * 40, 4), np.arange(20.0), "too few readings"),
@@ -87,6 +96,8 @@ def test_a_sweep_barely_longer_than_a_span_still_fits() -> None:
      "no contrast above the noise"),
     (*sweep(0, 90, 0, 40, 0.0, 0.0, points=30), "less than one span"),
     (*sweep(0, 15, 0, 200, 0.0, 0.0, points=21), "fewer than two readings per span"),
+    (*[v[::-1] for v in sweep(0, 15, 0, 200, 0.0, 0.0, points=21)],
+     "fewer than two readings per span"),
     (np.arange(10.0), [0, 1, 2, 3, 4, 5, 6, 7, 8, math.nan], "1 power is not a finite number"),
     ([0, 1, 2, 3, 4, 5, math.inf, -math.inf], np.arange(8.0), "2 angles are not a finite number"),
     (np.arange(10.0), np.arange(9.0), "10 angles but 9 powers"),
@@ -202,9 +213,12 @@ def test_measure_sweeps_and_the_fit_finds_the_model(att, capsys) -> None:
     assert capsys.readouterr().err == ""  # no progress bar off a terminal
 
 
-def test_measure_shows_progress_on_a_terminal(att, capsys, monkeypatch) -> None:
+def test_measure_settles_and_shows_progress_on_a_terminal(att, capsys, monkeypatch) -> None:
     monkeypatch.setattr(calibration, "_stderr_is_terminal", lambda: True)
-    measure(att, meter(att), ANGLES[:3])
+    slept: List[float] = []
+    monkeypatch.setattr(calibration.time, "sleep", slept.append)
+    measure(att, meter(att), ANGLES[:3], settle=0.25)
+    assert slept == [0.25] * 3
     assert "sweep" in capsys.readouterr().err
 
 
