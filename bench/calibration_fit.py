@@ -14,7 +14,6 @@ from __future__ import annotations
 
 import argparse
 import itertools
-import math
 import os
 import statistics
 import time
@@ -55,8 +54,19 @@ def angle_error(found: float, low: float, span: float) -> float:
     return abs((found - low + span) % period - span)
 
 
-def describe(values: list) -> str:
-    return f"median {statistics.median(values):.2e}  worst {max(values):.2e}"
+def errors(rows: list) -> str:
+    """Median / worst of the min angle's and the span's errors, as shares of the span."""
+    low, span = [row[1] for row in rows], [row[3] for row in rows]
+    return (f"{statistics.median(low):9.1e} / {max(low):7.1e} "
+            f"{statistics.median(span):9.1e} / {max(span):7.1e}")
+
+
+# Sweep kinds of the summary: (sweep length in spans, start) -> chosen.
+KINDS = {
+    "2 or 3 spans": lambda spans, start: spans >= 2,
+    "1.2 spans, a minimum inside": lambda spans, start: spans < 2 and start < 0,
+    "1.2 spans, no minimum inside": lambda spans, start: spans < 2 and start > 0,
+}
 
 
 def main() -> None:
@@ -93,29 +103,20 @@ def main() -> None:
     print("sweep: its length in spans, and where it starts: 0.3 spans before a minimum or after")
     print(f"{'sweep':>15} {'noise':>6} {'fits':>5} {'min angle':>19} {'span':>19} {'beyond':>7}")
     for (sweep_spans, start, noise), rows in sorted(groups.items()):
-        columns = list(zip(*rows))
         side = "before" if start < 0 else "after"
-        print(f"{sweep_spans:5.1f} s {side:>7} {noise:6.0%} {len(rows):5d} "
-              f"{statistics.median(columns[1]):9.1e} / {max(columns[1]):7.1e} "
-              f"{statistics.median(columns[3]):9.1e} / {max(columns[3]):7.1e} "
-              f"{sum(columns[4]):7d}")
+        print(f"{sweep_spans:5.1f} s {side:>7} {noise:6.0%} {len(rows):5d} {errors(rows)} "
+              f"{sum(row[4] for row in rows):7d}")
     print("\nthe same, gathered")
-    kinds = {"2 or 3 spans": lambda sweep_spans, start: sweep_spans >= 2,
-             "1.2 spans, a minimum inside": lambda sweep_spans, start: sweep_spans < 2 and start < 0,
-             "1.2 spans, no minimum inside": lambda sweep_spans, start: sweep_spans < 2 and start > 0}
-    for kind, chosen in kinds.items():
+    for kind, chosen in KINDS.items():
         for noise in NOISES:
             rows = [row for (sweep_spans, start, level), group in groups.items()
                     if level == noise and chosen(sweep_spans, start) for row in group]
-            columns = list(zip(*rows))
-            print(f"{kind:>28} {noise:4.0%} {len(rows):5d} "
-                  f"{statistics.median(columns[1]):9.1e} / {max(columns[1]):7.1e} "
-                  f"{statistics.median(columns[3]):9.1e} / {max(columns[3]):7.1e}")
+            print(f"{kind:>28} {noise:4.0%} {len(rows):5d} {errors(rows)}")
     everything = [row for rows in groups.values() for row in rows]
-    columns = list(zip(*everything))
-    print(f"all {len(everything)} fits, in degrees: min angle median {statistics.median(columns[0]):.2e}"
-          f" worst {max(columns[0]):.2e}; span median {statistics.median(columns[2]):.2e} "
-          f"worst {max(columns[2]):.2e}")
+    low, span = [row[0] for row in everything], [row[2] for row in everything]
+    print(f"all {len(everything)} fits, in degrees: min angle median "
+          f"{statistics.median(low):.2e} worst {max(low):.2e}; span median "
+          f"{statistics.median(span):.2e} worst {max(span):.2e}")
     print(f"refused: {len(refused)}")
     for case in refused:
         print("  ", case)
@@ -131,9 +132,9 @@ def main() -> None:
         times.append((time.perf_counter() - begin) * 1e3)
     cpu = (time.process_time() - cpu) / (len(times) + 1) * 1e3
     times.sort()
-    print(f"\nOne fit of {POINTS} readings ({len(times)} fits): median {statistics.median(times):.2f} "
-          f"ms, p90 {times[int(0.9 * len(times)) - 1]:.2f} ms, max {times[-1]:.2f} ms; "
-          f"CPU time {cpu:.2f} ms per fit")
+    print(f"\nOne fit of {POINTS} readings ({len(times)} fits): median "
+          f"{statistics.median(times):.2f} ms, p90 {times[int(0.9 * len(times)) - 1]:.2f} ms, "
+          f"max {times[-1]:.2f} ms; CPU time {cpu:.2f} ms per fit")
     print(f"load average at end: {' '.join(f'{v:.2f}' for v in os.getloadavg())}")
 
 

@@ -122,7 +122,8 @@ def report(result: Calibration, plot_path: Optional[str]) -> str:
 def _emit_failure(failure: Failure, as_json: bool, stdout: TextIO, stderr: TextIO) -> int:
     if as_json:
         text = json.dumps({"command": NAME, "result": "error", "error": str(failure),
-                           "hint": failure.hint, "exit_code": failure.exit_code}, separators=(",", ":"))
+                           "hint": failure.hint, "exit_code": failure.exit_code},
+                          separators=(",", ":"))
         try:
             print(text, file=stdout, flush=True)
         except OSError:

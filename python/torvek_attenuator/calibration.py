@@ -59,8 +59,11 @@ _LONGEST_SPAN_SWEEPS = 3.0
 # Frequency step of the coarse search, in cycles over the sweep: the phase at the sweep's ends
 # is off by at most a quarter of pi between neighbouring candidates.
 _FREQUENCY_STEP = 1.0 / 8.0
+# At most this many candidates: dense sweeps give up the shortest spans (below about 1/1000 of
+# the sweep) rather than the step.
 _MAX_CANDIDATES = 8192
-_CHUNK = 512
+# Candidates times readings worked on at once, which bounds the memory the search takes.
+_BLOCK = 1 << 20
 # The best local minima of the coarse search that are refined; noise can put the true one
 # second.
 _REFINED = 3
@@ -252,22 +255,22 @@ def _jacobian(x: np.ndarray, background: float, amplitude: float, low: float,
 
 
 def _coarse_search(x: np.ndarray, y: np.ndarray, length: float,
-                   spacing: float) -> List[Tuple[float, np.ndarray]]:
+                   spacing: float) -> List[np.ndarray]:
     """Spans where a sinusoid of period 2*span fits best, each with (background, amplitude,
     min_angle) from linear least squares: P = c0 + c1 cos(w x) + c2 sin(w x) is linear in c for
     a given w = pi / span. Frequencies in cycles per degree, from the longest span tried to
     about one reading per span (beyond that, aliases fit as well)."""
     step = _FREQUENCY_STEP / length
     lowest = 1.0 / (2.0 * _LONGEST_SPAN_SWEEPS * length)
-    highest = 0.5 / spacing
-    count = int(min(_MAX_CANDIDATES, max(16, math.ceil((highest - lowest) / step) + 1)))
-    frequencies = np.linspace(lowest, highest, count)
+    count = min(_MAX_CANDIDATES, max(16, math.ceil((0.5 / spacing - lowest) / step) + 1))
+    frequencies = lowest + step * np.arange(count)
+    chunk = max(1, _BLOCK // len(x))
     yc = y - y.mean()
     total = float(yc @ yc)
     left = np.empty(count)
     coefficients = np.empty((count, 2))
-    for start in range(0, count, _CHUNK):
-        f = frequencies[start:start + _CHUNK, None]
+    for start in range(0, count, chunk):
+        f = frequencies[start:start + chunk, None]
         c = np.cos(2.0 * np.pi * f * x)
         s = np.sin(2.0 * np.pi * f * x)
         c -= c.mean(axis=1, keepdims=True)
@@ -280,8 +283,8 @@ def _coarse_search(x: np.ndarray, y: np.ndarray, length: float,
         c1 = (ss * yc_c - cs * yc_s) / det
         c2 = (cc * yc_s - cs * yc_c) / det
         explained = np.where(usable, c1 * yc_c + c2 * yc_s, 0.0)
-        left[start:start + _CHUNK] = total - explained
-        coefficients[start:start + _CHUNK] = np.column_stack([c1, c2])
+        left[start:start + chunk] = total - explained
+        coefficients[start:start + chunk] = np.column_stack([c1, c2])
     # Local minima of what is left unexplained, best first.
     padded = np.concatenate([[np.inf], left, [np.inf]])
     minima = np.flatnonzero((padded[1:-1] <= padded[:-2]) & (padded[1:-1] < padded[2:]))
@@ -296,7 +299,7 @@ def _coarse_search(x: np.ndarray, y: np.ndarray, length: float,
         low = math.atan2(-c2, -c1) / (2.0 * np.pi * f)
         mean_cos = float(np.mean(np.cos(2.0 * np.pi * f * (x - low))))
         background = float(y.mean()) - amplitude / 2.0 + amplitude / 2.0 * mean_cos
-        starts.append((span, np.array([background, amplitude, low, span])))
+        starts.append(np.array([background, amplitude, low, span]))
     return starts
 
 
@@ -369,7 +372,7 @@ def fit(angles: Sequence[float], powers: Sequence[float]) -> Calibration:
 
     best: Optional[np.ndarray] = None
     best_cost = math.inf
-    for _, start in _coarse_search(xc, y, length, spacing):
+    for start in _coarse_search(xc, y, length, spacing):
         solution = _refine(xc, y, start)
         if solution is None:
             continue
