@@ -71,6 +71,10 @@ def main() -> int:
     except (AttenuatorError, CalibrationError) as error:
         print(f"calibrate: {error}", file=sys.stderr)
         return 1
+    except KeyboardInterrupt as interrupt:
+        taken = len(getattr(interrupt, "readings", []))
+        print(f"calibrate: interrupted after {taken} readings", file=sys.stderr)
+        return 130
     if args.csv:
         with open(args.csv, "w", encoding="utf-8") as stream:
             stream.write("# angle the mount reported, power in mW\nangle_deg,power\n")

@@ -170,7 +170,7 @@ def test_a_missing_file_exits_with_3(tmp_path, capsys) -> None:
 PACKAGE_PARENT = str(Path(torvek_attenuator.__file__).resolve().parents[1])
 
 
-def test_module_writes_png_and_svg_plots(tmp_path) -> None:
+def test_module_writes_png_and_svg_plots_and_fails_on_a_full_output(tmp_path) -> None:
     (tmp_path / "r.csv").write_text(CSV)
     for name in ("fit.png", "fit.svg"):
         done = subprocess.run([sys.executable, "-m", "torvek_attenuator.calibrate", "r.csv",
@@ -183,6 +183,12 @@ def test_module_writes_png_and_svg_plots(tmp_path) -> None:
     assert struct.unpack(">II", png[16:24]) == (960, 560)
     assert 10_000 < len(png) < 300_000
     assert b"<svg" in (tmp_path / "fit.svg").read_bytes()[:1000]
+    with open("/dev/full", "w") as full:
+        done = subprocess.run([sys.executable, "-m", "torvek_attenuator.calibrate", "r.csv"],
+                              cwd=tmp_path, stdout=full, stderr=subprocess.PIPE, text=True,
+                              env={**os.environ, "PYTHONPATH": PACKAGE_PARENT})
+    assert (done.returncode, done.stderr) == (
+        8, "calibrate: cannot write the output: No space left on device\n")
 
 
 # measure() against the simulator.
