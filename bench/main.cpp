@@ -2,6 +2,8 @@
 // the same port (the floor) and with what a user would write instead (Python with pySerial),
 // all against one kind of device that answers at once. See README, "Performance".
 #include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -248,6 +250,34 @@ RoundTripMedians RoundTrip(const Plan& plan) {
   PrintRow("library: GetCurrentStatus", library_s);
   if (peer_ok) {
     PrintRow(("peer: " + peer_version).c_str(), peer_s);
+  }
+  // The same round trip with the wire trace on, written to a file: what seeing the line costs.
+  // Off (above), it is one test of a pointer per step.
+  char trace_path[] = "/tmp/torvek-bench-trace-XXXXXX";
+  const int trace_fd = ::mkstemp(trace_path);
+  if (trace_fd >= 0) {
+    ::close(trace_fd);
+    ::setenv("TORVEK_ATTENUATOR_TRACE", trace_path, 1);
+    TORVEK::AttenuatorHandler traced;
+    const bool traced_ok = Connected(traced, device.Path());
+    ::unsetenv("TORVEK_ATTENUATOR_TRACE");
+    std::vector<double> traced_times;
+    for (int i = 0; traced_ok && i < plan.warmup + plan.samples_per_round; ++i) {
+      const Clock::time_point start = Clock::now();
+      const TORVEK::AttenuatorStatus status = traced.GetCurrentStatus(kReplyTimeoutMs);
+      const double us = MicrosecondsSince(start);
+      if (status != TORVEK::Ok) {
+        Fail("traced round trip returned " + std::to_string(status));
+        break;
+      }
+      if (i >= plan.warmup) {
+        traced_times.push_back(us);
+      }
+    }
+    if (!traced_times.empty()) {
+      PrintRow("library, wire trace on (to a file)", Summarize(traced_times));
+    }
+    ::unlink(trace_path);
   }
   const double library_floor = library_s.median / floor_s.median;
   std::printf("   library / floor    %5.2f   target <= 1.30   %s\n", library_floor,
