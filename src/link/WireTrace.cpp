@@ -45,28 +45,6 @@ std::FILE* SinkFor(const std::string& destination) {
 
 }  // namespace
 
-std::string EscapedBytes(std::string_view bytes) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (const char c : bytes) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '\r') {
-      text += "\\r";
-    } else if (c == '\n') {
-      text += "\\n";
-    } else if (c == '\\') {
-      text += "\\\\";
-    } else if (u >= 0x20 && u < 0x7F) {
-      text += c;
-    } else {
-      text += "\\x";
-      text += kHex[u >> 4];
-      text += kHex[u & 0xF];
-    }
-  }
-  return text;
-}
-
 std::unique_ptr<WireTrace> WireTrace::FromEnvironment(unsigned handler_number) {
   const char* destination = std::getenv(kVariable);
   if (destination == nullptr || *destination == '\0') {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "link/Escape.h"
+
 // The host's view of the line, for the first hour with a real device. With the environment
 // variable TORVEK_ATTENUATOR_TRACE set to "stderr" or to a file path, every handler that
 // connects logs each command, each reply as it arrived, the bytes the input purge discarded,
@@ -37,8 +39,5 @@ class WireTrace {
   std::FILE* out_;  // shared by every handler tracing there; open for the process's life
   unsigned handler_;
 };
-
-// Bytes as a reader can see them on one line.
-std::string EscapedBytes(std::string_view bytes);
 
 }  // namespace TORVEK
