@@ -1,25 +1,16 @@
 #include "Results.h"
 
 #include <torvek/AttenuatorHandler.h>
+#include <torvek/attenuator.h>
 
 namespace ctl {
 
 std::string ResultWord(int status) {
-  switch (status) {
-    case TORVEK::Ok:
-      return "Ok";
-    case TORVEK::UnexpectedReply:
-      return "UnexpectedReply";
-    case TORVEK::ReplyTimeout:
-      return "ReplyTimeout";
-    case TORVEK::PortUnavailable:
-      return "PortUnavailable";
-    case TORVEK::InvalidArgument:
-      return "InvalidArgument";
-    default:
-      return status > 0 ? "device status " + std::to_string(status)
-                        : "unknown result " + std::to_string(status);
-  }
+  // The library's own names; a device's code goes with its number, as its manual lists it.
+  if (status >= 1 && status <= 255)
+    return "device status " + std::to_string(status);
+  const std::string name = torvek_att_status_name(status);
+  return name == "Unknown" ? "unknown result " + std::to_string(status) : name;
 }
 
 int ExitCodeFor(int status) {
