@@ -2,7 +2,7 @@
 
 #include "Sections.h"
 
-namespace torvek_bench {
+namespace torvek::bench {
 namespace {
 
 bool g_failed = false;
@@ -39,4 +39,4 @@ void PrintRow(const char* client, const Summary& s) {
   std::printf("   %-38s %9.1f %9.1f %9.1f\n", client, s.median, s.p99, s.max);
 }
 
-}  // namespace torvek_bench
+}  // namespace torvek::bench

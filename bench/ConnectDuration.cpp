@@ -18,7 +18,7 @@
 
 #include "Sections.h"
 
-namespace torvek_bench {
+namespace torvek::bench {
 
 using namespace std::chrono_literals;
 
@@ -43,4 +43,4 @@ void ConnectDuration(const Plan& plan) {
   std::printf("   beyond the 100 ms pause: %.3f ms at the median\n", s.median - 100.0);
 }
 
-}  // namespace torvek_bench
+}  // namespace torvek::bench

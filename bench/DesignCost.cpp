@@ -18,7 +18,7 @@
 
 #include "Sections.h"
 
-namespace torvek_bench {
+namespace torvek::bench {
 
 using namespace std::chrono_literals;
 
@@ -142,4 +142,4 @@ void DesignCost(const Plan& plan, const RoundTripMedians& round_trip) {
   }
 }
 
-}  // namespace torvek_bench
+}  // namespace torvek::bench

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <system_error>
 
-namespace torvek_bench {
+namespace torvek::bench {
 namespace {
 
 // Replies as the device sends them; every status is 0 and every position the home position.
@@ -165,4 +165,4 @@ void InstantDevice::Send(const char* reply, std::size_t length, Clock::time_poin
   }
 }
 
-}  // namespace torvek_bench
+}  // namespace torvek::bench

@@ -9,7 +9,7 @@
 
 #include "PseudoTerminal.h"
 
-namespace torvek_bench {
+namespace torvek::bench {
 
 using Clock = std::chrono::steady_clock;
 
@@ -50,7 +50,7 @@ class InstantDevice {
   void Send(const char* reply, std::size_t length, Clock::time_point arrived);
 
   const unsigned baud_;
-  attsim::PseudoTerminal pty_;
+  torvek::sim::PseudoTerminal pty_;
   // Held open so that the master never sees a hang-up while clients take turns on the slave.
   int slave_fd_ = -1;
   int wake_fd_ = -1;
@@ -66,4 +66,4 @@ class InstantDevice {
   std::thread thread_;
 };
 
-}  // namespace torvek_bench
+}  // namespace torvek::bench

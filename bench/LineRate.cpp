@@ -18,7 +18,7 @@
 
 #include "Sections.h"
 
-namespace torvek_bench {
+namespace torvek::bench {
 
 using namespace std::chrono_literals;
 
@@ -70,4 +70,4 @@ void LineRate(const Plan& plan) {
               Verdict(status >= 0.97 && position >= 0.97));
 }
 
-}  // namespace torvek_bench
+}  // namespace torvek::bench

@@ -11,7 +11,7 @@
 
 #include "ProcessCounters.h"
 
-namespace torvek_bench {
+namespace torvek::bench {
 
 Summary Summarize(std::vector<double> samples) {
   Summary s;
@@ -39,8 +39,8 @@ Usage CurrentUsage() {
     }
   }
   // A thread just joined can stay listed until the kernel has finished with it.
-  u.threads = static_cast<long>(attsim::SettledThreadCount());
-  u.descriptors = static_cast<long>(attsim::DescriptorCount());
+  u.threads = static_cast<long>(torvek::sim::SettledThreadCount());
+  u.descriptors = static_cast<long>(torvek::sim::DescriptorCount());
   const struct mallinfo2 heap = ::mallinfo2();
   u.heap_kib = static_cast<double>(heap.uordblks + heap.hblkhd) / 1024.0;
   return u;
@@ -70,4 +70,4 @@ std::string LoadAverage() {
   return one + " " + five + " " + fifteen;
 }
 
-}  // namespace torvek_bench
+}  // namespace torvek::bench

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace torvek_bench {
+namespace torvek::bench {
 
 // Order statistics of a set of samples, in the samples' own unit.
 struct Summary {
@@ -33,4 +33,4 @@ std::string MachineDescription();
 // The 1-minute load average as /proc/loadavg shows it.
 std::string LoadAverage();
 
-}  // namespace torvek_bench
+}  // namespace torvek::bench

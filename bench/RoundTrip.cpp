@@ -18,7 +18,7 @@
 
 #include "Sections.h"
 
-namespace torvek_bench {
+namespace torvek::bench {
 
 using namespace std::chrono_literals;
 
@@ -193,4 +193,4 @@ RoundTripMedians RoundTrip(const Plan& plan) {
   return {floor_s.median, library_s.median};
 }
 
-}  // namespace torvek_bench
+}  // namespace torvek::bench

@@ -18,7 +18,7 @@
 
 #include "Sections.h"
 
-namespace torvek_bench {
+namespace torvek::bench {
 
 using namespace std::chrono_literals;
 
@@ -107,4 +107,4 @@ void Scaling(const Plan& plan) {
   }
 }
 
-}  // namespace torvek_bench
+}  // namespace torvek::bench

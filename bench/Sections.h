@@ -13,7 +13,7 @@
 #include "Measure.h"
 #include "torvek/AttenuatorHandler.h"
 
-namespace torvek_bench {
+namespace torvek::bench {
 
 // How much of everything to do: the full run for the README, the quick run to prove in CI that
 // the program still works.
@@ -89,4 +89,4 @@ void Scaling(const Plan& plan);                                         // 4
 void DesignCost(const Plan& plan, const RoundTripMedians& round_trip);  // 5
 void LineRate(const Plan& plan);                                        // 6
 
-}  // namespace torvek_bench
+}  // namespace torvek::bench

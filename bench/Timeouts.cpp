@@ -18,7 +18,7 @@
 
 #include "Sections.h"
 
-namespace torvek_bench {
+namespace torvek::bench {
 
 using namespace std::chrono_literals;
 
@@ -93,4 +93,4 @@ void TimeoutPunctuality(const Plan& plan) {
   std::printf("   target: max <= 10 ms   %s\n", Verdict(c.max <= 10.0));
 }
 
-}  // namespace torvek_bench
+}  // namespace torvek::bench

@@ -10,7 +10,7 @@
 
 #include "Sections.h"
 
-namespace torvek_bench {
+namespace torvek::bench {
 namespace {
 
 using namespace std::chrono_literals;
@@ -35,10 +35,10 @@ const Plan kQuick{
 };
 
 }  // namespace
-}  // namespace torvek_bench
+}  // namespace torvek::bench
 
 int main(int argc, char** argv) {
-  using namespace torvek_bench;
+  using namespace torvek::bench;
   const Plan* plan = &kFull;
   bool wanted[7] = {false, true, true, true, true, true, true};
   for (int i = 1; i < argc; ++i) {

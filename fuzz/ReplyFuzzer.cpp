@@ -111,8 +111,8 @@ void CheckNumberReply(const std::string& line, FrameKind kind) {
           "a null destination changes the result", line);
 }
 
-using torvek_test::SameInfo;
-using torvek_test::SentinelInfo;
+using torvek::test::SameInfo;
+using torvek::test::SentinelInfo;
 
 void CheckInfoReply(const std::string& line) {
   const MotorInfo before = SentinelInfo();

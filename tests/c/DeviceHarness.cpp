@@ -12,8 +12,8 @@
 namespace {
 
 struct Device {
-  attsim::ScriptedResponder script;
-  attsim::DeviceServer server{script};
+  torvek::sim::ScriptedResponder script;
+  torvek::sim::DeviceServer server{script};
 };
 
 std::unique_ptr<Device> device;
@@ -59,8 +59,8 @@ const char* device_path(void) {
 }
 
 void device_expect(const char* command, const char* reply) {
-  device->script.Expect(
-      command, reply != nullptr ? attsim::Action::Reply(reply) : attsim::Action::Silence());
+  device->script.Expect(command, reply != nullptr ? torvek::sim::Action::Reply(reply)
+                                                  : torvek::sim::Action::Silence());
 }
 
 const char* device_received(void) {

@@ -8,7 +8,7 @@
 #include "Frames.h"
 #include "Records.h"
 
-namespace torvek_fault {
+namespace torvek::fault {
 
 Frame FrameFor(const std::string& command) {
   const std::string op = command.substr(1, 2);
@@ -34,14 +34,14 @@ bool SameBits(float a, float b) {
 
 bool SameOutputs(const Outputs& a, const Outputs& b) {
   return a.steps == b.steps && SameBits(a.degrees, b.degrees) &&
-         SameBits(a.transmittance, b.transmittance) && torvek_test::SameInfo(a.info, b.info);
+         SameBits(a.transmittance, b.transmittance) && torvek::test::SameInfo(a.info, b.info);
 }
 
 std::string Describe(const Outputs& o) {
   std::ostringstream text;
   text.precision(9);
   text << "{steps " << o.steps << ", degrees " << o.degrees << ", transmittance " << o.transmittance
-       << ", info " << torvek_test::Describe(o.info) << "}";
+       << ", info " << torvek::test::Describe(o.info) << "}";
   return text.str();
 }
 
@@ -77,7 +77,7 @@ Operation Op(std::string name, std::vector<std::string> commands, Call call,
 }
 
 void DeliverInfo(Outputs& o) {
-  torvek_test::FillDefaultIdentification(o.info);
+  torvek::test::FillDefaultIdentification(o.info);
   o.info.home_offset_text = "0.040179";
 }
 
@@ -132,15 +132,15 @@ const std::vector<Operation>& AllOperations() {
 std::string GoodReply(const std::string& command) {
   switch (FrameFor(command)) {
     case Frame::kPosition:
-      return attsim::PositionFrame(command == "0ho0" ? 0 : kGoodSteps);
+      return torvek::sim::PositionFrame(command == "0ho0" ? 0 : kGoodSteps);
     case Frame::kHomeOffset:
-      return attsim::HomeOffsetFrame(kGoodHomeOffsetSteps);
+      return torvek::sim::HomeOffsetFrame(kGoodHomeOffsetSteps);
     case Frame::kInfo:
-      return torvek_test::kDefaultIdentification;
+      return torvek::test::kDefaultIdentification;
     case Frame::kStatus:
       break;
   }
-  return attsim::StatusFrame(0);
+  return torvek::sim::StatusFrame(0);
 }
 
 int MergedInfoResult(int info_result, int offset_result) {
@@ -173,4 +173,4 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
   return true;
 }
 
-}  // namespace torvek_fault
+}  // namespace torvek::fault

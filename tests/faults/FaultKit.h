@@ -14,13 +14,13 @@
 #include "Records.h"
 #include "torvek/AttenuatorHandler.h"
 
-namespace torvek_fault {
+namespace torvek::fault {
 
 // The frame a command is answered with.
 enum class Frame { kStatus, kPosition, kHomeOffset, kInfo };
 Frame FrameFor(const std::string& command);
 
-using torvek_test::SentinelInfo;
+using torvek::test::SentinelInfo;
 
 // The caller's variables, filled with values no reply can produce, so that a call which
 // delivers nothing must leave them exactly so.
@@ -86,4 +86,4 @@ bool ConnectPatiently(TORVEK::AttenuatorHandler& handler, const std::string& por
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
-}  // namespace torvek_fault
+}  // namespace torvek::fault

@@ -22,15 +22,15 @@
 
 namespace {
 
-using attsim::Action;
-using attsim::Chunk;
+using torvek::sim::Action;
+using torvek::sim::Chunk;
 using namespace std::chrono_literals;
-using torvek_fault::AllOperations;
-using torvek_fault::GoodReply;
-using torvek_fault::Operation;
-using torvek_fault::Outputs;
-using torvek_fault::WaitUntil;
-using torvek_test::MillisecondsOf;
+using torvek::fault::AllOperations;
+using torvek::fault::GoodReply;
+using torvek::fault::Operation;
+using torvek::fault::Outputs;
+using torvek::fault::WaitUntil;
+using torvek::test::MillisecondsOf;
 
 using Fault = std::function<Action(const std::string& command)>;
 
@@ -54,8 +54,8 @@ class Faults : public ::testing::Test {
   void StartDevice() {
     SetFault(nullptr);
     ForgetWrites();
-    server = std::make_unique<attsim::DeviceServer>(device);
-    ASSERT_TRUE(torvek_fault::ConnectPatiently(handler, server->Path()));
+    server = std::make_unique<torvek::sim::DeviceServer>(device);
+    ASSERT_TRUE(torvek::fault::ConnectPatiently(handler, server->Path()));
     Settle();
   }
 
@@ -84,7 +84,7 @@ class Faults : public ::testing::Test {
   // The next call is answered with its own reply, not with anything the fault left behind.
   void ExpectInStep() {
     SetFault([](const std::string& command) {
-      return Action::Reply(command == "0gp" ? attsim::PositionFrame(kInStepSteps) : "");
+      return Action::Reply(command == "0gp" ? torvek::sim::PositionFrame(kInStepSteps) : "");
     });
     int steps = 0;
     EXPECT_EQ(handler.GetMotorSteps(&steps, 2000), TORVEK::Ok) << "the link is out of step";
@@ -98,9 +98,9 @@ class Faults : public ::testing::Test {
     const int status = op.call(handler, outputs, timeout_ms);
     EXPECT_EQ(status, want.status);
     const Outputs expected = want.delivered ? op.Delivered() : op.Untouched();
-    EXPECT_TRUE(torvek_fault::SameOutputs(outputs, expected))
-        << "outputs " << torvek_fault::Describe(outputs) << "\nexpected "
-        << torvek_fault::Describe(expected);
+    EXPECT_TRUE(torvek::fault::SameOutputs(outputs, expected))
+        << "outputs " << torvek::fault::Describe(outputs) << "\nexpected "
+        << torvek::fault::Describe(expected);
   }
 
   // Every operation under `fault`, on one device: its exact outcome, exactly its commands on
@@ -140,8 +140,8 @@ class Faults : public ::testing::Test {
   std::size_t planned_writes = 0;  // non-empty chunks the device has decided on
   std::size_t answered = 0;        // commands the device has decided how to answer
   int injected = 0;
-  attsim::FunctionResponder device{[this](const std::string& c) { return Respond(c); }};
-  std::unique_ptr<attsim::DeviceServer> server;
+  torvek::sim::FunctionResponder device{[this](const std::string& c) { return Respond(c); }};
+  std::unique_ptr<torvek::sim::DeviceServer> server;
   TORVEK::AttenuatorHandler handler;
 };
 
@@ -190,9 +190,9 @@ TEST_F(Faults, GarbageIsAnUnexpectedReplyAndTouchesNothing) {
        [](const std::string&) { return std::string("0GS-2\r\n"); }},
       {"the reply to another command",
        [](const std::string& c) {
-         return torvek_fault::FrameFor(c) == torvek_fault::Frame::kPosition
-                    ? torvek_test::kDefaultIdentification
-                    : attsim::PositionFrame(torvek_fault::kGoodSteps);
+         return torvek::fault::FrameFor(c) == torvek::fault::Frame::kPosition
+                    ? torvek::test::kDefaultIdentification
+                    : torvek::sim::PositionFrame(torvek::fault::kGoodSteps);
        }},
   };
   for (const GarbageCase& garbage : cases) {
@@ -207,7 +207,7 @@ TEST_F(Faults, AStatusInPlaceOfTheReplyIsItsCodeAndDeliversNothing) {
   for (const int code : {0, 7, 255}) {
     SCOPED_TRACE(code);
     ForEveryOperation(
-        [code](const std::string&) { return Action::Reply(attsim::StatusFrame(code)); }, 1000,
+        [code](const std::string&) { return Action::Reply(torvek::sim::StatusFrame(code)); }, 1000,
         [code](const Operation&) { return Always(code); });
   }
 }
@@ -283,8 +283,8 @@ TEST_F(Faults, AnEndlessLineTimesOutOnTimeAndLeavesNoThreadBehind) {
   };
   for (const Operation& op : AllOperations()) {
     SCOPED_TRACE(op.name);
-    const std::size_t threads = attsim::ThreadCount();
-    const std::size_t descriptors = attsim::DescriptorCount();
+    const std::size_t threads = torvek::sim::ThreadCount();
+    const std::size_t descriptors = torvek::sim::DescriptorCount();
     SetFault(endless);
     const int timeout = op.TimeoutFor(100);
     const double elapsed =
@@ -292,9 +292,9 @@ TEST_F(Faults, AnEndlessLineTimesOutOnTimeAndLeavesNoThreadBehind) {
     // The stream goes on for 600 ms per request; the call must not wait for it to stop.
     EXPECT_GE(elapsed, timeout);
     EXPECT_LT(elapsed, timeout + 300.0);
-    EXPECT_TRUE(WaitUntil([&] { return attsim::ThreadCount() == threads; }, 1000ms))
-        << attsim::ThreadCount() << " threads, " << threads << " before";
-    EXPECT_EQ(attsim::DescriptorCount(), descriptors);
+    EXPECT_TRUE(WaitUntil([&] { return torvek::sim::ThreadCount() == threads; }, 1000ms))
+        << torvek::sim::ThreadCount() << " threads, " << threads << " before";
+    EXPECT_EQ(torvek::sim::DescriptorCount(), descriptors);
     EXPECT_EQ(Settle(op.commands.size()), op.commands);
     ExpectInStep();
   }
@@ -326,7 +326,8 @@ TEST_F(Faults, AStrayStatusLineBeforeTheReplyIsTakenAndTheRealReplyDropped) {
   // thread stalled by a busy machine room on either side.
   ForEveryOperation(
       [](const std::string& c) {
-        return Action::Fragments({Chunk{0us, attsim::StatusFrame(7)}, Chunk{400ms, GoodReply(c)}});
+        return Action::Fragments(
+            {Chunk{0us, torvek::sim::StatusFrame(7)}, Chunk{400ms, GoodReply(c)}});
       },
       200,
       [](const Operation& op) {
@@ -411,12 +412,12 @@ TEST_F(Faults, AHangUpBeforeTheCommandMeansPortUnavailable) {
 TEST_F(Faults, AVanishedDeviceAndANewOneOnANewPort) {
   handler.Disconnect();
   server.reset();
-  const std::size_t threads = attsim::SettledThreadCount();
-  const std::size_t descriptors = attsim::DescriptorCount();
+  const std::size_t threads = torvek::sim::SettledThreadCount();
+  const std::size_t descriptors = torvek::sim::DescriptorCount();
   {
-    auto first = std::make_unique<attsim::DeviceServer>(device);
+    auto first = std::make_unique<torvek::sim::DeviceServer>(device);
     const std::string first_path = first->Path();
-    ASSERT_TRUE(torvek_fault::ConnectPatiently(handler, first_path));
+    ASSERT_TRUE(torvek::fault::ConnectPatiently(handler, first_path));
     Outputs outputs;
     ASSERT_EQ(handler.GetMotorSteps(&outputs.steps, 1000), TORVEK::Ok);
 
@@ -429,10 +430,10 @@ TEST_F(Faults, AVanishedDeviceAndANewOneOnANewPort) {
 
     // While the handler still holds the dead port, the new device cannot get its number.
     ForgetWrites();
-    server = std::make_unique<attsim::DeviceServer>(device);
+    server = std::make_unique<torvek::sim::DeviceServer>(device);
     ASSERT_NE(server->Path(), first_path);
     handler.Disconnect();
-    ASSERT_TRUE(torvek_fault::ConnectPatiently(handler, server->Path()));
+    ASSERT_TRUE(torvek::fault::ConnectPatiently(handler, server->Path()));
     Settle();
     for (const Operation& op : AllOperations()) {
       SCOPED_TRACE(op.name);
@@ -443,16 +444,16 @@ TEST_F(Faults, AVanishedDeviceAndANewOneOnANewPort) {
     // Unplugged and plugged in again, this time without a Disconnect in between: Connect
     // replaces the dead port.
     server->HangUp();
-    auto third = std::make_unique<attsim::DeviceServer>(device);
-    ASSERT_TRUE(torvek_fault::ConnectPatiently(handler, third->Path()));
+    auto third = std::make_unique<torvek::sim::DeviceServer>(device);
+    ASSERT_TRUE(torvek::fault::ConnectPatiently(handler, third->Path()));
     EXPECT_EQ(handler.GetMotorSteps(&outputs.steps, 2000), TORVEK::Ok);
-    EXPECT_EQ(outputs.steps, torvek_fault::kGoodSteps);
+    EXPECT_EQ(outputs.steps, torvek::fault::kGoodSteps);
     handler.Disconnect();
     server.reset();
   }
-  EXPECT_TRUE(WaitUntil([&] { return attsim::ThreadCount() == threads; }, 1000ms));
-  EXPECT_EQ(attsim::DescriptorCount(), descriptors);
-  server = std::make_unique<attsim::DeviceServer>(device);  // for TearDown
+  EXPECT_TRUE(WaitUntil([&] { return torvek::sim::ThreadCount() == threads; }, 1000ms));
+  EXPECT_EQ(torvek::sim::DescriptorCount(), descriptors);
+  server = std::make_unique<torvek::sim::DeviceServer>(device);  // for TearDown
 }
 
 }  // namespace

@@ -23,14 +23,14 @@
 
 namespace {
 
-using attsim::Action;
+using torvek::sim::Action;
 using namespace std::chrono_literals;
-using torvek_fault::WaitUntil;
+using torvek::fault::WaitUntil;
 
 // Answers "0gp" with the number of position requests so far (1, 2, 3, ...), so that every
 // reply is different and each can be traced to the call that received it; answers a move with
 // the target it was sent.
-class CountingDevice : public attsim::Responder {
+class CountingDevice : public torvek::sim::Responder {
  public:
   // With `hold`, the first position request is answered only once `hold` is ready.
   explicit CountingDevice(std::int32_t base = 0, std::shared_future<void> hold = {})
@@ -38,19 +38,19 @@ class CountingDevice : public attsim::Responder {
 
   Action OnCommand(const std::string& command) override {
     if (command == "0in") {
-      return Action::Reply(torvek_test::kDefaultIdentification);
+      return Action::Reply(torvek::test::kDefaultIdentification);
     }
     if (command == "0gp") {
       const std::int32_t n = ++position_requests_;
       if (n == 1 && hold_.valid()) {
         hold_.wait();
       }
-      return Action::Reply(attsim::PositionFrame(base_ + n));
+      return Action::Reply(torvek::sim::PositionFrame(base_ + n));
     }
     if (command.compare(0, 3, "0ma") == 0) {
       return Action::Reply("0PO" + command.substr(3) + "\r\n");
     }
-    return Action::Reply(attsim::StatusFrame(0));
+    return Action::Reply(torvek::sim::StatusFrame(0));
   }
 
  private:
@@ -61,18 +61,18 @@ class CountingDevice : public attsim::Responder {
 
 // Starts the device's logs afresh after Connect. The device logs a reply once its write has
 // returned, which can be just after the host has read it, so wait for that first.
-void ForgetTheIdentification(attsim::DeviceServer& server) {
+void ForgetTheIdentification(torvek::sim::DeviceServer& server) {
   EXPECT_TRUE(WaitUntil([&] { return server.SentLog().size() >= server.CommandCount(); }));
   server.ClearLog();
 }
 
 // Walks the device's reads and writes in time order. Returns how many times the device had two
 // commands in hand without a reply between them, and counts the replies seen.
-int OverlapsOnTheWire(const attsim::DeviceServer& server, std::size_t* commands_seen,
+int OverlapsOnTheWire(const torvek::sim::DeviceServer& server, std::size_t* commands_seen,
                       std::size_t* replies_seen) {
-  const std::vector<attsim::Received> received = server.Log();
-  const std::vector<attsim::Sent> sent = server.SentLog();
-  attsim::CommandSplitter splitter;
+  const std::vector<torvek::sim::Received> received = server.Log();
+  const std::vector<torvek::sim::Sent> sent = server.SentLog();
+  torvek::sim::CommandSplitter splitter;
   std::size_t commands = 0;
   std::size_t replies = 0;
   int overlaps = 0;
@@ -106,9 +106,9 @@ TEST(Load, EightThreadsOnOneHandlerTakeStrictTurnsOnTheWire) {
   constexpr int kThreads = 8;
   constexpr int kCallsPerThread = 1000;
   CountingDevice device;
-  attsim::DeviceServer server{device};
+  torvek::sim::DeviceServer server{device};
   TORVEK::AttenuatorHandler handler;
-  ASSERT_TRUE(torvek_fault::ConnectPatiently(handler, server.Path()));
+  ASSERT_TRUE(torvek::fault::ConnectPatiently(handler, server.Path()));
   ForgetTheIdentification(server);
 
   // Three position reads and one move in every four calls.
@@ -173,14 +173,14 @@ TEST(Load, SixteenHandlersOnSixteenDevicesWorkIndependently) {
   std::promise<void> release;
   const std::shared_future<void> released = release.get_future().share();
   std::vector<std::unique_ptr<CountingDevice>> devices;
-  std::vector<std::unique_ptr<attsim::DeviceServer>> servers;
+  std::vector<std::unique_ptr<torvek::sim::DeviceServer>> servers;
   std::vector<std::unique_ptr<TORVEK::AttenuatorHandler>> handlers;
   for (int h = 0; h < kHandlers; ++h) {
     devices.push_back(std::make_unique<CountingDevice>(
         h * 1000000, h == 0 ? released : std::shared_future<void>()));
-    servers.push_back(std::make_unique<attsim::DeviceServer>(*devices.back()));
+    servers.push_back(std::make_unique<torvek::sim::DeviceServer>(*devices.back()));
     handlers.push_back(std::make_unique<TORVEK::AttenuatorHandler>());
-    ASSERT_TRUE(torvek_fault::ConnectPatiently(*handlers.back(), servers.back()->Path()));
+    ASSERT_TRUE(torvek::fault::ConnectPatiently(*handlers.back(), servers.back()->Path()));
     ForgetTheIdentification(*servers.back());
   }
   struct Releaser {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace torvek_fault::soak {
+namespace torvek::fault::soak {
 namespace {
 
 // The documented argument rules, and what the model gives, computed independently.
@@ -124,17 +124,18 @@ bool OutputsFit(const Call& call, const Plan& plan, const Outputs& out, bool del
         break;
       case Op::kGetMotorInfo:
         if (delivered_value) {
-          torvek_test::FillDefaultIdentification(want.info);
+          torvek::test::FillDefaultIdentification(want.info);
         }
         want.info.home_offset_text =
-            delivered_offset ? HomeOffsetText(plan.home_offset) : torvek_fault::kNoHomeOffsetText;
+            delivered_offset ? HomeOffsetText(plan.home_offset) : torvek::fault::kNoHomeOffsetText;
         break;
       default:
         break;
     }
   }
-  if (!torvek_fault::SameOutputs(out, want)) {
-    why = "outputs " + torvek_fault::Describe(out) + " instead of " + torvek_fault::Describe(want);
+  if (!torvek::fault::SameOutputs(out, want)) {
+    why =
+        "outputs " + torvek::fault::Describe(out) + " instead of " + torvek::fault::Describe(want);
     return false;
   }
   return true;
@@ -252,7 +253,7 @@ bool ResultFits(const Call& call, const Plan& plan, int status, const Outputs& o
   for (const RequestEnd& a : RequestEnds(call, plan, true, per_request)) {
     if (two_requests) {
       for (const RequestEnd& b : RequestEnds(call, plan, false, per_request)) {
-        fits = fits || (torvek_fault::MergedInfoResult(a.status, b.status) == status &&
+        fits = fits || (torvek::fault::MergedInfoResult(a.status, b.status) == status &&
                         OutputsFit(call, plan, out, a.delivered, b.delivered, why));
       }
     } else {
@@ -305,4 +306,4 @@ std::vector<std::string> ExpectedCommands(const Call& call, const Plan& plan,
   return expected_commands;
 }
 
-}  // namespace torvek_fault::soak
+}  // namespace torvek::fault::soak

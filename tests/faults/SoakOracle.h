@@ -11,7 +11,7 @@
 
 #include "FaultKit.h"
 
-namespace torvek_fault::soak {
+namespace torvek::fault::soak {
 
 inline constexpr double kPulsesPerDegree = 143360.0 / 360.0;  // the default device's scale
 inline constexpr double kPi = 3.14159265358979323846;
@@ -136,4 +136,4 @@ std::vector<std::string> ExpectedCommands(const Call& call, const Plan& plan,
 // What GetMotorInfo shows for a home offset of `steps` on the default scale.
 std::string HomeOffsetText(std::int32_t steps);
 
-}  // namespace torvek_fault::soak
+}  // namespace torvek::fault::soak

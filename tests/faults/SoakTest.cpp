@@ -33,16 +33,16 @@
 
 namespace {
 
-using attsim::Action;
-using attsim::Chunk;
+using torvek::sim::Action;
+using torvek::sim::Chunk;
 using namespace std::chrono_literals;
-using torvek_fault::Outputs;
-using torvek_fault::WaitUntil;
+using torvek::fault::Outputs;
+using torvek::fault::WaitUntil;
 
-using namespace torvek_fault::soak;
+using namespace torvek::fault::soak;
 
 // The device: a well-formed reply for every command, spoilt as the plan says.
-class SoakDevice : public attsim::Responder {
+class SoakDevice : public torvek::sim::Responder {
  public:
   void SetPlan(const Plan& plan) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -50,7 +50,7 @@ class SoakDevice : public attsim::Responder {
     random_.seed(plan.seed);
   }
 
-  attsim::Action OnCommand(const std::string& command) override {
+  torvek::sim::Action OnCommand(const std::string& command) override {
     std::lock_guard<std::mutex> lock(mu_);
     if (!WellFormed(command)) {
       malformed_.push_back(command);
@@ -101,23 +101,23 @@ class SoakDevice : public attsim::Responder {
   }
 
   std::string CleanReply(const std::string& command) const {
-    switch (torvek_fault::FrameFor(command)) {
-      case torvek_fault::Frame::kPosition:
+    switch (torvek::fault::FrameFor(command)) {
+      case torvek::fault::Frame::kPosition:
         if (command == "0gp") {
-          return attsim::PositionFrame(plan_.position);
+          return torvek::sim::PositionFrame(plan_.position);
         }
         if (command == "0ho0") {
-          return attsim::PositionFrame(0);
+          return torvek::sim::PositionFrame(0);
         }
         return "0PO" + command.substr(3) + "\r\n";  // where it was sent
-      case torvek_fault::Frame::kHomeOffset:
-        return attsim::HomeOffsetFrame(plan_.home_offset);
-      case torvek_fault::Frame::kInfo:
-        return torvek_test::kDefaultIdentification;
-      case torvek_fault::Frame::kStatus:
+      case torvek::fault::Frame::kHomeOffset:
+        return torvek::sim::HomeOffsetFrame(plan_.home_offset);
+      case torvek::fault::Frame::kInfo:
+        return torvek::test::kDefaultIdentification;
+      case torvek::fault::Frame::kStatus:
         break;
     }
-    return attsim::StatusFrame(plan_.status_code);
+    return torvek::sim::StatusFrame(plan_.status_code);
   }
 
   std::string Noise(std::size_t max_length) {
@@ -140,7 +140,7 @@ class SoakDevice : public attsim::Responder {
       case Fault::kHangUpBeforeCommand:
         return Action::Reply(reply);
       case Fault::kStatusInstead:
-        return Action::Reply(attsim::StatusFrame(plan_.status_instead));
+        return Action::Reply(torvek::sim::StatusFrame(plan_.status_instead));
       case Fault::kGarbage: {
         std::string line = Noise(40);
         if (line.size() >= 3) {
@@ -162,9 +162,10 @@ class SoakDevice : public attsim::Responder {
         return Action::Reply(line);
       }
       case Fault::kWrongFrame:
-        return Action::Reply(reply.size() == 13 && reply.compare(1, 2, "PO") == 0
-                                 ? torvek_test::kDefaultIdentification
-                                 : attsim::PositionFrame(static_cast<std::int32_t>(random_())));
+        return Action::Reply(
+            reply.size() == 13 && reply.compare(1, 2, "PO") == 0
+                ? torvek::test::kDefaultIdentification
+                : torvek::sim::PositionFrame(static_cast<std::int32_t>(random_())));
       case Fault::kNoiseBeforeReply:
         return Action::Fragments({Chunk{0us, Noise(10)}, Chunk{2ms, reply}});
       case Fault::kCarriageReturnOnly:
@@ -337,8 +338,8 @@ class Soak : public ::testing::Test {
   void StartDevice() {
     device.ForgetWrites();
     device.SetPlan(Plan{});
-    server = std::make_unique<attsim::DeviceServer>(device);
-    ASSERT_TRUE(torvek_fault::ConnectPatiently(*handler, server->Path(), &refusals));
+    server = std::make_unique<torvek::sim::DeviceServer>(device);
+    ASSERT_TRUE(torvek::fault::ConnectPatiently(*handler, server->Path(), &refusals));
     Settle(0);
   }
 
@@ -358,7 +359,7 @@ class Soak : public ::testing::Test {
   }
 
   SoakDevice device;
-  std::unique_ptr<attsim::DeviceServer> server;
+  std::unique_ptr<torvek::sim::DeviceServer> server;
   std::unique_ptr<TORVEK::AttenuatorHandler> handler;
   int refusals = 0;  // identifications refused (see ConnectPatiently)
 };
@@ -387,13 +388,13 @@ TEST_F(Soak, RandomCallsAgainstARandomlyMisbehavingDevice) {
 
   // A sanitizer may start a helper thread with the first thread of the process; let it.
   std::thread([] {}).join();
-  const std::size_t threads_before = attsim::SettledThreadCount();
-  const std::size_t descriptors_before = attsim::DescriptorCount();
+  const std::size_t threads_before = torvek::sim::SettledThreadCount();
+  const std::size_t descriptors_before = torvek::sim::DescriptorCount();
 
   handler = std::make_unique<TORVEK::AttenuatorHandler>();
   ASSERT_NO_FATAL_FAILURE(StartDevice());
-  const std::size_t threads_connected = attsim::SettledThreadCount();
-  const std::size_t descriptors_connected = attsim::DescriptorCount();
+  const std::size_t threads_connected = torvek::sim::SettledThreadCount();
+  const std::size_t descriptors_connected = torvek::sim::DescriptorCount();
 
   // Faults by weight; half the calls meet a well-behaved device.
   const std::vector<std::pair<Fault, int>> weights = {
@@ -581,7 +582,7 @@ TEST_F(Soak, RandomCallsAgainstARandomlyMisbehavingDevice) {
       device.SetPlan(Plan{});
       handler->Disconnect();
       EXPECT_EQ(handler->GetCurrentStatus(1000), TORVEK::PortUnavailable);
-      ASSERT_TRUE(torvek_fault::ConnectPatiently(*handler, server->Path(), &refusals));
+      ASSERT_TRUE(torvek::fault::ConnectPatiently(*handler, server->Path(), &refusals));
       Settle(0);
       ++reconnects;
     }
@@ -590,16 +591,16 @@ TEST_F(Soak, RandomCallsAgainstARandomlyMisbehavingDevice) {
   EXPECT_EQ(device.Malformed(), std::vector<std::string>{}) << "malformed commands on the wire";
 
   // The same device and handler count as at the start, the same threads and descriptors.
-  EXPECT_TRUE(WaitUntil([&] { return attsim::ThreadCount() == threads_connected; }, 1000ms))
-      << attsim::ThreadCount() << " threads, " << threads_connected << " at the start";
-  const std::size_t threads_after = attsim::ThreadCount();
-  const std::size_t descriptors_after = attsim::DescriptorCount();
+  EXPECT_TRUE(WaitUntil([&] { return torvek::sim::ThreadCount() == threads_connected; }, 1000ms))
+      << torvek::sim::ThreadCount() << " threads, " << threads_connected << " at the start";
+  const std::size_t threads_after = torvek::sim::ThreadCount();
+  const std::size_t descriptors_after = torvek::sim::DescriptorCount();
   EXPECT_EQ(descriptors_after, descriptors_connected);
   handler.reset();
   server.reset();
-  EXPECT_TRUE(WaitUntil([&] { return attsim::ThreadCount() == threads_before; }, 1000ms))
-      << attsim::ThreadCount() << " threads, " << threads_before << " before";
-  EXPECT_EQ(attsim::DescriptorCount(), descriptors_before);
+  EXPECT_TRUE(WaitUntil([&] { return torvek::sim::ThreadCount() == threads_before; }, 1000ms))
+      << torvek::sim::ThreadCount() << " threads, " << threads_before << " before";
+  EXPECT_EQ(torvek::sim::DescriptorCount(), descriptors_before);
 
   std::ostringstream report;
   report << "soak: " << operations << " calls, seed " << seed << ", " << refused
@@ -616,8 +617,8 @@ TEST_F(Soak, RandomCallsAgainstARandomlyMisbehavingDevice) {
   report << "\n  connected: threads " << threads_connected << " -> " << threads_after
          << ", descriptors " << descriptors_connected << " -> " << descriptors_after
          << "\n  with no handler and no device: threads " << threads_before << " -> "
-         << attsim::ThreadCount() << ", descriptors " << descriptors_before << " -> "
-         << attsim::DescriptorCount() << "\n";
+         << torvek::sim::ThreadCount() << ", descriptors " << descriptors_before << " -> "
+         << torvek::sim::DescriptorCount() << "\n";
   std::cout << report.str();
   RecordProperty("wrong_results", wrong_total);
 }

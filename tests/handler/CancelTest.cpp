@@ -17,21 +17,21 @@
 
 namespace {
 
-using attsim::Action;
+using torvek::sim::Action;
 using namespace std::chrono_literals;
-using torvek_test::MillisecondsOf;
+using torvek::test::MillisecondsOf;
 
 // Far longer than any wait a Cancel leaves: a call that returns sooner was cut short.
 constexpr int kLongTimeoutMs = 20000;
 
-class CancelTest : public torvek_test::ConnectedDevice {
+class CancelTest : public torvek::test::ConnectedDevice {
  protected:
   // Waits until the device has received `count` commands since the connection.
   void AwaitCommands(std::size_t count) { ASSERT_TRUE(server.WaitForCommands(count, 10s)); }
 
   // A call of its own reply, which only a stale Cancel could turn into ReplyTimeout.
   void ExpectOwnReply(int steps) {
-    Expect("0gp", attsim::PositionFrame(steps));
+    Expect("0gp", torvek::sim::PositionFrame(steps));
     int read = 0;
     EXPECT_EQ(handler.GetMotorSteps(&read, 2000), TORVEK::Ok);
     EXPECT_EQ(read, steps);
@@ -149,7 +149,7 @@ TEST_F(CancelTest, ACancelledConnectLeavesNoPortOpen) {
   canceller.join();
   EXPECT_EQ(server.CommandCount(), commands) << "the pause was not cut short";
   EXPECT_EQ(handler.GetCurrentStatus(0), TORVEK::PortUnavailable);
-  ASSERT_TRUE(ConnectWith(torvek_test::kDefaultIdentification));
+  ASSERT_TRUE(ConnectWith(torvek::test::kDefaultIdentification));
   ExpectOwnReply(3);
 }
 
@@ -161,17 +161,17 @@ TEST_F(CancelTest, HarmlessWithoutAPortAndBetweenCalls) {
   ExpectOwnReply(1);
   handler.Disconnect();
   handler.Cancel();
-  ASSERT_TRUE(ConnectWith(torvek_test::kDefaultIdentification));
+  ASSERT_TRUE(ConnectWith(torvek::test::kDefaultIdentification));
   ExpectOwnReply(2);
 }
 
 // Another thread cancels without pause while this one connects, calls and disconnects: no
 // crash, no race (the sanitizer builds run this too), and the handler works afterwards.
 TEST(CancelRaces, ConnectAndDisconnectOnAnotherThread) {
-  attsim::FunctionResponder device([](const std::string& command) {
-    return Action::Reply(command == "0in" ? torvek_test::kDefaultIdentification : "0GS00\r\n");
+  torvek::sim::FunctionResponder device([](const std::string& command) {
+    return Action::Reply(command == "0in" ? torvek::test::kDefaultIdentification : "0GS00\r\n");
   });
-  attsim::DeviceServer server(device);
+  torvek::sim::DeviceServer server(device);
   TORVEK::AttenuatorHandler handler;
   std::atomic<bool> running{true};
   std::thread canceller([&] {

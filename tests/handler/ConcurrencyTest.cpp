@@ -11,16 +11,16 @@
 
 namespace {
 
-using attsim::Action;
+using torvek::sim::Action;
 using namespace std::chrono_literals;
 
 // Each command is answered after a pause, so that a second command written before the answer
 // would be seen by the device as arriving between the two.
-class SlowStatusDevice : public attsim::Responder {
+class SlowStatusDevice : public torvek::sim::Responder {
  public:
-  attsim::Action OnCommand(const std::string& command) override {
+  torvek::sim::Action OnCommand(const std::string& command) override {
     if (command == "0in") {
-      return Action::Reply(torvek_test::kDefaultIdentification);
+      return Action::Reply(torvek::test::kDefaultIdentification);
     }
     return Action::Late("0GS00\r\n", 2ms);
   }
@@ -28,7 +28,7 @@ class SlowStatusDevice : public attsim::Responder {
 
 TEST(Concurrency, TwoThreadsOnOneHandlerNeverOverlapOnTheWire) {
   SlowStatusDevice device;
-  attsim::DeviceServer server{device};
+  torvek::sim::DeviceServer server{device};
   TORVEK::AttenuatorHandler handler;
   ASSERT_TRUE(handler.Connect(server.Path()));
   server.ClearLog();
@@ -48,15 +48,15 @@ TEST(Concurrency, TwoThreadsOnOneHandlerNeverOverlapOnTheWire) {
   second.join();
 
   EXPECT_EQ(failures.load(), 0);
-  const std::vector<attsim::Received> received = server.Log();
-  const std::vector<attsim::Sent> sent = server.SentLog();
+  const std::vector<torvek::sim::Received> received = server.Log();
+  const std::vector<torvek::sim::Sent> sent = server.SentLog();
   ASSERT_EQ(server.CommandCount(), 2u * kCallsPerThread);
   ASSERT_EQ(sent.size(), 2u * kCallsPerThread);
   // Every read of the device's input after the first comes after the reply to the command
   // before it.
   std::size_t replies_before = 0;
   std::string gathered;
-  for (const attsim::Received& read : received) {
+  for (const torvek::sim::Received& read : received) {
     while (replies_before < sent.size() && sent[replies_before].when < read.when) {
       ++replies_before;
     }

@@ -14,10 +14,10 @@
 
 namespace {
 
-using attsim::Action;
+using torvek::sim::Action;
 using namespace std::chrono_literals;
-using torvek_test::ConnectedDevice;
-using torvek_test::MillisecondsOf;
+using torvek::test::ConnectedDevice;
+using torvek::test::MillisecondsOf;
 
 constexpr const char* kMissingPort = "/dev/no-such-attenuator-port";
 
@@ -69,8 +69,8 @@ TEST_F(ConnectedHandler, AFailedConnectToAMissingPortKeepsTheEarlierConnection) 
 }
 
 TEST_F(ConnectedHandler, ASecondPortClosesTheFirstOnceItOpens) {
-  attsim::ScriptedResponder second_script;
-  attsim::DeviceServer second{second_script};
+  torvek::sim::ScriptedResponder second_script;
+  torvek::sim::DeviceServer second{second_script};
   second_script.Expect("0in", Action::Silence());
   EXPECT_FALSE(handler.Connect(second.Path()));
   EXPECT_TRUE(server.WaitForPeerClose(1s)) << "the first device is still open";
@@ -94,15 +94,15 @@ TEST_F(ConnectedHandler, AfterDisconnectNothingReachesTheDevice) {
 TEST_F(ConnectedHandler, DisconnectThenConnectAgainWorks) {
   handler.Disconnect();
   ASSERT_TRUE(server.WaitForPeerClose(1s));
-  ASSERT_TRUE(ConnectWith(torvek_test::kDefaultIdentification));
+  ASSERT_TRUE(ConnectWith(torvek::test::kDefaultIdentification));
   Expect("0gs", "0GS02\r\n");
   EXPECT_EQ(handler.GetCurrentStatus(500), 2);
 }
 
 TEST(Connection, DestroyingAConnectedHandlerClosesThePort) {
-  attsim::ScriptedResponder script;
-  attsim::DeviceServer server{script};
-  script.Expect("0in", Action::Reply(torvek_test::kDefaultIdentification));
+  torvek::sim::ScriptedResponder script;
+  torvek::sim::DeviceServer server{script};
+  script.Expect("0in", Action::Reply(torvek::test::kDefaultIdentification));
   {
     TORVEK::AttenuatorHandler handler;
     ASSERT_TRUE(handler.Connect(server.Path()));
@@ -115,7 +115,7 @@ TEST(Connection, DestroyingAConnectedHandlerClosesThePort) {
 // output until a write can no longer go out. The call must still come back, not hang in the
 // write for as long as the line stays stalled.
 TEST(Connection, AStalledLineCannotHoldACallInItsWrite) {
-  attsim::PseudoTerminal pty;
+  torvek::sim::PseudoTerminal pty;
   std::thread device([&] {
     // Answers the identification, then never reads again.
     std::string heard;
@@ -130,7 +130,7 @@ TEST(Connection, AStalledLineCannotHoldACallInItsWrite) {
         }
       }
     }
-    const std::string& id = torvek_test::kDefaultIdentification;
+    const std::string& id = torvek::test::kDefaultIdentification;
     EXPECT_EQ(::write(pty.MasterFd(), id.data(), id.size()), static_cast<ssize_t>(id.size()));
   });
   TORVEK::AttenuatorHandler handler;

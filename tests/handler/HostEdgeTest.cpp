@@ -12,8 +12,8 @@
 
 namespace {
 
-using attsim::Action;
-using attsim::Chunk;
+using torvek::sim::Action;
+using torvek::sim::Chunk;
 using namespace std::chrono_literals;
 
 // The system takes a port name up to its first NUL. A name with a NUL inside names another
@@ -21,11 +21,11 @@ using namespace std::chrono_literals;
 // nobody asked for.
 TEST(PortName, ANameWithANulInsideIsNotOpened) {
   // A device that identifies itself to whoever asks, so that only the name can fail.
-  attsim::FunctionResponder device([](const std::string& command) {
-    return command == "0in" ? Action::Reply(torvek_test::kDefaultIdentification)
+  torvek::sim::FunctionResponder device([](const std::string& command) {
+    return command == "0in" ? Action::Reply(torvek::test::kDefaultIdentification)
                             : Action::Silence();
   });
-  attsim::DeviceServer server{device};
+  torvek::sim::DeviceServer server{device};
   for (const std::string& tail : {std::string("\0", 1), std::string("\0-spare", 7)}) {
     SCOPED_TRACE(tail.size());
     TORVEK::AttenuatorHandler handler;
@@ -78,10 +78,10 @@ TEST(HangUpAfterAReplySizedBurst, IsNeverOkAndWritesNothing) {
   };
   for (const CutCase& c : cases) {
     SCOPED_TRACE(c.name);
-    attsim::ScriptedResponder script;
-    attsim::DeviceServer server{script};
+    torvek::sim::ScriptedResponder script;
+    torvek::sim::DeviceServer server{script};
     TORVEK::AttenuatorHandler handler;
-    ASSERT_TRUE(torvek_test::ConnectScripted(handler, script, server));
+    ASSERT_TRUE(torvek::test::ConnectScripted(handler, script, server));
     // The pause lets the host read the burst before the line drops.
     Action cut = Action::Fragments({Chunk{0us, c.bytes}, Chunk{30ms, ""}});
     cut.hang_up = true;
@@ -90,7 +90,7 @@ TEST(HangUpAfterAReplySizedBurst, IsNeverOkAndWritesNothing) {
     // As for any reply cut short by a hang-up.
     EXPECT_EQ(c.call(handler, &untouched), TORVEK::UnexpectedReply);
     EXPECT_TRUE(untouched);
-    torvek_test::ExpectScriptFinished(script);
+    torvek::test::ExpectScriptFinished(script);
   }
 }
 

@@ -13,19 +13,19 @@
 
 namespace {
 
-using attsim::Action;
-using attsim::Chunk;
+using torvek::sim::Action;
+using torvek::sim::Chunk;
 using namespace std::chrono_literals;
-using torvek_test::MillisecondsOf;
+using torvek::test::MillisecondsOf;
 
 class ExchangeTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(torvek_test::ConnectScripted(impl, script, server)); }
+  void SetUp() override { ASSERT_TRUE(torvek::test::ConnectScripted(impl, script, server)); }
 
-  void TearDown() override { torvek_test::ExpectScriptFinished(script); }
+  void TearDown() override { torvek::test::ExpectScriptFinished(script); }
 
-  attsim::ScriptedResponder script;
-  attsim::DeviceServer server{script};
+  torvek::sim::ScriptedResponder script;
+  torvek::sim::DeviceServer server{script};
   TORVEK::AttenuatorHandlerImpl impl;
 };
 
@@ -72,8 +72,8 @@ TEST_F(ExchangeTest, ALongLineIsGatheredWhole) {
 
 TEST_F(ExchangeTest, ASilentDeviceTimesOutOnTimeAndLeavesNoThreadBehind) {
   script.Expect("0gs", Action::Silence());
-  const std::size_t threads_before = attsim::ThreadCount();
-  const std::size_t descriptors_before = attsim::DescriptorCount();
+  const std::size_t threads_before = torvek::sim::ThreadCount();
+  const std::size_t descriptors_before = torvek::sim::DescriptorCount();
   std::string reply = "untouched";
   int result = 0;
   const double elapsed = MillisecondsOf([&] { result = impl.Exchange("0gs", reply, 100); });
@@ -81,8 +81,8 @@ TEST_F(ExchangeTest, ASilentDeviceTimesOutOnTimeAndLeavesNoThreadBehind) {
   EXPECT_EQ(reply, "untouched");
   EXPECT_GE(elapsed, 100.0);
   EXPECT_LT(elapsed, 200.0);
-  EXPECT_EQ(attsim::ThreadCount(), threads_before);
-  EXPECT_EQ(attsim::DescriptorCount(), descriptors_before);
+  EXPECT_EQ(torvek::sim::ThreadCount(), threads_before);
+  EXPECT_EQ(torvek::sim::DescriptorCount(), descriptors_before);
 }
 
 TEST_F(ExchangeTest, ALineWithoutItsLineFeedTimesOut) {

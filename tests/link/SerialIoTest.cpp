@@ -24,15 +24,15 @@
 
 namespace {
 
-using attsim::Action;
-using attsim::Chunk;
+using torvek::sim::Action;
+using torvek::sim::Chunk;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using TORVEK::LineEnd;
 
 class SerialIoTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(torvek_test::ConnectScripted(impl, script, server)); }
+  void SetUp() override { ASSERT_TRUE(torvek::test::ConnectScripted(impl, script, server)); }
 
   // Writes `command` the way the transaction does, without reading.
   void Send(const std::string& command) {
@@ -59,8 +59,8 @@ class SerialIoTest : public ::testing::Test {
     return true;
   }
 
-  attsim::ScriptedResponder script;
-  attsim::DeviceServer server{script};
+  torvek::sim::ScriptedResponder script;
+  torvek::sim::DeviceServer server{script};
   TORVEK::AttenuatorHandlerImpl impl;
 };
 
@@ -189,7 +189,7 @@ class StalledLine : public ::testing::Test {
     FAIL() << "the line still takes bytes";
   }
 
-  attsim::PseudoTerminal pty;
+  torvek::sim::PseudoTerminal pty;
   TORVEK::AttenuatorHandlerImpl impl;
 };
 

@@ -20,7 +20,7 @@
 
 namespace {
 
-using attsim::Action;
+using torvek::sim::Action;
 using namespace std::chrono_literals;
 
 constexpr char kVariable[] = "TORVEK_ATTENUATOR_TRACE";
@@ -59,7 +59,7 @@ class WireTraceTest : public ::testing::Test {
   void SetUp() override {
     path = TracePath(::testing::UnitTest::GetInstance()->current_test_info()->name());
     ::setenv(kVariable, path.c_str(), 1);
-    ASSERT_TRUE(torvek_test::ConnectScripted(handler, script, server));
+    ASSERT_TRUE(torvek::test::ConnectScripted(handler, script, server));
     ::unsetenv(kVariable);  // read when the handler connects, not later
     Take();
   }
@@ -82,15 +82,15 @@ class WireTraceTest : public ::testing::Test {
   std::string path;
   std::size_t seen = 0;
   std::string handler_number;
-  attsim::ScriptedResponder script;
-  attsim::DeviceServer server{script};
+  torvek::sim::ScriptedResponder script;
+  torvek::sim::DeviceServer server{script};
   TORVEK::AttenuatorHandler handler;
 };
 
 TEST_F(WireTraceTest, ConnectShowsThePortTheSettingsAndTheIdentification) {
   handler.Disconnect();
   ::setenv(kVariable, path.c_str(), 1);
-  script.Expect("0in", Action::Reply(torvek_test::kDefaultIdentification));
+  script.Expect("0in", Action::Reply(torvek::test::kDefaultIdentification));
   ASSERT_TRUE(handler.Connect(server.Path()));
   ::unsetenv(kVariable);
   EXPECT_EQ(Take(), (std::vector<std::string>{
@@ -161,11 +161,11 @@ TEST_F(WireTraceTest, EachKindOfExchangeLineByLine) {
 TEST(WireTraceOff, NoVariableNoTraceAndNoFile) {
   const std::string path = TracePath("off");
   ::unsetenv(kVariable);
-  attsim::ScriptedResponder script;
-  attsim::DeviceServer server{script};
+  torvek::sim::ScriptedResponder script;
+  torvek::sim::DeviceServer server{script};
   TORVEK::AttenuatorHandler handler;
   ::testing::internal::CaptureStderr();
-  ASSERT_TRUE(torvek_test::ConnectScripted(handler, script, server));
+  ASSERT_TRUE(torvek::test::ConnectScripted(handler, script, server));
   script.Expect("0gs", Action::Reply("0GS00\r\n"));
   EXPECT_EQ(handler.GetCurrentStatus(1000), TORVEK::Ok);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
@@ -174,12 +174,12 @@ TEST(WireTraceOff, NoVariableNoTraceAndNoFile) {
 
 TEST(WireTraceOff, AnUnopenablePathWarnsOnceAndNoCallFails) {
   ::setenv(kVariable, "/nonexistent-directory/trace.log", 1);
-  attsim::ScriptedResponder script;
-  attsim::DeviceServer server{script};
+  torvek::sim::ScriptedResponder script;
+  torvek::sim::DeviceServer server{script};
   TORVEK::AttenuatorHandler handler;
   ::testing::internal::CaptureStderr();
   for (int i = 0; i < 2; ++i) {
-    ASSERT_TRUE(torvek_test::ConnectScripted(handler, script, server));
+    ASSERT_TRUE(torvek::test::ConnectScripted(handler, script, server));
     script.Expect("0gs", Action::Reply("0GS00\r\n"));
     EXPECT_EQ(handler.GetCurrentStatus(1000), TORVEK::Ok);
   }
@@ -195,14 +195,14 @@ TEST(WireTraceShared, TwoHandlersOnTwoThreadsNeverMixWithinALine) {
   const std::string path = TracePath("shared");
   constexpr int kCalls = 200;
   ::setenv(kVariable, path.c_str(), 1);
-  attsim::FunctionResponder device([](const std::string& command) {
-    return Action::Reply(command == "0in" ? torvek_test::kDefaultIdentification : "0GS00\r\n");
+  torvek::sim::FunctionResponder device([](const std::string& command) {
+    return Action::Reply(command == "0in" ? torvek::test::kDefaultIdentification : "0GS00\r\n");
   });
-  attsim::DeviceServer first(device);
-  attsim::DeviceServer second(device);
+  torvek::sim::DeviceServer first(device);
+  torvek::sim::DeviceServer second(device);
   TORVEK::AttenuatorHandler a;
   TORVEK::AttenuatorHandler b;
-  const auto run = [](TORVEK::AttenuatorHandler& handler, attsim::DeviceServer& server) {
+  const auto run = [](TORVEK::AttenuatorHandler& handler, torvek::sim::DeviceServer& server) {
     bool connected = false;
     for (int attempt = 0; attempt < 3 && !connected; ++attempt) {
       connected = handler.Connect(server.Path());

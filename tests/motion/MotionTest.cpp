@@ -12,13 +12,13 @@
 
 namespace {
 
-using attsim::Action;
+using torvek::sim::Action;
 using namespace std::chrono_literals;
-using torvek_test::ConnectedDevice;
+using torvek::test::ConnectedDevice;
 
 // The position frame a device sends for `steps`.
 std::string Position(std::int32_t steps) {
-  return attsim::PositionFrame(steps);
+  return torvek::sim::PositionFrame(steps);
 }
 
 using Motion = ConnectedDevice;

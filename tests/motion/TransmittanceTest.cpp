@@ -12,9 +12,9 @@
 
 namespace {
 
-using attsim::Action;
+using torvek::sim::Action;
 using namespace std::chrono_literals;
-using torvek_test::ConnectedDevice;
+using torvek::test::ConnectedDevice;
 
 using Transmittance = ConnectedDevice;
 
@@ -39,8 +39,8 @@ TEST_F(Transmittance, WantedValuesGoOutAsTheModelsAngleAndReadBack) {
   };
   for (const ModelCase& c : cases) {
     server.ClearLog();
-    Expect(c.command, attsim::PositionFrame(c.steps));
-    Expect("0gp", attsim::PositionFrame(c.steps));
+    Expect(c.command, torvek::sim::PositionFrame(c.steps));
+    Expect("0gp", torvek::sim::PositionFrame(c.steps));
     EXPECT_EQ(handler.SetTransmittance(c.transmittance, c.min_angle, c.angle_span, 500),
               TORVEK::Ok);
     float read_back = -1.0f;
@@ -51,10 +51,10 @@ TEST_F(Transmittance, WantedValuesGoOutAsTheModelsAngleAndReadBack) {
 }
 
 TEST_F(Transmittance, ChecksAtTheEdgesOfTheAcceptedRange) {
-  Expect("0ma00022FD8", attsim::PositionFrame(143320));  // 270 + 89.9 at full transmittance
-  Expect("0ma00000000", attsim::PositionFrame(0));       // exactly 0 at min_angle 0
-  Expect("0ma00009B8E", attsim::PositionFrame(39822));   // exactly 1
-  Expect("0gp", attsim::PositionFrame(0));
+  Expect("0ma00022FD8", torvek::sim::PositionFrame(143320));  // 270 + 89.9 at full transmittance
+  Expect("0ma00000000", torvek::sim::PositionFrame(0));       // exactly 0 at min_angle 0
+  Expect("0ma00009B8E", torvek::sim::PositionFrame(39822));   // exactly 1
+  Expect("0gp", torvek::sim::PositionFrame(0));
   EXPECT_EQ(handler.SetTransmittance(1.0f, 270, 89.9, 500), TORVEK::Ok);
   EXPECT_EQ(handler.SetTransmittance(1.0f, 270, 90, 500), TORVEK::InvalidArgument);
   EXPECT_EQ(handler.SetTransmittance(0.5f, -360, 90, 500), TORVEK::InvalidArgument);
@@ -125,8 +125,8 @@ TEST_F(Transmittance, ASpanTooSmallForTheModelIsRefusedUnsent) {
   EXPECT_EQ(Wire(), "");
 
   // The smallest span taken still gives a transmittance, even at the far end of the range.
-  Expect("0gp", attsim::PositionFrame(3983));
-  Expect("0gp", attsim::PositionFrame(std::numeric_limits<std::int32_t>::max()));
+  Expect("0gp", torvek::sim::PositionFrame(3983));
+  Expect("0gp", torvek::sim::PositionFrame(std::numeric_limits<std::int32_t>::max()));
   for (int i = 0; i < 2; ++i) {
     float t = -1.0f;
     EXPECT_EQ(handler.GetTransmittance(&t, 10, -1e-9, 500), TORVEK::Ok);

@@ -10,9 +10,9 @@
 
 namespace {
 
-using attsim::Action;
+using torvek::sim::Action;
 using namespace std::chrono_literals;
-using torvek_test::MillisecondsOf;
+using torvek::test::MillisecondsOf;
 
 // An identification frame that reports `degrees` and `pulses` per revolution (hex fields).
 std::string IdentificationFrame(const std::string& degrees_hex, const std::string& pulses_hex) {
@@ -21,7 +21,7 @@ std::string IdentificationFrame(const std::string& degrees_hex, const std::strin
 
 class Identification : public ::testing::Test {
  protected:
-  void TearDown() override { torvek_test::ExpectScriptFinished(script); }
+  void TearDown() override { torvek::test::ExpectScriptFinished(script); }
 
   // Connects to a device that answers "0in" with `action`.
   bool ConnectAnswering(Action action) {
@@ -43,8 +43,8 @@ class Identification : public ::testing::Test {
     ExpectInitialScale();
   }
 
-  attsim::ScriptedResponder script;
-  attsim::DeviceServer server{script};
+  torvek::sim::ScriptedResponder script;
+  torvek::sim::DeviceServer server{script};
   TORVEK::AttenuatorHandlerImpl impl;
 };
 
@@ -67,7 +67,7 @@ TEST_F(Identification, ConnectWaitsTheFixedPauseBeforeAsking) {
   script.Expect("0in", Action::Reply(IdentificationFrame("0168", "00023000")));
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(impl.Connect(server.Path()));
-  const std::vector<attsim::Received> log = server.Log();
+  const std::vector<torvek::sim::Received> log = server.Log();
   ASSERT_FALSE(log.empty());
   EXPECT_GE(log.front().when - start, 100ms);
 }

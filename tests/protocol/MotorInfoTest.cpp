@@ -9,10 +9,10 @@
 
 namespace {
 
-using attsim::Action;
+using torvek::sim::Action;
 using namespace std::chrono_literals;
-using torvek_test::ConnectedDevice;
-using torvek_test::MillisecondsOf;
+using torvek::test::ConnectedDevice;
+using torvek::test::MillisecondsOf;
 
 using DeviceInfo = ConnectedDevice;
 
@@ -38,15 +38,15 @@ TEST_F(DeviceInfo, ASilentDeviceGivesReplyTimeoutOnTime) {
 }
 
 TEST_F(DeviceInfo, TheRecordAndTheHomeOffsetInDegrees) {
-  Expect("0in", torvek_test::kDefaultIdentification);
+  Expect("0in", torvek::test::kDefaultIdentification);
   Expect("0go", "0HO00000010\r\n");
   TORVEK::MotorInfo info;
   EXPECT_EQ(handler.GetMotorInfo(&info, 1000), TORVEK::Ok);
   EXPECT_EQ(Wire(), "0in0go");
   TORVEK::MotorInfo expected;
-  torvek_test::FillDefaultIdentification(expected);
+  torvek::test::FillDefaultIdentification(expected);
   expected.home_offset_text = "0.040179";
-  EXPECT_TRUE(torvek_test::SameInfo(info, expected)) << torvek_test::Describe(info);
+  EXPECT_TRUE(torvek::test::SameInfo(info, expected)) << torvek::test::Describe(info);
 }
 
 TEST_F(DeviceInfo, HomeOffsetTexts) {
@@ -56,7 +56,7 @@ TEST_F(DeviceInfo, HomeOffsetTexts) {
       {"0HO00023000\r\n", "360.000000"},
   };
   for (const auto& [reply, text] : cases) {
-    Expect("0in", torvek_test::kDefaultIdentification);
+    Expect("0in", torvek::test::kDefaultIdentification);
     Expect("0go", reply);
     TORVEK::MotorInfo info;
     EXPECT_EQ(handler.GetMotorInfo(&info, 1000), TORVEK::Ok);
@@ -65,7 +65,7 @@ TEST_F(DeviceInfo, HomeOffsetTexts) {
 }
 
 TEST_F(DeviceInfo, AHomeOffsetThatNeverComesGivesTheDefinedText) {
-  Expect("0in", torvek_test::kDefaultIdentification);
+  Expect("0in", torvek::test::kDefaultIdentification);
   Expect("0go", Action::Silence());
   TORVEK::MotorInfo info;
   info.home_offset_text = "earlier";
@@ -90,7 +90,7 @@ TEST_F(DeviceInfo, EachRequestWaitsHalfTheTimeOut) {
 TEST_F(DeviceInfo, DeviceCodesMergeWithTheSmallerWinning) {
   Expect("0in", "0GS03\r\n");
   Expect("0go", "0GS05\r\n");
-  Expect("0in", torvek_test::kDefaultIdentification);
+  Expect("0in", torvek::test::kDefaultIdentification);
   Expect("0go", "0GS05\r\n");
   TORVEK::MotorInfo info;
   EXPECT_EQ(handler.GetMotorInfo(&info, 1000), 3);
@@ -100,7 +100,7 @@ TEST_F(DeviceInfo, DeviceCodesMergeWithTheSmallerWinning) {
 }
 
 TEST_F(DeviceInfo, WithoutARecordBothRequestsAreStillSent) {
-  Expect("0in", torvek_test::kDefaultIdentification);
+  Expect("0in", torvek::test::kDefaultIdentification);
   Expect("0go", "0GS05\r\n");
   EXPECT_EQ(handler.GetMotorInfo(nullptr, 1000), TORVEK::Ok);
   EXPECT_EQ(Wire(), "0in0go");
@@ -108,14 +108,14 @@ TEST_F(DeviceInfo, WithoutARecordBothRequestsAreStillSent) {
 
 TEST_F(DeviceInfo, TheHomeOffsetFollowsTheScaleOfTheConnectedDevice) {
   ASSERT_TRUE(ConnectWith("0IN0E1234ABCD0102030402D000023000\r\n"));  // 720 degrees
-  Expect("0in", torvek_test::kDefaultIdentification);
+  Expect("0in", torvek::test::kDefaultIdentification);
   Expect("0go", "0HO00023000\r\n");
   TORVEK::MotorInfo info;
   EXPECT_EQ(handler.GetMotorInfo(&info, 1000), TORVEK::Ok);
   EXPECT_EQ(info.home_offset_text, "720.000000");
 
   ASSERT_TRUE(ConnectWith("0IN0E1234ABCD0102030400B400023000\r\n"));  // 180 degrees
-  Expect("0in", torvek_test::kDefaultIdentification);
+  Expect("0in", torvek::test::kDefaultIdentification);
   Expect("0go", "0HO00023000\r\n");
   EXPECT_EQ(handler.GetMotorInfo(&info, 1000), TORVEK::Ok);
   EXPECT_EQ(info.home_offset_text, "180.000000");

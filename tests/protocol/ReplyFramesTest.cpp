@@ -115,9 +115,9 @@ TEST(InfoReply, FillsTheRecordInItsOwnOrder) {
   EXPECT_EQ(decoded.status, TORVEK::Ok);
   EXPECT_TRUE(decoded.delivered);
   TORVEK::MotorInfo expected;
-  torvek_test::FillDefaultIdentification(expected);
+  torvek::test::FillDefaultIdentification(expected);
   expected.home_offset_text = "kept";
-  EXPECT_TRUE(torvek_test::SameInfo(info, expected)) << torvek_test::Describe(info);
+  EXPECT_TRUE(torvek::test::SameInfo(info, expected)) << torvek::test::Describe(info);
 }
 
 TEST(InfoReply, NumbersAreSignedDecimalText) {

@@ -8,7 +8,7 @@
 
 namespace {
 
-using torvek_test::ConnectedDevice;
+using torvek::test::ConnectedDevice;
 
 using ReplyShapes = ConnectedDevice;
 
@@ -37,8 +37,8 @@ TEST_F(ReplyShapes, HalfwayHomeOffsetsRoundToEven) {
       {-1, "-0.007812"}, {-3, "-0.023438"}, {1000001, "7812.507812"},
   };
   for (const auto& [steps, text] : cases) {
-    Expect("0in", torvek_test::kDefaultIdentification);
-    Expect("0go", attsim::HomeOffsetFrame(steps));
+    Expect("0in", torvek::test::kDefaultIdentification);
+    Expect("0go", torvek::sim::HomeOffsetFrame(steps));
     TORVEK::MotorInfo info;
     EXPECT_EQ(handler.GetMotorInfo(&info, 1000), TORVEK::Ok);
     EXPECT_EQ(info.home_offset_text, text) << steps;

@@ -7,7 +7,7 @@
 #include <map>
 #include <sstream>
 
-namespace scenario {
+namespace torvek::scenario {
 namespace {
 
 struct Operation {
@@ -474,4 +474,4 @@ std::string Printable(const std::string& bytes) {
   return text + "\"";
 }
 
-}  // namespace scenario
+}  // namespace torvek::scenario

@@ -57,7 +57,7 @@
 #include <utility>
 #include <vector>
 
-namespace scenario {
+namespace torvek::scenario {
 
 class ScenarioError : public std::runtime_error {
  public:
@@ -119,4 +119,4 @@ std::string ResultName(int result);
 // The expected value text as C-like escapes, for messages.
 std::string Printable(const std::string& bytes);
 
-}  // namespace scenario
+}  // namespace torvek::scenario

@@ -45,14 +45,14 @@ extern char** environ;
 namespace {
 
 using namespace std::chrono_literals;
-using scenario::DeviceStep;
-using scenario::Printable;
+using torvek::scenario::DeviceStep;
+using torvek::scenario::Printable;
 
 // The devices' script, shared by all ports: one expectation after the other, or any order
 // within a parallel block.
 class Script {
  public:
-  explicit Script(const scenario::Scenario& scenario)
+  explicit Script(const torvek::scenario::Scenario& scenario)
       : scenario_(scenario),
         met_(scenario.device.size(), false),
         servers_(scenario.ports.size(), nullptr),
@@ -65,12 +65,12 @@ class Script {
   }
 
   // Devices attached earlier are already serving, and their threads read the list.
-  void Attach(int port, attsim::DeviceServer* server) {
+  void Attach(int port, torvek::sim::DeviceServer* server) {
     std::lock_guard<std::mutex> lock(mu_);
     servers_[static_cast<std::size_t>(port)] = server;
   }
 
-  attsim::Action OnCommand(int port, const std::string& command) {
+  torvek::sim::Action OnCommand(int port, const std::string& command) {
     std::lock_guard<std::mutex> lock(mu_);
     const std::vector<DeviceStep>& steps = scenario_.device;
     std::size_t first = 0;
@@ -81,7 +81,7 @@ class Script {
     if (first == steps.size()) {
       Error(Where() + "port " + Label(port) + " received " + Printable(command) +
             " after the last expected command");
-      return attsim::Action::Silence();
+      return torvek::sim::Action::Silence();
     }
 
     std::size_t match = steps.size();
@@ -98,7 +98,7 @@ class Script {
       const DeviceStep& wanted = steps[first];
       Error(Where(wanted) + "port " + Label(port) + " received " + Printable(command) +
             ", expected " + Printable(wanted.command) + " on port " + Label(wanted.port));
-      return attsim::Action::Silence();
+      return torvek::sim::Action::Silence();
     }
 
     met_[match] = true;
@@ -114,9 +114,10 @@ class Script {
       }
     }
 
-    attsim::Action action;
-    for (const scenario::Piece& piece : step.pieces)
-      action.chunks.push_back(attsim::Chunk{std::chrono::milliseconds(piece.wait_ms), piece.bytes});
+    torvek::sim::Action action;
+    for (const torvek::scenario::Piece& piece : step.pieces)
+      action.chunks.push_back(
+          torvek::sim::Chunk{std::chrono::milliseconds(piece.wait_ms), piece.bytes});
     action.hang_up = step.hang_up;
     return action;
   }
@@ -138,7 +139,7 @@ class Script {
       }
     }
     for (std::size_t p = 0; p < servers_.size(); ++p) {
-      const attsim::DeviceServer* server = servers_[p];
+      const torvek::sim::DeviceServer* server = servers_[p];
       if (server == nullptr)
         continue;
       const int port = static_cast<int>(p);
@@ -187,18 +188,18 @@ class Script {
   }
 
   std::mutex mu_;
-  const scenario::Scenario& scenario_;
+  const torvek::scenario::Scenario& scenario_;
   std::vector<bool> met_;
-  std::vector<attsim::DeviceServer*> servers_;
+  std::vector<torvek::sim::DeviceServer*> servers_;
   std::vector<int> total_closes_;
   std::vector<std::vector<int>> closes_before_;
   std::size_t errors_ = 0;
 };
 
-class PortResponder : public attsim::Responder {
+class PortResponder : public torvek::sim::Responder {
  public:
   PortResponder(Script& script, int port) : script_(script), port_(port) {}
-  attsim::Action OnCommand(const std::string& command) override {
+  torvek::sim::Action OnCommand(const std::string& command) override {
     return script_.OnCommand(port_, command);
   }
 
@@ -269,22 +270,22 @@ struct Options {
 
 // One play of the scenario with fresh devices. Returns 0 when it passed, 1 when it failed, 2
 // when the devices could not be set up.
-int PlayOnce(const scenario::Scenario& scenario, const Options& options) {
+int PlayOnce(const torvek::scenario::Scenario& scenario, const Options& options) {
   Script script(scenario);
   std::vector<std::unique_ptr<PortResponder>> responders;
-  std::vector<std::unique_ptr<attsim::DeviceServer>> servers;
+  std::vector<std::unique_ptr<torvek::sim::DeviceServer>> servers;
   std::vector<std::string> link_paths;
   std::vector<std::string> host_command = options.host;
   host_command.push_back(options.host_scenario.empty() ? options.scenario_path
                                                        : options.host_scenario);
   for (std::size_t p = 0; p < scenario.ports.size(); ++p) {
-    const scenario::Port& port = scenario.ports[p];
+    const torvek::scenario::Port& port = scenario.ports[p];
     const std::string link = options.links + "/port" + std::to_string(p);
     link_paths.push_back(link);
     if (port.simulated) {
       responders.push_back(std::make_unique<PortResponder>(script, static_cast<int>(p)));
-      servers.push_back(std::make_unique<attsim::DeviceServer>(
-          *responders.back(), attsim::ServerOptions{options.baud}));
+      servers.push_back(std::make_unique<torvek::sim::DeviceServer>(
+          *responders.back(), torvek::sim::ServerOptions{options.baud}));
       script.Attach(static_cast<int>(p), servers.back().get());
       if (!PointLink(link, servers.back()->Path())) {
         std::fprintf(stderr, "scenario_device: cannot link %s: %s\n", link.c_str(),
@@ -351,10 +352,10 @@ int main(int argc, char** argv) {
     Usage("SCENARIO, --links and the host program are needed");
   }
 
-  scenario::Scenario scenario;
+  torvek::scenario::Scenario scenario;
   try {
-    scenario = scenario::LoadScenario(options.scenario_path);
-  } catch (const scenario::ScenarioError& error) {
+    scenario = torvek::scenario::LoadScenario(options.scenario_path);
+  } catch (const torvek::scenario::ScenarioError& error) {
     std::fprintf(stderr, "scenario_device: %s\n", error.what());
     return 2;
   }

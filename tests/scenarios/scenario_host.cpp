@@ -30,9 +30,9 @@
 
 namespace {
 
-using scenario::HostStep;
-using scenario::Printable;
-using scenario::ResultName;
+using torvek::scenario::HostStep;
+using torvek::scenario::Printable;
+using torvek::scenario::ResultName;
 using Clock = std::chrono::steady_clock;
 
 // Outputs start as values no device reply can produce, so a call that must leave them alone
@@ -98,7 +98,7 @@ class ClassDriver : public Driver {
       return handler_.SetTransmittance(Float(0), a[1], a[2], timeout);
     if (op == "GetTransmittance")
       return handler_.GetTransmittance(&out.transmittance, a[0], a[1], timeout);
-    throw scenario::ScenarioError("the host does not know " + op);
+    throw torvek::scenario::ScenarioError("the host does not know " + op);
   }
 
  private:
@@ -110,7 +110,7 @@ class CInterfaceDriver : public Driver {
  public:
   CInterfaceDriver() : handle_(scenario_c_create()) {
     if (handle_ == nullptr)
-      throw scenario::ScenarioError("torvek_att_create() gave no handle");
+      throw torvek::scenario::ScenarioError("torvek_att_create() gave no handle");
   }
   ~CInterfaceDriver() override { scenario_c_destroy(handle_); }
   CInterfaceDriver(const CInterfaceDriver&) = delete;
@@ -136,7 +136,7 @@ class CInterfaceDriver : public Driver {
     int known = 0;
     const int result = scenario_c_call(handle_, op.c_str(), a.data(), &c, &known);
     if (!known)
-      throw scenario::ScenarioError("the host does not know " + op);
+      throw torvek::scenario::ScenarioError("the host does not know " + op);
     out.steps = c.steps;
     out.degree = c.degree;
     out.transmittance = c.transmittance;
@@ -162,7 +162,7 @@ constexpr const char* kProgram = "scenario_host";
 
 class Host {
  public:
-  Host(const scenario::Scenario& scenario, std::vector<std::string> port_names)
+  Host(const torvek::scenario::Scenario& scenario, std::vector<std::string> port_names)
       : scenario_(scenario),
         port_names_(std::move(port_names)),
         driver_(std::make_unique<HostDriver>()) {}
@@ -298,7 +298,7 @@ class Host {
       Fail(step, step.operation + ": " + name + " is " + actual + ", expected " + expected);
   }
 
-  const scenario::Scenario& scenario_;
+  const torvek::scenario::Scenario& scenario_;
   const std::vector<std::string> port_names_;
   std::unique_ptr<Driver> driver_;
   const bool show_times_ = std::getenv("SCENARIO_SHOW_TIMES") != nullptr;
@@ -314,25 +314,25 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    const scenario::Scenario scenario = scenario::LoadScenario(argv[1]);
+    const torvek::scenario::Scenario scenario = torvek::scenario::LoadScenario(argv[1]);
     std::map<std::string, std::string> given;
     for (int i = 2; i < argc; ++i) {
       const std::string arg = argv[i];
       const std::size_t equals = arg.find('=');
       if (equals == std::string::npos)
-        throw scenario::ScenarioError("'" + arg + "' is not LABEL=PORT");
+        throw torvek::scenario::ScenarioError("'" + arg + "' is not LABEL=PORT");
       given[arg.substr(0, equals)] = arg.substr(equals + 1);
     }
     std::vector<std::string> port_names;
-    for (const scenario::Port& port : scenario.ports) {
+    for (const torvek::scenario::Port& port : scenario.ports) {
       const auto found = given.find(port.label);
       if (found == given.end())
-        throw scenario::ScenarioError("no port name given for " + port.label);
+        throw torvek::scenario::ScenarioError("no port name given for " + port.label);
       port_names.push_back(found->second);
     }
     Host host(scenario, std::move(port_names));
     return host.Run() == 0 ? 0 : 1;
-  } catch (const scenario::ScenarioError& error) {
+  } catch (const torvek::scenario::ScenarioError& error) {
     std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
     return 2;
   }

@@ -2,13 +2,13 @@
 
 #include <thread>
 
-namespace torvek_test {
+namespace torvek::test {
 
 void ConnectedDevice::SetUp() {
   ASSERT_TRUE(ConnectWith(kDefaultIdentification));
 }
 
-void ExpectScriptFinished(const attsim::ScriptedResponder& script) {
+void ExpectScriptFinished(const torvek::sim::ScriptedResponder& script) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   while (!script.Remaining().empty() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -28,11 +28,11 @@ bool ConnectedDevice::ConnectWith(const std::string& identification) {
 }
 
 void ConnectedDevice::Expect(const std::string& command, const std::string& reply) {
-  script.Expect(command, attsim::Action::Reply(reply));
+  script.Expect(command, torvek::sim::Action::Reply(reply));
 }
 
-void ConnectedDevice::Expect(const std::string& command, attsim::Action action) {
+void ConnectedDevice::Expect(const std::string& command, torvek::sim::Action action) {
   script.Expect(command, std::move(action));
 }
 
-}  // namespace torvek_test
+}  // namespace torvek::test

@@ -10,14 +10,14 @@
 #include "Responder.h"
 #include "torvek/AttenuatorHandler.h"
 
-namespace torvek_test {
+namespace torvek::test {
 
 // The identification a default device sends: 360 degrees and 143360 steps per revolution.
 inline const std::string kDefaultIdentification = "0IN0E1234ABCD01020304016800023000\r\n";
 
 // Fails the test on a command the script did not expect, or on an expected exchange that has
 // not happened once the device has had a moment to finish the one in hand.
-void ExpectScriptFinished(const attsim::ScriptedResponder& script);
+void ExpectScriptFinished(const torvek::sim::ScriptedResponder& script);
 
 // Connects `handler` (the public class or its implementation) to the scripted device behind
 // `server`, which answers the identification with `identification`; then starts the device's
@@ -25,12 +25,12 @@ void ExpectScriptFinished(const attsim::ScriptedResponder& script);
 // stall a thread that long: a connection that is only the set-up of a test gets two more
 // chances. The identification itself is tested on its own, where no retry hides anything.
 template <typename Handler>
-bool ConnectScripted(Handler& handler, attsim::ScriptedResponder& script,
-                     attsim::DeviceServer& server,
+bool ConnectScripted(Handler& handler, torvek::sim::ScriptedResponder& script,
+                     torvek::sim::DeviceServer& server,
                      const std::string& identification = kDefaultIdentification) {
   bool connected = false;
   for (int attempt = 0; attempt < 3 && !connected; ++attempt) {
-    script.Expect("0in", attsim::Action::Reply(identification));
+    script.Expect("0in", torvek::sim::Action::Reply(identification));
     connected = handler.Connect(server.Path());
     ExpectScriptFinished(script);
   }
@@ -48,7 +48,7 @@ class ConnectedDevice : public ::testing::Test {
 
   // The device answers `command` with `reply` (exact bytes, CR LF included).
   void Expect(const std::string& command, const std::string& reply);
-  void Expect(const std::string& command, attsim::Action action);
+  void Expect(const std::string& command, torvek::sim::Action action);
 
   // Everything the library wrote since the connection was made.
   std::string Wire() const { return server.AllReceived(); }
@@ -56,8 +56,8 @@ class ConnectedDevice : public ::testing::Test {
   // Connects `handler` to the device with the given identification reply.
   bool ConnectWith(const std::string& identification);
 
-  attsim::ScriptedResponder script;
-  attsim::DeviceServer server{script};
+  torvek::sim::ScriptedResponder script;
+  torvek::sim::DeviceServer server{script};
   TORVEK::AttenuatorHandler handler;
 };
 
@@ -70,4 +70,4 @@ double MillisecondsOf(Call&& call) {
       .count();
 }
 
-}  // namespace torvek_test
+}  // namespace torvek::test

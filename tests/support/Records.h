@@ -7,7 +7,7 @@
 
 #include "torvek/AttenuatorHandler.h"
 
-namespace torvek_test {
+namespace torvek::test {
 
 // A record whose every member holds text no reply could put there: a call that delivers
 // nothing must leave it exactly so.
@@ -47,4 +47,4 @@ inline std::string Describe(const TORVEK::MotorInfo& info) {
          info.home_offset_text + "}";
 }
 
-}  // namespace torvek_test
+}  // namespace torvek::test

@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 // device thread has logged that byte as sent.
 constexpr auto kSettle = 200ms;
 
-class Simulation : public WireTap, private attsim::LineObserver {
+class Simulation : public WireTap, private torvek::sim::LineObserver {
  public:
   Simulation() : server_(model_, Options(this)) {}
 
@@ -30,21 +30,21 @@ class Simulation : public WireTap, private attsim::LineObserver {
   }
 
  private:
-  static attsim::ServerOptions Options(attsim::LineObserver* observer) {
-    attsim::ServerOptions options;
+  static torvek::sim::ServerOptions Options(torvek::sim::LineObserver* observer) {
+    torvek::sim::ServerOptions options;
     options.baud = 9600;
     options.observer = observer;
     options.keep_log = false;
     return options;
   }
 
-  void OnCommand(attsim::Clock::time_point when, const std::string& command) override {
+  void OnCommand(torvek::sim::Clock::time_point when, const std::string& command) override {
     std::lock_guard<std::mutex> lock(mu_);
     events_.push_back(WireEvent{when, true, command});
     ++commands_;
   }
 
-  void OnSent(const attsim::Sent& sent) override {
+  void OnSent(const torvek::sim::Sent& sent) override {
     {
       std::lock_guard<std::mutex> lock(mu_);
       events_.push_back(WireEvent{sent.when, false, sent.bytes});
@@ -58,8 +58,8 @@ class Simulation : public WireTap, private attsim::LineObserver {
   std::vector<WireEvent> events_;
   std::size_t commands_ = 0;  // the model answers every command with one write
   std::size_t replies_ = 0;
-  attsim::AttenuatorModel model_;
-  attsim::DeviceServer server_;  // last: stops before the members it reports to go away
+  torvek::sim::AttenuatorModel model_;
+  torvek::sim::DeviceServer server_;  // last: stops before the members it reports to go away
 };
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "CommandSplitter.h"
 
-namespace attsim {
+namespace torvek::sim {
 
 std::size_t CommandSplitter::CommandLength(std::string_view head) {
   if (head.size() < 3)
@@ -44,4 +44,4 @@ void CommandSplitter::Clear() {
   head_ = 0;
 }
 
-}  // namespace attsim
+}  // namespace torvek::sim

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace attsim {
+namespace torvek::sim {
 
 // Cuts the unterminated byte stream the host writes into commands. The device can only go by
 // length: "?ma" carries 8 more characters, "?ho" one more, everything else is 3 characters. The
@@ -27,4 +27,4 @@ class CommandSplitter {
   std::size_t head_ = 0;  // consumed prefix of buffer_
 };
 
-}  // namespace attsim
+}  // namespace torvek::sim

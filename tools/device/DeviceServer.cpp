@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <system_error>
 
-namespace attsim {
+namespace torvek::sim {
 namespace {
 
 using namespace std::chrono_literals;
@@ -347,4 +347,4 @@ void DeviceServer::ClearLog() {
   peer_closes_ = 0;
 }
 
-}  // namespace attsim
+}  // namespace torvek::sim

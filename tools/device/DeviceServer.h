@@ -16,7 +16,7 @@
 #include "PseudoTerminal.h"
 #include "Responder.h"
 
-namespace attsim {
+namespace torvek::sim {
 
 using Clock = std::chrono::steady_clock;
 
@@ -142,4 +142,4 @@ class DeviceServer {
   std::thread thread_;
 };
 
-}  // namespace attsim
+}  // namespace torvek::sim

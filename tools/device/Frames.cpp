@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace attsim {
+namespace torvek::sim {
 namespace {
 
 std::string Hex(std::uint32_t value, int digits) {
@@ -60,4 +60,4 @@ std::string InfoFrame(const InfoFields& f, char address) {
   return InfoFrame(data, address);
 }
 
-}  // namespace attsim
+}  // namespace torvek::sim

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace attsim {
+namespace torvek::sim {
 
 // Reply lines as the device puts them on the wire: address, two-letter tag, fixed-width data, CR
 // LF. Hex digits are upper case; signed values are sent as their 32-bit two's-complement pattern.
@@ -31,4 +31,4 @@ struct InfoFields {
 std::string InfoFrame(std::string_view data, char address = '0');
 std::string InfoFrame(const InfoFields& fields, char address = '0');
 
-}  // namespace attsim
+}  // namespace torvek::sim

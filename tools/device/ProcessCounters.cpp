@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-namespace attsim {
+namespace torvek::sim {
 namespace {
 
 std::size_t EntriesIn(const char* path) {
@@ -46,4 +46,4 @@ std::size_t DescriptorCount() {
   return EntriesIn("/proc/self/fd") - 1;
 }
 
-}  // namespace attsim
+}  // namespace torvek::sim

@@ -4,7 +4,7 @@
 
 // What this process holds, for checks that a device, a handler or a run leaves nothing behind.
 
-namespace attsim {
+namespace torvek::sim {
 
 // Threads of this process (entries of /proc/self/task).
 std::size_t ThreadCount();
@@ -17,4 +17,4 @@ std::size_t SettledThreadCount();
 // Open descriptors of this process (entries of /proc/self/fd, less the one reading it).
 std::size_t DescriptorCount();
 
-}  // namespace attsim
+}  // namespace torvek::sim

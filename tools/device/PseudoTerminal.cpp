@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <system_error>
 
-namespace attsim {
+namespace torvek::sim {
 namespace {
 
 [[noreturn]] void Fail(int error, const char* what) {
@@ -81,4 +81,4 @@ void PseudoTerminal::Close() {
   master_ = -1;
 }
 
-}  // namespace attsim
+}  // namespace torvek::sim

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace attsim {
+namespace torvek::sim {
 
 // The master side of a Linux pseudo-terminal whose slave behaves like a raw 8N1 serial port.
 //
@@ -33,4 +33,4 @@ class PseudoTerminal {
   std::string slave_path_;
 };
 
-}  // namespace attsim
+}  // namespace torvek::sim

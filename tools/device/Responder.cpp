@@ -1,6 +1,6 @@
 #include "Responder.h"
 
-namespace attsim {
+namespace torvek::sim {
 
 std::chrono::microseconds InMicroseconds(std::chrono::milliseconds delay) {
   constexpr auto kLongest =
@@ -65,4 +65,4 @@ std::vector<std::string> ScriptedResponder::Remaining() const {
   return commands;
 }
 
-}  // namespace attsim
+}  // namespace torvek::sim

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace attsim {
+namespace torvek::sim {
 
 // `delay` in microseconds. Delays of centuries stand for "never": one too long for a count in
 // microseconds becomes the longest there is rather than wrapping.
@@ -70,4 +70,4 @@ class FunctionResponder : public Responder {
   std::function<Action(const std::string&)> fn_;
 };
 
-}  // namespace attsim
+}  // namespace torvek::sim

@@ -20,7 +20,7 @@
 #include "ProcessCounters.h"
 #include "Responder.h"
 
-namespace attsim {
+namespace torvek::sim {
 namespace {
 
 using namespace std::chrono_literals;
@@ -437,4 +437,4 @@ TEST(DeviceServer, LeavesNoDescriptorsOrThreads) {
 }
 
 }  // namespace
-}  // namespace attsim
+}  // namespace torvek::sim

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-namespace attsim {
+namespace torvek::sim {
 namespace {
 
 bool IsHexDigit(char c) {
@@ -86,4 +86,4 @@ Action AttenuatorModel::Reply(const std::string& command) {
   return Action::Reply(StatusFrame(kUnknownCommandStatus, a));
 }
 
-}  // namespace attsim
+}  // namespace torvek::sim

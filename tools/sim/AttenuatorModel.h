@@ -8,7 +8,7 @@
 #include "Frames.h"
 #include "Responder.h"
 
-namespace attsim {
+namespace torvek::sim {
 
 // What a simulated attenuator is and how fast it works. The defaults are the device the library
 // expects out of the box: 360 degrees and 143360 steps per revolution.
@@ -53,4 +53,4 @@ class AttenuatorModel : public Responder {
   std::int32_t position_;
 };
 
-}  // namespace attsim
+}  // namespace torvek::sim

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <set>
 
-namespace attsim {
+namespace torvek::sim {
 namespace {
 
 using std::chrono::microseconds;
@@ -124,4 +124,4 @@ Action FaultInjector::OnCommand(const std::string& command) {
   return action;
 }
 
-}  // namespace attsim
+}  // namespace torvek::sim

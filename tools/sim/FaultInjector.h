@@ -10,7 +10,7 @@
 
 #include "Responder.h"
 
-namespace attsim {
+namespace torvek::sim {
 
 // Line and device faults, each drawn per reply with its own probability (0 to 1).
 struct FaultOptions {
@@ -60,4 +60,4 @@ class FaultInjector : public Responder {
   std::uint64_t commands_ = 0;
 };
 
-}  // namespace attsim
+}  // namespace torvek::sim

@@ -4,16 +4,16 @@
 
 #include "Escape.h"
 
-namespace attsim {
+namespace torvek::sim {
 
 WireTrace::WireTrace(std::FILE* out) : out_(out), start_(Clock::now()) {}
 
 void WireTrace::OnCommand(Clock::time_point when, const std::string& command) {
-  Line(when, "host  ", torvek_tools::Escape(command));
+  Line(when, "host  ", torvek::tools::Escape(command));
 }
 
 void WireTrace::OnSent(const Sent& sent) {
-  Line(sent.when, "device", torvek_tools::Escape(sent.bytes));
+  Line(sent.when, "device", torvek::tools::Escape(sent.bytes));
 }
 
 void WireTrace::Note(const std::string& text) {
@@ -27,4 +27,4 @@ void WireTrace::Line(Clock::time_point when, const char* who, const std::string&
   std::fflush(out_);
 }
 
-}  // namespace attsim
+}  // namespace torvek::sim

@@ -6,7 +6,7 @@
 
 #include "DeviceServer.h"
 
-namespace attsim {
+namespace torvek::sim {
 
 // Writes every command and reply to a stream as it crosses the line, one per line, with the
 // seconds since the trace began, and what the fault injector did:
@@ -29,4 +29,4 @@ class WireTrace : public LineObserver {
   std::mutex mu_;
 };
 
-}  // namespace attsim
+}  // namespace torvek::sim

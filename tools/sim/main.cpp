@@ -28,8 +28,8 @@ struct Settings {
   std::string link;
   std::optional<std::uint64_t> seed;
   bool trace = false;
-  attsim::DeviceConfig device;
-  attsim::FaultOptions faults;
+  torvek::sim::DeviceConfig device;
+  torvek::sim::FaultOptions faults;
   unsigned degrees = 360;
   std::uint32_t pulses = 143360;
   long long optimize_ms = 2000;
@@ -135,7 +135,7 @@ void AddOptions(CLI::App& app, Settings& s) {
       ->group(faults);
 }
 
-bool AnyFault(const attsim::FaultOptions& f) {
+bool AnyFault(const torvek::sim::FaultOptions& f) {
   return f.drop > 0 || f.late > 0 || f.corrupt > 0 || f.fragment > 0 || f.silent_after ||
          f.hangup_after;
 }
@@ -219,19 +219,19 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   try {
-    std::unique_ptr<attsim::WireTrace> trace;
+    std::unique_ptr<torvek::sim::WireTrace> trace;
     if (s.trace)
-      trace = std::make_unique<attsim::WireTrace>(stderr);
-    attsim::AttenuatorModel model(s.device);
-    attsim::FaultInjector faulty(model, s.faults, [&trace](const std::string& note) {
+      trace = std::make_unique<torvek::sim::WireTrace>(stderr);
+    torvek::sim::AttenuatorModel model(s.device);
+    torvek::sim::FaultInjector faulty(model, s.faults, [&trace](const std::string& note) {
       if (trace)
         trace->Note(note);
     });
-    attsim::DeviceServer::Options options;
+    torvek::sim::DeviceServer::Options options;
     options.baud = s.baud;
     options.observer = trace.get();
     options.keep_log = false;
-    attsim::DeviceServer server(faulty, options);
+    torvek::sim::DeviceServer server(faulty, options);
 
     // The link first: whoever reads the port line may use the link at once.
     std::optional<OwnLink> own_link;

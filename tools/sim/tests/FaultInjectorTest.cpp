@@ -7,12 +7,12 @@
 
 namespace {
 
-using attsim::Action;
-using attsim::FaultInjector;
-using attsim::FaultOptions;
-using attsim::FunctionResponder;
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
+using torvek::sim::Action;
+using torvek::sim::FaultInjector;
+using torvek::sim::FaultOptions;
+using torvek::sim::FunctionResponder;
 
 const std::string kReply = "0PO00008C00\r\n";
 
@@ -27,7 +27,7 @@ struct CountingDevice {
 
 std::string Bytes(const Action& action) {
   std::string bytes;
-  for (const attsim::Chunk& c : action.chunks)
+  for (const torvek::sim::Chunk& c : action.chunks)
     bytes += c.bytes;
   return bytes;
 }
@@ -138,7 +138,7 @@ std::vector<std::string> MixedRun(std::uint64_t seed) {
   std::vector<std::string> seen;
   for (int i = 0; i < 300; ++i) {
     std::string text;
-    for (const attsim::Chunk& c : faults.OnCommand("0gp").chunks)
+    for (const torvek::sim::Chunk& c : faults.OnCommand("0gp").chunks)
       text += std::to_string(c.delay_before.count()) + ":" + c.bytes + "|";
     seen.push_back(text);
   }

@@ -15,8 +15,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-using attsim::FaultOptions;
 using TORVEK::AttenuatorStatus;
+using torvek::sim::FaultOptions;
 
 // Leaves the first command, the identification on Connect, alone.
 FaultOptions After(FaultOptions options) {
@@ -27,7 +27,7 @@ FaultOptions After(FaultOptions options) {
 // A simulated device behind the fault injector, and a host connected to it.
 class FaultyLine {
  public:
-  explicit FaultyLine(FaultOptions options, attsim::DeviceConfig config = {})
+  explicit FaultyLine(FaultOptions options, torvek::sim::DeviceConfig config = {})
       : model_(config),
         faults_(model_, options,
                 [this](const std::string& note) {
@@ -39,7 +39,7 @@ class FaultyLine {
   // A connected line. The identification must come within 100 ms, which a machine busy with
   // other builds misses now and then; a fresh line keeps the fault counts of the test intact.
   static std::unique_ptr<FaultyLine> Connected(FaultOptions options,
-                                               attsim::DeviceConfig config = {}) {
+                                               torvek::sim::DeviceConfig config = {}) {
     for (int attempt = 0; attempt < 3; ++attempt) {
       auto line = std::make_unique<FaultyLine>(options, config);
       if (line->handler.Connect(line->server_.Path())) {
@@ -57,16 +57,16 @@ class FaultyLine {
     return notes;
   }
 
-  attsim::DeviceServer& Server() { return server_; }
+  torvek::sim::DeviceServer& Server() { return server_; }
 
   TORVEK::AttenuatorHandler handler;
 
  private:
   std::mutex mu_;
   std::vector<std::string> notes_;
-  attsim::AttenuatorModel model_;
-  attsim::FaultInjector faults_;
-  attsim::DeviceServer server_;
+  torvek::sim::AttenuatorModel model_;
+  torvek::sim::FaultInjector faults_;
+  torvek::sim::DeviceServer server_;
 };
 
 TEST(FaultsThroughLibrary, DroppedReplyIsAReplyTimeoutAndLeavesTheOutputAlone) {
@@ -102,7 +102,7 @@ TEST(FaultsThroughLibrary, CorruptedReplyIsUnexpectedOrAWrongValueNeverATimeout)
   FaultOptions options;
   options.corrupt = 1;
   options.seed = 1;
-  attsim::DeviceConfig config;
+  torvek::sim::DeviceConfig config;
   // FFFFFFFF: whatever byte of the number is hit, the value read differs or has no digit.
   config.start_position = -1;
   const auto line = FaultyLine::Connected(After(options), config);
@@ -189,7 +189,7 @@ TEST(FaultsThroughLibrary, ADelayTooLongToWaitOutIsATimeoutNotAnImmediateReply) 
   for (const Case& c : {Case{"late reply", true}, Case{"optimisation run", false}}) {
     SCOPED_TRACE(c.name);
     FaultOptions options;
-    attsim::DeviceConfig config;
+    torvek::sim::DeviceConfig config;
     if (c.late) {
       options.late = 1;
       options.late_by = never;

@@ -5,21 +5,21 @@
 
 namespace {
 
-using attsim::Action;
-using attsim::AttenuatorModel;
-using attsim::DeviceConfig;
 using std::chrono::milliseconds;
+using torvek::sim::Action;
+using torvek::sim::AttenuatorModel;
+using torvek::sim::DeviceConfig;
 
 std::string Bytes(const Action& action) {
   std::string bytes;
-  for (const attsim::Chunk& c : action.chunks)
+  for (const torvek::sim::Chunk& c : action.chunks)
     bytes += c.bytes;
   return bytes;
 }
 
 milliseconds Delay(const Action& action) {
   std::chrono::microseconds delay{0};
-  for (const attsim::Chunk& c : action.chunks)
+  for (const torvek::sim::Chunk& c : action.chunks)
     delay += c.delay_before;
   return std::chrono::duration_cast<milliseconds>(delay);
 }
