@@ -133,8 +133,8 @@ std::optional<SerialPort> FindAttenuator(TORVEK::AttenuatorHandler& prober, int 
     failure->message = "--port auto: no attenuator answered on any serial port";
     failure->hint = "is the device powered and connected? Below, each port and what it said";
   } else {
-    failure->message = Format("--port auto: attenuators answered on %zu ports: ",
-                              answered.size()) + names;
+    failure->message = "--port auto: attenuators answered on " +
+                       std::to_string(answered.size()) + " ports: " + names;
     failure->hint = "choose one with --port";
   }
   return std::nullopt;
