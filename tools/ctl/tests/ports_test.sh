@@ -185,6 +185,7 @@ if [[ $(id -u) == 0 ]] && command -v setpriv > /dev/null; then
     chmod +x "$work/$binary"
   done
   ctl=$work/attenuatorctl
+  # shellcheck disable=SC2016  # "$USER" is what the user is told to type
   denied='/dev/ttyUSB0
   access        may not open: the port belongs to group '"'dialout'"': sudo usermod -aG dialout "$USER", then log out and in again'
   expect 0 "ports" "$denied"
