@@ -66,18 +66,23 @@ int Emit(const std::string& command, const Report& report, const OutputStyle& st
   return ExitCodeFor(report.status);
 }
 
-int EmitFailure(const std::string& command, const Failure& failure, const OutputStyle& style) {
+int EmitFailure(const std::string& command, const Failure& failure, const OutputStyle& style,
+                const Report& details) {
   if (style.json) {
     JsonObject json;
     json.String("command", command)
         .String("result", "error")
         .String("error", failure.message)
         .String("hint", failure.hint)
-        .Integer("exit_code", failure.exit_code);
+        .Integer("exit_code", failure.exit_code)
+        .Merge(details.json);
     std::printf("%s\n", json.Text().c_str());
     FlushStdout();
   }
   PrintError(command, failure.message, failure.hint);
+  if (!style.json)
+    for (const std::string& line : details.lines)
+      std::fprintf(stderr, "%s\n", line.c_str());
   return failure.exit_code;
 }
 

@@ -29,7 +29,10 @@ struct OutputStyle {
 
 // Prints the report (a failure with its hint on stderr) and returns the exit code.
 int Emit(const std::string& command, const Report& report, const OutputStyle& style);
-int EmitFailure(const std::string& command, const Failure& failure, const OutputStyle& style);
+// `details` adds to a failure what was found on the way: its lines go to stderr after the
+// hint, its JSON members after the usual ones.
+int EmitFailure(const std::string& command, const Failure& failure, const OutputStyle& style,
+                const Report& details = Report());
 
 // A command that Ctrl-C cut short: what it was doing, and for a motion the result of the Stop
 // sent after it (none: no Stop was sent). Returns the exit code, 130.

@@ -27,16 +27,29 @@ std::string SerialPortsPresent() {
   return list;
 }
 
+#endif
+
+}  // namespace
+
 std::string OwningGroup(const std::string& port) {
+#ifndef _WIN32
   struct stat st;
   if (stat(port.c_str(), &st) != 0)
     return "";
   const group* g = getgrgid(st.st_gid);
   return g != nullptr ? g->gr_name : std::to_string(st.st_gid);
-}
+#else
+  (void)port;
+  return "";
 #endif
+}
 
-}  // namespace
+std::string JoinGroupHint(const std::string& port) {
+  const std::string group = OwningGroup(port);
+  return group.empty() ? "you may not open it; ask for access to the port"
+                       : "the port belongs to group '" + group + "': sudo usermod -aG " + group +
+                             " \"$USER\", then log out and in again";
+}
 
 Failure PortFailure(const std::string& port, int error) {
   Failure f;
@@ -51,11 +64,8 @@ Failure PortFailure(const std::string& port, int error) {
     return f;
   }
   if (error == EACCES || error == EPERM) {
-    const std::string group = OwningGroup(port);
     f.message = "permission denied on " + port;
-    f.hint = group.empty() ? "you may not open it; ask for access to the port"
-                           : "the port belongs to group '" + group + "': sudo usermod -aG " +
-                                 group + " \"$USER\", then log out and in again";
+    f.hint = JoinGroupHint(port);
     return f;
   }
 #endif

@@ -9,8 +9,6 @@
 
 namespace ctl {
 
-constexpr int kConnectAttempts = 3;
-
 std::unique_ptr<Session> Session::Open(const std::string& port, bool simulate, Failure* failure) {
   auto session = std::unique_ptr<Session>(new Session);
   if (simulate) {

@@ -10,6 +10,9 @@
 
 namespace ctl {
 
+// How often Connect is tried before a port counts as having no device; Session::Open says why.
+constexpr int kConnectAttempts = 3;
+
 // A connected handler, on a real port or on the in-process simulator.
 class Session {
  public:

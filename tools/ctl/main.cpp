@@ -23,6 +23,7 @@
 
 #include "Commands.h"
 #include "Interrupt.h"
+#include "PortsCommand.h"
 
 namespace {
 
@@ -31,6 +32,8 @@ struct Arguments {
   bool simulate = false;
   int timeout_ms = 5000;
   bool json = false;
+  bool trace = false;
+  bool probe = false;
   bool position_in_steps = false;
   std::optional<float> move_degrees;
   std::optional<int> move_steps;
@@ -81,6 +84,15 @@ int Finish(const std::string& command, int exit_code) {
   return ctl::kExitInternal;
 }
 
+// The library traces the line when this is set as a handler connects; for this run only.
+void TraceTheLine() {
+#ifdef _WIN32
+  _putenv_s("TORVEK_ATTENUATOR_TRACE", "stderr");
+#else
+  setenv("TORVEK_ATTENUATOR_TRACE", "stderr", 1);
+#endif
+}
+
 // The port's path went away during the call: the adapter was unplugged. Not on Windows, where a
 // COM port has no path to look at.
 bool PortGone(ctl::Session& session) {
@@ -123,7 +135,10 @@ int main(int argc, char** argv) {
       "5 UnexpectedReply, 6 PortUnavailable, 7 InvalidArgument, 8 internal error,\n"
       "130 interrupted (Ctrl-C: the wait ends at once; a motion is then stopped).");
   Arguments a;
-  auto* port = app.add_option("-p,--port", a.port, "Serial port: /dev/ttyUSB0, COM3, ...");
+  auto* port = app.add_option("-p,--port", a.port,
+                              "Serial port: /dev/ttyUSB0, COM3, ..., or auto: the one port "
+                              "where an attenuator answers (each port is asked, as by "
+                              "ports --probe)");
   auto* simulate = app.add_flag("-s,--simulate", a.simulate,
                                 "Start a simulated attenuator in this process and use it");
   port->excludes(simulate);
@@ -132,6 +147,9 @@ int main(int argc, char** argv) {
       ->capture_default_str()
       ->type_name("MS");
   app.add_flag("--json", a.json, "One JSON object on stdout, for scripts");
+  app.add_flag("--trace", a.trace,
+               "Show every command and reply on the line, on stderr (sets "
+               "TORVEK_ATTENUATOR_TRACE=stderr for this run)");
   app.require_subcommand(1);
 
   using Runner = std::function<ctl::Report(ctl::Context&)>;
@@ -182,11 +200,19 @@ int main(int argc, char** argv) {
                            "(on the simulator unless --port is given)",
                            [&a](ctl::Context& c) { return ctl::Tour(c, a.model); });
   AddModelOptions(tour, a.model);
+  CLI::App* ports = app.add_subcommand(
+      "ports", "List the serial ports, with what the system knows of each and whether you may "
+               "open them");
+  ports->add_flag("--probe", a.probe,
+                  "Also ask each port you may open who is there (writes to it; a port another "
+                  "program holds is skipped)");
 
   // The deepest subcommand given is the one to run: "transmittance set", not "transmittance".
   std::string name;
   Runner run;
   const auto find_command = [&] {
+    if (ports->parsed())
+      name = "ports";
     for (const auto& [sub, runner] : runners) {
       if (sub->parsed()) {
         name = sub == set ? "transmittance set" : sub->get_name();
@@ -225,9 +251,44 @@ int main(int argc, char** argv) {
   if (tour->parsed() && a.port.empty())
     a.simulate = true;
   const ctl::OutputStyle style{a.json, a.timeout_ms};
+  if (a.trace)
+    TraceTheLine();
   try {
+    // Asks the ports for `ports --probe` and `--port auto`; outlives the session, so that
+    // Ctrl-C never reaches a handler that is gone.
+    TORVEK::AttenuatorHandler prober;
+    if (ports->parsed()) {
+      if (!a.port.empty() || a.simulate)
+        return Finish(name, ctl::EmitFailure(name,
+                                             ctl::Failure{ctl::kExitUsage,
+                                                          "ports looks at every port; --port "
+                                                          "and --simulate do not go with it",
+                                                          "attenuatorctl ports --probe"},
+                                             style));
+      ctl::CancelOnInterrupt(prober);
+      ctl::Report report = ctl::PortsReport(prober, a.probe, a.timeout_ms);
+      if (ctl::Interrupted())
+        return Finish(name, ctl::EmitInterrupted(name, std::nullopt, style));
+      return Finish(name, ctl::Emit(name, report, style));
+    }
+    std::string port_path = a.port;
+    std::string auto_port;
+    if (a.port == "auto") {
+      ctl::CancelOnInterrupt(prober);
+      ctl::Failure failure;
+      ctl::Report listing;
+      std::optional<ctl::SerialPort> found =
+          ctl::FindAttenuator(prober, a.timeout_ms, &failure, &listing);
+      if (ctl::Interrupted())
+        return Finish(name, ctl::EmitInterrupted(name, std::nullopt, style));
+      if (!found)
+        return Finish(name, ctl::EmitFailure(name, failure, style, listing));
+      port_path = found->open_path;
+      auto_port = found->path;
+      std::fprintf(stderr, "attenuatorctl: --port auto: %s\n", auto_port.c_str());
+    }
     ctl::Failure failure;
-    std::unique_ptr<ctl::Session> session = ctl::Session::Open(a.port, a.simulate, &failure);
+    std::unique_ptr<ctl::Session> session = ctl::Session::Open(port_path, a.simulate, &failure);
     if (!session)
       return Finish(name, ctl::EmitFailure(name, failure, style));
     ctl::CancelOnInterrupt(session->Handler());
@@ -241,6 +302,8 @@ int main(int argc, char** argv) {
       return Finish(name, ctl::EmitInterrupted(name, stop, style));
     }
     report.port_gone = report.status == TORVEK::UnexpectedReply && PortGone(*session);
+    if (!auto_port.empty())
+      report.json.String("port", auto_port);
     return Finish(name, ctl::Emit(name, report, style));
   } catch (const std::exception& e) {
     return Finish(name,
