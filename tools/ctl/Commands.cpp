@@ -2,7 +2,7 @@
 
 #include "Spinner.h"
 
-namespace ctl {
+namespace torvek::ctl {
 namespace {
 
 Report Plain(int status) {
@@ -128,4 +128,4 @@ Report SetTransmittance(Context& c, float transmittance, const ModelParameters& 
   return r;
 }
 
-}  // namespace ctl
+}  // namespace torvek::ctl

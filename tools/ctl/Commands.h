@@ -3,7 +3,7 @@
 #include "Output.h"
 #include "Session.h"
 
-namespace ctl {
+namespace torvek::ctl {
 
 // The two parameters of the transmittance model, in degrees.
 struct ModelParameters {
@@ -39,4 +39,4 @@ Report Tour(Context& c, const ModelParameters& model);
 std::string DegreesText(float degrees);
 std::string TransmittanceText(float transmittance);
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -11,7 +11,7 @@
 #include <unistd.h>
 #endif
 
-namespace ctl {
+namespace torvek::ctl {
 namespace {
 
 std::atomic<TORVEK::AttenuatorHandler*> g_handler{nullptr};
@@ -61,4 +61,4 @@ bool Interrupted() {
   return g_presses.load() > 0;
 }
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -2,7 +2,7 @@
 
 #include <torvek/AttenuatorHandler.h>
 
-namespace ctl {
+namespace torvek::ctl {
 
 // Ctrl-C while a call waits ends that wait at once (the handler's Cancel), and the command then
 // winds down; a second Ctrl-C ends the program on the spot. Both exit with 130, as a shell
@@ -16,4 +16,4 @@ void CancelOnInterrupt(TORVEK::AttenuatorHandler& handler);
 // Whether Ctrl-C was pressed since CancelOnInterrupt.
 bool Interrupted();
 
-}  // namespace ctl
+}  // namespace torvek::ctl

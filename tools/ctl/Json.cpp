@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace ctl {
+namespace torvek::ctl {
 
 std::string JsonQuote(std::string_view text) {
   std::string out = "\"";
@@ -72,4 +72,4 @@ std::string JsonObject::Text() const {
   return text + "}";
 }
 
-}  // namespace ctl
+}  // namespace torvek::ctl

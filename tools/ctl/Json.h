@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ctl {
+namespace torvek::ctl {
 
 // A JSON object written in the order its members are added, on one line.
 class JsonObject {
@@ -28,4 +28,4 @@ class JsonObject {
 // the line stays valid JSON.
 std::string JsonQuote(std::string_view text);
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -6,7 +6,7 @@
 
 #include "Interrupt.h"
 
-namespace ctl {
+namespace torvek::ctl {
 namespace {
 
 void PrintError(const std::string& command, const std::string& message, const std::string& hint) {
@@ -113,4 +113,4 @@ int EmitInterrupted(const std::string& command, const std::optional<int>& stop_s
   return kExitInterrupted;
 }
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -7,7 +7,7 @@
 #include "Json.h"
 #include "Results.h"
 
-namespace ctl {
+namespace torvek::ctl {
 
 // What one command found out, for people (lines on stdout) and for scripts (JSON members).
 struct Report {
@@ -52,4 +52,4 @@ std::string Format(const char* format, ...)
 #endif
     ;
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -12,7 +12,7 @@
 #include <iterator>
 #endif
 
-namespace ctl {
+namespace torvek::ctl {
 namespace {
 
 #ifndef _WIN32
@@ -45,8 +45,7 @@ std::string LiveLock(const SerialPort& port) {
   names.insert(names.end(), port.by_id.begin(), port.by_id.end());
   for (const char* directory : {"/var/lock", "/run/lock"}) {
     for (const std::string& path : names) {
-      const std::string file =
-          std::string(directory) + "/LCK.." + path.substr(path.rfind('/') + 1);
+      const std::string file = std::string(directory) + "/LCK.." + path.substr(path.rfind('/') + 1);
       const long pid = LockOwner(UnderSysRoot(file));
       if (Alive(pid))
         return "locked by process " + std::to_string(pid) + " (" + file + ")";
@@ -85,4 +84,4 @@ PortUse CheckPortUse(const SerialPort& port) {
   return use;
 }
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -4,7 +4,7 @@
 
 #include "Ports.h"
 
-namespace ctl {
+namespace torvek::ctl {
 
 // Whether a port may be probed without disturbing another program that uses it, as far as the
 // system shows: serial tools honour lock files, and a program may hold the port in exclusive
@@ -24,4 +24,4 @@ struct PortUse {
 // Windows, where opening is exclusive and the library's Connect finds out, always kFree.
 PortUse CheckPortUse(const SerialPort& port);
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -10,7 +10,7 @@
 #include <unistd.h>
 #endif
 
-namespace ctl {
+namespace torvek::ctl {
 namespace {
 
 #ifndef _WIN32
@@ -97,4 +97,4 @@ std::optional<Failure> CheckPort(const std::string& port) {
   return std::nullopt;
 }
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -5,7 +5,7 @@
 
 #include "Results.h"
 
-namespace ctl {
+namespace torvek::ctl {
 
 // The library's Connect only says yes or no. Before calling it we look at the port ourselves,
 // so that a missing device file or a permission problem gets a precise message and hint.
@@ -25,4 +25,4 @@ std::string JoinGroupHint(const std::string& port);
 // The failure when Connect said no although the port looked usable.
 Failure NoDeviceFailure(const std::string& port);
 
-}  // namespace ctl
+}  // namespace torvek::ctl

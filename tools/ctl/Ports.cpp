@@ -21,7 +21,7 @@
 #include "PortCheck.h"
 #endif
 
-namespace ctl {
+namespace torvek::ctl {
 namespace {
 
 // ttyUSB10 after ttyUSB2, COM10 after COM3: the digits at the end of a name count as a number.
@@ -101,8 +101,8 @@ bool IsOnBoardUart(const std::string& name) {
 void ReadSysfs(const std::string& name, SerialPort* port) {
   const std::string sys = RealPath(UnderSysRoot("/sys"));
   std::string dir = RealPath(UnderSysRoot("/sys/class/tty/" + name + "/device"));
-  for (int depth = 0; depth < 8 && !sys.empty() && dir.size() > sys.size() &&
-                      dir.compare(0, sys.size(), sys) == 0;
+  for (int depth = 0;
+       depth < 8 && !sys.empty() && dir.size() > sys.size() && dir.compare(0, sys.size(), sys) == 0;
        ++depth) {
     // Newer kernels put the serial core's own port and controller devices between the tty
     // and the device of the UART; their drivers say nothing about the hardware.
@@ -175,7 +175,7 @@ std::vector<SerialPort> ListSerialPorts() {
       names.insert(name);
   }
   // A by-id link may lead to an adapter whose driver names its ttys otherwise.
-  std::vector<std::pair<std::string, std::string>> links;  // tty name, link
+  std::vector<std::pair<std::string, std::string> > links;  // tty name, link
   for (const std::string& link : Entries(dev + "/serial/by-id")) {
     const std::string target = LastComponent(LinkTarget(dev + "/serial/by-id/" + link));
     if (!target.empty() && Exists(dev + "/" + target)) {
@@ -207,4 +207,4 @@ std::vector<SerialPort> ListSerialPorts() {
 }
 #endif
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
-namespace ctl {
+namespace torvek::ctl {
 
 // A serial port of this machine, with what the system knows of it. Empty strings for what it
 // does not know.
 struct SerialPort {
-  std::string path;       // as the system names it: /dev/ttyUSB0, COM3
-  std::string open_path;  // what to open: `path`, under TORVEK_ATTENUATOR_SYSROOT when set
+  std::string path;                // as the system names it: /dev/ttyUSB0, COM3
+  std::string open_path;           // what to open: `path`, under TORVEK_ATTENUATOR_SYSROOT when set
   std::vector<std::string> by_id;  // the /dev/serial/by-id links to it, the names that last
   // The USB device the port belongs to.
   std::string vendor_id;
@@ -35,4 +35,4 @@ std::vector<SerialPort> ListSerialPorts();
 // `path` (absolute) under TORVEK_ATTENUATOR_SYSROOT; `path` itself when that is not set.
 std::string UnderSysRoot(const std::string& path);
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -4,7 +4,7 @@
 #include "PortCheck.h"
 #include "Probe.h"
 
-namespace ctl {
+namespace torvek::ctl {
 namespace {
 
 struct Surveyed {
@@ -99,8 +99,9 @@ Report Describe(const std::vector<Surveyed>& found) {
     items.push_back(json);
   }
   if (found.empty())
-    r.lines.push_back("no serial ports: is the adapter plugged in? (dmesg shows what the system "
-                      "saw of it)");
+    r.lines.push_back(
+        "no serial ports: is the adapter plugged in? (dmesg shows what the system "
+        "saw of it)");
   r.json.Objects("ports", items);
   return r;
 }
@@ -133,11 +134,11 @@ std::optional<SerialPort> FindAttenuator(TORVEK::AttenuatorHandler& prober, int 
     failure->message = "--port auto: no attenuator answered on any serial port";
     failure->hint = "is the device powered and connected? Below, each port and what it said";
   } else {
-    failure->message = "--port auto: attenuators answered on " +
-                       std::to_string(answered.size()) + " ports: " + names;
+    failure->message = "--port auto: attenuators answered on " + std::to_string(answered.size()) +
+                       " ports: " + names;
     failure->hint = "choose one with --port";
   }
   return std::nullopt;
 }
 
-}  // namespace ctl
+}  // namespace torvek::ctl

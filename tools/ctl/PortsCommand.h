@@ -7,7 +7,7 @@
 #include "Output.h"
 #include "Ports.h"
 
-namespace ctl {
+namespace torvek::ctl {
 
 // `attenuatorctl ports`: every serial port with what the system knows of it and, with `probe`,
 // what answered on it; `prober` does the asking.
@@ -18,4 +18,4 @@ Report PortsReport(TORVEK::AttenuatorHandler& prober, bool probe, int timeout_ms
 std::optional<SerialPort> FindAttenuator(TORVEK::AttenuatorHandler& prober, int timeout_ms,
                                          Failure* failure, Report* listing);
 
-}  // namespace ctl
+}  // namespace torvek::ctl

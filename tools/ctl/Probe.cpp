@@ -7,7 +7,7 @@
 #include "Results.h"
 #include "Session.h"
 
-namespace ctl {
+namespace torvek::ctl {
 
 std::string OutcomeWord(ProbeResult::Outcome outcome) {
   switch (outcome) {
@@ -54,4 +54,4 @@ ProbeResult Probe(const SerialPort& port, TORVEK::AttenuatorHandler& handler, in
   return result;
 }
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -6,7 +6,7 @@
 
 #include "Ports.h"
 
-namespace ctl {
+namespace torvek::ctl {
 
 // What a port said when asked who is there.
 struct ProbeResult {
@@ -18,7 +18,7 @@ struct ProbeResult {
     kNoAnswer,      // nothing identified itself
   };
   Outcome outcome = Outcome::kNoAnswer;
-  std::string detail;  // why busy or refused, what went wrong after the identification
+  std::string detail;      // why busy or refused, what went wrong after the identification
   TORVEK::MotorInfo info;  // for kAttenuator
 };
 
@@ -30,4 +30,4 @@ ProbeResult Probe(const SerialPort& port, TORVEK::AttenuatorHandler& handler, in
 // The outcome as one word or two: "attenuator", "busy", "no answer", ...
 std::string OutcomeWord(ProbeResult::Outcome outcome);
 
-}  // namespace ctl
+}  // namespace torvek::ctl

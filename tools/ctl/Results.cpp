@@ -3,7 +3,7 @@
 #include <torvek/AttenuatorHandler.h>
 #include <torvek/attenuator.h>
 
-namespace ctl {
+namespace torvek::ctl {
 
 std::string ResultWord(int status) {
   // The library's own names; a device's code goes with its number, as its manual lists it.
@@ -84,4 +84,4 @@ std::string HintFor(int status, int timeout_ms, Refusal refusal, bool port_gone)
   }
 }
 
-}  // namespace ctl
+}  // namespace torvek::ctl

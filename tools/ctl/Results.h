@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace ctl {
+namespace torvek::ctl {
 
 // Exit codes of attenuatorctl; scripts may rely on them.
 enum ExitCode : int {
@@ -41,4 +41,4 @@ struct Failure {
   std::string hint;
 };
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -3,7 +3,7 @@
 #include "Commands.h"
 #include "Spinner.h"
 
-namespace ctl {
+namespace torvek::ctl {
 namespace {
 
 // The move command the library put on the line, if the line can be seen.
@@ -59,4 +59,4 @@ Report Scan(Context& c, int points, const ModelParameters& model) {
   return r;
 }
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -7,7 +7,7 @@
 #include "Simulation.h"
 #endif
 
-namespace ctl {
+namespace torvek::ctl {
 
 std::unique_ptr<Session> Session::Open(const std::string& port, bool simulate, Failure* failure) {
   auto session = std::unique_ptr<Session>(new Session);
@@ -49,4 +49,4 @@ std::unique_ptr<Session> Session::Open(const std::string& port, bool simulate, F
   return nullptr;
 }
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -8,7 +8,7 @@
 #include "Results.h"
 #include "WireTap.h"
 
-namespace ctl {
+namespace torvek::ctl {
 
 // How often Connect is tried before a port counts as having no device; Session::Open says why.
 constexpr int kConnectAttempts = 3;
@@ -31,4 +31,4 @@ class Session {
   std::string port_;
 };
 
-}  // namespace ctl
+}  // namespace torvek::ctl

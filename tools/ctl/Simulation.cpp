@@ -6,7 +6,7 @@
 #include "AttenuatorModel.h"
 #include "DeviceServer.h"
 
-namespace ctl {
+namespace torvek::ctl {
 namespace {
 
 using namespace std::chrono_literals;
@@ -68,4 +68,4 @@ std::unique_ptr<WireTap> StartSimulation() {
   return std::make_unique<Simulation>();
 }
 
-}  // namespace ctl
+}  // namespace torvek::ctl

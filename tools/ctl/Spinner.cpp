@@ -9,7 +9,7 @@
 #include <unistd.h>
 #endif
 
-namespace ctl {
+namespace torvek::ctl {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -67,4 +67,4 @@ void Spinner::Run() {
   }
 }
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-namespace ctl {
+namespace torvek::ctl {
 
 // While a slow operation waits, shows "| homing  1.4 s" on stderr if stderr is a terminal, and
 // wipes it when done. Quick operations and pipes never see it.
@@ -35,4 +35,4 @@ auto WithSpinner(const std::string& label, Call&& call) {
   return call();
 }
 
-}  // namespace ctl
+}  // namespace torvek::ctl

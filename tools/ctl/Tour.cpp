@@ -6,7 +6,7 @@
 #include "Escape.h"
 #include "Spinner.h"
 
-namespace ctl {
+namespace torvek::ctl {
 namespace {
 
 struct Step {
@@ -159,4 +159,4 @@ Report Tour(Context& c, const ModelParameters& model) {
   return r;
 }
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace ctl {
+namespace torvek::ctl {
 
 struct WireEvent {
   std::chrono::steady_clock::time_point when;
@@ -23,4 +23,4 @@ class WireTap {
   virtual std::vector<WireEvent> Take() = 0;
 };
 
-}  // namespace ctl
+}  // namespace torvek::ctl

@@ -39,10 +39,10 @@ struct Arguments {
   std::optional<int> move_steps;
   float transmittance = 0;
   int points = 11;
-  ctl::ModelParameters model;
+  torvek::ctl::ModelParameters model;
 };
 
-void AddModelOptions(CLI::App* command, ctl::ModelParameters& model) {
+void AddModelOptions(CLI::App* command, torvek::ctl::ModelParameters& model) {
   command->add_option("--min-angle", model.min_angle, "Mount angle of transmittance 0, degrees")
       ->capture_default_str();
   command->add_option("--span", model.span, "Rotation from transmittance 0 to 1, degrees")
@@ -69,7 +69,7 @@ std::vector<std::string> NumbersAsNumbers(int argc, char** argv) {
     else if (std::isinf(value))
       arg = "-1e999";  // read back as -inf by CLI11's strtold
     else
-      arg = ctl::Format("%.17g", value);
+      arg = torvek::ctl::Format("%.17g", value);
   }
   return args;
 }
@@ -77,11 +77,11 @@ std::vector<std::string> NumbersAsNumbers(int argc, char** argv) {
 // Ends every run: what went to stdout must have arrived, or the run did not do its job.
 int Finish(const std::string& command, int exit_code) {
   int error = 0;
-  if (ctl::FlushOutput(&error))
+  if (torvek::ctl::FlushOutput(&error))
     return exit_code;
   std::fprintf(stderr, "attenuatorctl%s%s: cannot write the output: %s\n",
                command.empty() ? "" : " ", command.c_str(), std::strerror(error));
-  return ctl::kExitInternal;
+  return torvek::ctl::kExitInternal;
 }
 
 // The library traces the line when this is set as a handler connects; for this run only.
@@ -95,7 +95,7 @@ void TraceTheLine() {
 
 // The port's path went away during the call: the adapter was unplugged. Not on Windows, where a
 // COM port has no path to look at.
-bool PortGone(ctl::Session& session) {
+bool PortGone(torvek::ctl::Session& session) {
 #ifdef _WIN32
   (void)session;
   return false;
@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
   // to the device. Nothing is done that no one can see the result of.
   if (fcntl(STDOUT_FILENO, F_GETFD) < 0 && errno == EBADF) {
     std::fprintf(stderr, "attenuatorctl: cannot write the output: %s\n", std::strerror(EBADF));
-    return ctl::kExitInternal;
+    return torvek::ctl::kExitInternal;
   }
 #endif
   CLI::App app{"Drives a motorised attenuator over its serial port, or a simulated one.",
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
                "TORVEK_ATTENUATOR_TRACE=stderr for this run)");
   app.require_subcommand(1);
 
-  using Runner = std::function<ctl::Report(ctl::Context&)>;
+  using Runner = std::function<torvek::ctl::Report(torvek::ctl::Context&)>;
   std::vector<std::pair<CLI::App*, Runner>> runners;
   const auto command = [&](CLI::App* parent, const char* name, const char* help, Runner runner) {
     CLI::App* sub = parent->add_subcommand(name, help);
@@ -160,37 +160,40 @@ int main(int argc, char** argv) {
     return sub;
   };
 
-  command(&app, "status", "Read the device's status code (0gs)", ctl::ReadStatus);
+  command(&app, "status", "Read the device's status code (0gs)", torvek::ctl::ReadStatus);
   command(&app, "info", "Read the identification record and the home offset (0in, 0go)",
-          ctl::ReadInfo);
-  command(&app, "position", "Read the position in degrees, or in steps (0gp)",
-          [&a](ctl::Context& c) { return ctl::ReadPosition(c, a.position_in_steps); })
+          torvek::ctl::ReadInfo);
+  command(
+      &app, "position", "Read the position in degrees, or in steps (0gp)",
+      [&a](torvek::ctl::Context& c) { return torvek::ctl::ReadPosition(c, a.position_in_steps); })
       ->add_flag("--steps", a.position_in_steps, "In motor steps");
   CLI::App* move = command(&app, "move", "Move to an absolute angle, or to a step position (0ma)",
-                           [&a](ctl::Context& c) {
-                             return a.move_steps ? ctl::MoveSteps(c, *a.move_steps)
-                                                 : ctl::MoveDegrees(c, *a.move_degrees);
+                           [&a](torvek::ctl::Context& c) {
+                             return a.move_steps ? torvek::ctl::MoveSteps(c, *a.move_steps)
+                                                 : torvek::ctl::MoveDegrees(c, *a.move_degrees);
                            });
   auto* degrees = move->add_option("degrees", a.move_degrees, "Target angle in degrees");
   move->add_option("--steps", a.move_steps, "Target position in motor steps")->excludes(degrees);
   move->require_option(1);
-  command(&app, "home", "Home the mount (0ho0)", ctl::Home);
-  command(&app, "stop", "Stop a motion (0st)", ctl::StopMotion);
-  command(&app, "optimize", "Run the motor optimisation (0om)", ctl::Optimize);
-  command(&app, "clean", "Run the mechanics cleaning (0cm)", ctl::Clean);
+  command(&app, "home", "Home the mount (0ho0)", torvek::ctl::Home);
+  command(&app, "stop", "Stop a motion (0st)", torvek::ctl::StopMotion);
+  command(&app, "optimize", "Run the motor optimisation (0om)", torvek::ctl::Optimize);
+  command(&app, "clean", "Run the mechanics cleaning (0cm)", torvek::ctl::Clean);
   CLI::App* transmittance =
       command(&app, "transmittance", "Read the transmittance (0gp)",
-              [&a](ctl::Context& c) { return ctl::ReadTransmittance(c, a.model); });
+              [&a](torvek::ctl::Context& c) { return torvek::ctl::ReadTransmittance(c, a.model); });
   AddModelOptions(transmittance, a.model);
-  CLI::App* set =
-      command(transmittance, "set", "Move to a transmittance, 0 to 1 (0ma)",
-              [&a](ctl::Context& c) { return ctl::SetTransmittance(c, a.transmittance, a.model); });
+  CLI::App* set = command(transmittance, "set", "Move to a transmittance, 0 to 1 (0ma)",
+                          [&a](torvek::ctl::Context& c) {
+                            return torvek::ctl::SetTransmittance(c, a.transmittance, a.model);
+                          });
   set->add_option("T", a.transmittance, "Wanted transmittance")->required();
   // Its own, not only through its parent, so that `transmittance set --help` lists them.
   AddModelOptions(set, a.model);
   set->fallthrough();
-  CLI::App* scan = command(&app, "scan", "Set the transmittance from 0 to 1 and read each back",
-                           [&a](ctl::Context& c) { return ctl::Scan(c, a.points, a.model); });
+  CLI::App* scan =
+      command(&app, "scan", "Set the transmittance from 0 to 1 and read each back",
+              [&a](torvek::ctl::Context& c) { return torvek::ctl::Scan(c, a.points, a.model); });
   scan->add_option("--points", a.points, "Number of points")
       ->check(CLI::Range(2, 1001))
       ->capture_default_str();
@@ -198,11 +201,12 @@ int main(int argc, char** argv) {
   CLI::App* tour = command(&app, "tour",
                            "A guided run through every operation, showing the line "
                            "(on the simulator unless --port is given)",
-                           [&a](ctl::Context& c) { return ctl::Tour(c, a.model); });
+                           [&a](torvek::ctl::Context& c) { return torvek::ctl::Tour(c, a.model); });
   AddModelOptions(tour, a.model);
   CLI::App* ports = app.add_subcommand(
-      "ports", "List the serial ports, with what the system knows of each and whether you may "
-               "open them");
+      "ports",
+      "List the serial ports, with what the system knows of each and whether you may "
+      "open them");
   ports->add_flag("--probe", a.probe,
                   "Also ask each port you may open who is there (writes to it; a port another "
                   "program holds is skipped)");
@@ -229,7 +233,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     // --help is a "parse error" that exits with 0; every real one is a usage error.
     if (e.get_exit_code() == 0)
-      return Finish("", app.exit(e) == 0 ? ctl::kExitOk : ctl::kExitUsage);
+      return Finish("", app.exit(e) == 0 ? torvek::ctl::kExitOk : torvek::ctl::kExitUsage);
     // Whether --json was parsed before the error depends on where the error was; a script
     // that asked for JSON gets it either way.
     bool json = a.json;
@@ -237,20 +241,21 @@ int main(int argc, char** argv) {
       json = json || args[i] == "--json";
     if (!json) {
       app.exit(e);  // the message, on stderr
-      return ctl::kExitUsage;
+      return torvek::ctl::kExitUsage;
     }
     find_command();
     const std::string help =
         name.empty() ? "attenuatorctl --help" : "attenuatorctl " + name + " --help";
-    const int code = ctl::EmitFailure(
-        name, ctl::Failure{ctl::kExitUsage, e.what(), help + " lists what it takes"},
-        ctl::OutputStyle{true, a.timeout_ms});
+    const int code = torvek::ctl::EmitFailure(
+        name,
+        torvek::ctl::Failure{torvek::ctl::kExitUsage, e.what(), help + " lists what it takes"},
+        torvek::ctl::OutputStyle{true, a.timeout_ms});
     return Finish(name, code);
   }
   find_command();
   if (tour->parsed() && a.port.empty())
     a.simulate = true;
-  const ctl::OutputStyle style{a.json, a.timeout_ms};
+  const torvek::ctl::OutputStyle style{a.json, a.timeout_ms};
   if (a.trace)
     TraceTheLine();
   try {
@@ -259,54 +264,57 @@ int main(int argc, char** argv) {
     TORVEK::AttenuatorHandler prober;
     if (ports->parsed()) {
       if (!a.port.empty() || a.simulate)
-        return Finish(name, ctl::EmitFailure(name,
-                                             ctl::Failure{ctl::kExitUsage,
-                                                          "ports looks at every port; --port "
-                                                          "and --simulate do not go with it",
-                                                          "attenuatorctl ports --probe"},
-                                             style));
-      ctl::CancelOnInterrupt(prober);
-      ctl::Report report = ctl::PortsReport(prober, a.probe, a.timeout_ms);
-      if (ctl::Interrupted())
-        return Finish(name, ctl::EmitInterrupted(name, std::nullopt, style));
-      return Finish(name, ctl::Emit(name, report, style));
+        return Finish(
+            name, torvek::ctl::EmitFailure(name,
+                                           torvek::ctl::Failure{torvek::ctl::kExitUsage,
+                                                                "ports looks at every port; --port "
+                                                                "and --simulate do not go with it",
+                                                                "attenuatorctl ports --probe"},
+                                           style));
+      torvek::ctl::CancelOnInterrupt(prober);
+      torvek::ctl::Report report = torvek::ctl::PortsReport(prober, a.probe, a.timeout_ms);
+      if (torvek::ctl::Interrupted())
+        return Finish(name, torvek::ctl::EmitInterrupted(name, std::nullopt, style));
+      return Finish(name, torvek::ctl::Emit(name, report, style));
     }
     std::string port_path = a.port;
     std::string auto_port;
     if (a.port == "auto") {
-      ctl::CancelOnInterrupt(prober);
-      ctl::Failure failure;
-      ctl::Report listing;
-      std::optional<ctl::SerialPort> found =
-          ctl::FindAttenuator(prober, a.timeout_ms, &failure, &listing);
-      if (ctl::Interrupted())
-        return Finish(name, ctl::EmitInterrupted(name, std::nullopt, style));
+      torvek::ctl::CancelOnInterrupt(prober);
+      torvek::ctl::Failure failure;
+      torvek::ctl::Report listing;
+      std::optional<torvek::ctl::SerialPort> found =
+          torvek::ctl::FindAttenuator(prober, a.timeout_ms, &failure, &listing);
+      if (torvek::ctl::Interrupted())
+        return Finish(name, torvek::ctl::EmitInterrupted(name, std::nullopt, style));
       if (!found)
-        return Finish(name, ctl::EmitFailure(name, failure, style, listing));
+        return Finish(name, torvek::ctl::EmitFailure(name, failure, style, listing));
       port_path = found->open_path;
       auto_port = found->path;
       std::fprintf(stderr, "attenuatorctl: --port auto: %s\n", auto_port.c_str());
     }
-    ctl::Failure failure;
-    std::unique_ptr<ctl::Session> session = ctl::Session::Open(port_path, a.simulate, &failure);
+    torvek::ctl::Failure failure;
+    std::unique_ptr<torvek::ctl::Session> session =
+        torvek::ctl::Session::Open(port_path, a.simulate, &failure);
     if (!session)
-      return Finish(name, ctl::EmitFailure(name, failure, style));
-    ctl::CancelOnInterrupt(session->Handler());
-    ctl::Context context{*session, a.timeout_ms, style};
-    ctl::Report report = run(context);
-    if (ctl::Interrupted()) {
+      return Finish(name, torvek::ctl::EmitFailure(name, failure, style));
+    torvek::ctl::CancelOnInterrupt(session->Handler());
+    torvek::ctl::Context context{*session, a.timeout_ms, style};
+    torvek::ctl::Report report = run(context);
+    if (torvek::ctl::Interrupted()) {
       // A motion the device may still be making is stopped; a read needs nothing more.
       std::optional<int> stop;
       if (IsMotion(name))
         stop = session->Handler().Stop(std::min(a.timeout_ms, kStopTimeoutMs));
-      return Finish(name, ctl::EmitInterrupted(name, stop, style));
+      return Finish(name, torvek::ctl::EmitInterrupted(name, stop, style));
     }
     report.port_gone = report.status == TORVEK::UnexpectedReply && PortGone(*session);
     if (!auto_port.empty())
       report.json.String("port", auto_port);
-    return Finish(name, ctl::Emit(name, report, style));
+    return Finish(name, torvek::ctl::Emit(name, report, style));
   } catch (const std::exception& e) {
     return Finish(name,
-                  ctl::EmitFailure(name, ctl::Failure{ctl::kExitInternal, e.what(), ""}, style));
+                  torvek::ctl::EmitFailure(
+                      name, torvek::ctl::Failure{torvek::ctl::kExitInternal, e.what(), ""}, style));
   }
 }
