@@ -80,8 +80,10 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   /// \throws std::system_error when the system has no descriptor (Windows: no event) left for
   ///         Cancel's wake-up.
   AttenuatorHandler();
-  /// Closes the port if one is open. Never throws. Takes the lock, so it waits for a call in
-  /// progress; but no call or Cancel may start during or after it.
+  /// Closes the port if one is open. Never throws. Sends nothing.
+  ///
+  /// Must not run while another thread calls any member, Cancel included, nor may one be
+  /// called during or after it: let those threads finish their calls first.
   ~AttenuatorHandler();
 
   /// Not copyable: a handler owns its port.
@@ -111,7 +113,8 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   ///                everything as before, an earlier connection still open. Or opened, but
   ///                9600 8N1 was refused, or no usable identification came within 100 ms
   ///                (silence, a status frame, another line, a scale of zero or less), or
-  ///                Cancel cut the pause or the wait short: then no port is open.
+  ///                the command could not be written, or Cancel cut the pause or the wait
+  ///                short: then no port is open.
   bool Connect(const std::string& port_name);
 
   /// Closes the port. Harmless without one. The scale of the last Connect is kept.

@@ -108,8 +108,8 @@ TORVEK_ATTENUATOR_API torvek_att_handle* torvek_att_create(void);
 /**
  * Closes the handle's port, if one is open, and releases the handle. NULL is harmless.
  *
- * Sends nothing and cannot fail. Waits for a call in progress on the handle to return, but no
- * call, torvek_att_cancel() included, may start during or after it.
+ * Sends nothing and cannot fail. Must not run while another thread calls on the handle,
+ * torvek_att_cancel() included, nor may one be called during or after it.
  * \param handle  from torvek_att_create(), or NULL; invalid afterwards.
  */
 TORVEK_ATTENUATOR_API void torvek_att_destroy(torvek_att_handle* handle);
@@ -135,9 +135,9 @@ TORVEK_ATTENUATOR_API void torvek_att_destroy(torvek_att_handle* handle);
  * \retval TORVEK_ATT_PORT_UNAVAILABLE  not opened (no such port, permission denied): at once,
  *                                      an earlier connection of the handle still open. Or
  *                                      opened, but 9600 8N1 was refused, or no usable
- *                                      identification came within 100 ms, or
- *                                      torvek_att_cancel() cut the pause or the wait short:
- *                                      then no port is open.
+ *                                      identification came within 100 ms, or the command
+ *                                      could not be written, or torvek_att_cancel() cut the
+ *                                      pause or the wait short: then no port is open.
  * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` or `port_name` is NULL.
  * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory, or (Windows) no event for the wait.
  */

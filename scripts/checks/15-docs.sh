@@ -8,7 +8,8 @@ build=${BUILD_DIR:-$root/build}
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
-if ! cmake --build "$build" --target help | grep -qw docs; then
+targets=$(cmake --build "$build" --target help)
+if ! grep -qw docs <<< "$targets"; then
   echo "15-docs: $build has no target docs: doxygen was not found when it was configured" \
     "(scripts/packages/docs.txt)" >&2
   exit 1
