@@ -1,32 +1,40 @@
 #pragma once
 
-// Driver for the motorised optical attenuator: a rotation mount that turns an attenuating
-// element whose transmittance follows a sine-squared law of the mount angle, controlled by an
-// ASCII protocol over a serial line at 9600 baud, 8 data bits, no parity, one stop bit.
-//
-// Threads: every operation of one AttenuatorHandler takes the handler's lock for its whole
-// length, so calls from several threads on one handler run one at a time, each waiting while
-// another waits for its reply. Separate handlers share nothing and run fully in parallel.
-// Every call runs on the calling thread alone: the library starts no thread, and none of its
-// work runs between calls. Cancel alone takes no lock: see there.
-//
-// Time-outs: the last argument of every device operation, `timeout_ms`, bounds the wait for
-// each reply in milliseconds. Zero or a negative value means: do not wait at all (the call
-// returns ReplyTimeout unless the reply is already complete). The time spent writing the
-// command is not counted: on a working line the port takes it at once. A line that has stopped
-// taking bytes (flow control held, a device that no longer reads) gets the time-out and 100 ms
-// more to take the command, then the call returns PortUnavailable.
-//
-// Results: every device operation returns an AttenuatorStatus. 0 is success; the negative
-// values are the library's own failures; 1 to 255 are the device's own status codes, passed
-// through unchanged (a status frame of code 0 also gives Ok). An output variable is written
-// only when the device delivered the value it carries; on any other result it keeps the
-// caller's value.
-//
-// Exceptions: device and line faults never throw. Only the system itself can make a call
-// throw: std::bad_alloc when memory runs out, std::system_error when Windows refuses the event
-// a read waits on or when Disconnect cannot cancel or close the port. The lock is released on
-// the way out.
+/// \file
+/// \brief The C++ interface: TORVEK::AttenuatorHandler, one connection to one attenuator.
+///
+/// Driver for the motorised optical attenuator: a rotation mount that turns an attenuating
+/// element whose transmittance follows a sine-squared law of the mount angle, controlled by an
+/// ASCII protocol over a serial line at 9600 baud, 8 data bits, no parity, one stop bit.
+///
+/// Threads: every operation of one AttenuatorHandler takes the handler's lock for its whole
+/// length, so calls from several threads on one handler run one at a time, each waiting while
+/// another waits for its reply. Separate handlers share nothing and run fully in parallel.
+/// Every call runs on the calling thread alone: the library starts no thread, and none of its
+/// work runs between calls. Cancel alone takes no lock: see there.
+///
+/// Time-outs: the last argument of every device operation, `timeout_ms`, bounds the wait for
+/// each reply in milliseconds. Zero or a negative value means: do not wait at all (the call
+/// returns ReplyTimeout unless the reply is already complete). The time spent writing the
+/// command is not counted: on a working line the port takes it at once. A line that has stopped
+/// taking bytes (flow control held, a device that no longer reads) gets the time-out and 100 ms
+/// more to take the command, then the call returns PortUnavailable.
+///
+/// Results: every device operation returns an AttenuatorStatus. 0 is success; the negative
+/// values are the library's own failures; 1 to 255 are the device's own status codes, passed
+/// through unchanged (a status frame of code 0 also gives Ok). An output variable is written
+/// only when the device delivered the value it carries; on any other result it keeps the
+/// caller's value.
+///
+/// Exceptions: device and line faults never throw. Only the system itself can make a call
+/// throw: std::bad_alloc when memory runs out, std::system_error when Windows refuses the event
+/// a read waits on or when Disconnect cannot cancel or close the port. The lock is released on
+/// the way out.
+///
+/// Commands go out as written below (`0gs`, `0ma` + 8 hex digits, ...), with nothing added; a
+/// reply is one line ending in CR LF: a status frame (`0GS` + 2 hex digits), a position frame
+/// (`0PO` + 8 hex digits), the home offset (`0HO` + 8 hex digits) or the identification
+/// (`0IN` + 30 characters).
 
 #include <cstdint>
 #include <memory>
@@ -34,105 +42,332 @@
 
 #include "torvek/Export.h"
 
+/// The attenuator driver's C++ interface.
 namespace TORVEK {
 
+/// The result of every device operation. Besides the named values, 1 to 255 is the device's
+/// own status code from a status frame, passed through unchanged.
 enum AttenuatorStatus : std::int32_t {
-  Ok = 0,                // the expected reply arrived and was decoded
-  UnexpectedReply = -1,  // a reply arrived but was neither the expected frame nor a status frame
-  ReplyTimeout = -2,     // no complete reply line within the time-out; the read was ended
-  PortUnavailable = -3,  // no port open (never connected, failed, disconnected), or the write
-                         // failed or found the line stalled
-  InvalidArgument = -4,  // an argument is out of range or not a number; nothing was sent
+  Ok = 0,                ///< the expected reply arrived and was decoded
+  UnexpectedReply = -1,  ///< a reply arrived but was neither the expected frame nor a status frame
+  ReplyTimeout = -2,     ///< no complete reply line within the time-out; the read was ended
+  PortUnavailable = -3,  ///< no port open (never connected, failed, disconnected), or the write
+                         ///< failed or found the line stalled
+  InvalidArgument = -4,  ///< an argument is out of range or not a number; nothing was sent
   // 1 to 255: the device's status code from a status frame.
 };
 
-// The device's identification record, filled by GetMotorInfo.
+/// The device's identification record, filled by AttenuatorHandler::GetMotorInfo.
 struct MotorInfo {
-  std::string ident_a;                      // 8 characters, copied as the device sent them
-  std::string ident_b;                      // 4 characters, copied
-  std::string degrees_per_revolution_text;  // decimal, e.g. "360"
-  std::string pulses_per_revolution_text;   // decimal, e.g. "143360"
-  std::string ident_c;                      // 2 characters, copied
-  std::string ident_d;                      // 2 characters, copied
-  std::string home_offset_text;             // degrees, six decimals, e.g. "0.040179"
+  std::string ident_a;                      ///< 8 characters, copied as the device sent them
+  std::string ident_b;                      ///< 4 characters, copied
+  std::string degrees_per_revolution_text;  ///< decimal, e.g. "360"
+  std::string pulses_per_revolution_text;   ///< decimal, e.g. "143360"
+  std::string ident_c;                      ///< 2 characters, copied
+  std::string ident_d;                      ///< 2 characters, copied
+  std::string home_offset_text;             ///< degrees, six decimals, e.g. "0.040179"
 };
 
 class AttenuatorHandlerImpl;
 
+/// One connection to one attenuator. The general rules (threads, time-outs, results, outputs,
+/// exceptions) are those of the file's description, AttenuatorHandler.h; each member says what
+/// it sends and what each of its results means.
 class TORVEK_ATTENUATOR_API AttenuatorHandler {
  public:
-  // Opens nothing. Throws std::bad_alloc, or std::system_error when the system has no
-  // descriptor (Windows: no event) left for Cancel's wake-up.
+  /// Makes a handler with no port open. Sends nothing.
+  /// \throws std::bad_alloc when memory runs out.
+  /// \throws std::system_error when the system has no descriptor (Windows: no event) left for
+  ///         Cancel's wake-up.
   AttenuatorHandler();
-  // Closes the port if one is open. Never throws.
+  /// Closes the port if one is open. Never throws. Sends nothing.
+  ///
+  /// Must not run while another thread calls any member, Cancel included, nor may one be
+  /// called during or after it: let those threads finish their calls first.
   ~AttenuatorHandler();
 
+  /// Not copyable: a handler owns its port.
   AttenuatorHandler(const AttenuatorHandler&) = delete;
+  /// Not assignable: a handler owns its port.
   AttenuatorHandler& operator=(const AttenuatorHandler&) = delete;
 
-  // Opens the serial port by its name ("/dev/ttyUSB0", "COM3", "\\.\COM10"); the library adds
-  // nothing to it (on Windows, Asio puts \\.\ before a name without a leading backslash), sets 9600
-  // 8N1, waits 100 ms and accepts the device only if it answers the identification request within
-  // 100 ms with a usable scale (degrees and steps of one revolution, both positive), which it then
-  // adopts. Returns false at once, with everything as before (an earlier connection included), when
-  // the port cannot be opened. Returns false with no port open when a serial setting is
-  // refused or the device does not identify itself. A port that opens closes any earlier one.
+  /// Connects to the attenuator on a serial port.
+  ///
+  /// Opens the serial port by its name (`"/dev/ttyUSB0"`, `"COM3"`, `"\\.\COM10"`); the library
+  /// adds nothing to it (on Windows, Asio puts `"\\.\"` before a name without a leading
+  /// backslash), sets 9600 8N1, waits 100 ms and accepts the device only if it answers the
+  /// identification request within 100 ms with a usable scale (degrees and steps of one
+  /// revolution, both positive), which it then adopts. Returns false at once, with everything
+  /// as before (an earlier connection included), when the port cannot be opened. Returns false
+  /// with no port open when a serial setting is refused or the device does not identify
+  /// itself. A port that opens closes any earlier one.
+  ///
+  /// Sends `0in` after the pause and expects the identification frame. Blocks for the 100 ms
+  /// pause and at most 100 ms more for the reply; a line that takes no bytes holds the write up
+  /// to 200 ms. Reads the wire trace's variable TORVEK_ATTENUATOR_TRACE. Cancel ends the pause
+  /// or the wait at once.
+  /// \param port_name  the system's name of the port, passed on unchanged; a name with a NUL
+  ///                   character inside is refused without opening anything.
+  /// \retval true   connected: the port is open and the device's scale adopted.
+  /// \retval false  not opened (a NUL in the name, no such port, permission denied): at once,
+  ///                everything as before, an earlier connection still open. Or opened, but
+  ///                9600 8N1 was refused, or no usable identification came within 100 ms
+  ///                (silence, a status frame, another line, a scale of zero or less), or
+  ///                the command could not be written, or Cancel cut the pause or the wait
+  ///                short: then no port is open.
   bool Connect(const std::string& port_name);
 
-  // Closes the port. Harmless without one. The scale of the last Connect is kept.
+  /// Closes the port. Harmless without one. The scale of the last Connect is kept.
+  ///
+  /// Sends nothing. Takes the lock, so it waits until a call in progress returns (Cancel first
+  /// to end that call at once). Afterwards every device operation returns PortUnavailable
+  /// until the next Connect.
+  /// \throws std::system_error when the system cannot cancel or close the port.
   void Disconnect();
 
-  // Ends at once the wait of the call in progress on this handler, if there is one: that call
-  // returns ReplyTimeout (Connect: false) and writes no output, as when its time-out runs out,
-  // and the handler stays usable; a reply that comes later is discarded before the next
-  // command goes out. Made while no call is in progress, or as its call returns, it does
-  // nothing, and it never reaches a later call. A call still waiting for the lock is not in
-  // progress: to stop a motion from another thread, Cancel, then Stop.
-  //
-  // Takes no lock and never blocks. Any thread may call it at any time while the handler
-  // exists, also during Disconnect or Connect; on Linux it is async-signal-safe, so a SIGINT
-  // handler may call it. Like every member, it must not run while or after the handler is
-  // destroyed.
+  /// Cuts short the call in progress on this handler, from any thread or a signal handler.
+  ///
+  /// Ends at once the wait of the call in progress on this handler, if there is one: that call
+  /// returns ReplyTimeout (Connect: false) and writes no output, as when its time-out runs out,
+  /// and the handler stays usable; a reply that comes later is discarded before the next
+  /// command goes out. Made while no call is in progress, or as its call returns, it does
+  /// nothing, and it never reaches a later call. A call still waiting for the lock is not in
+  /// progress: to stop a motion from another thread, Cancel, then Stop.
+  ///
+  /// Takes no lock and never blocks. Any thread may call it at any time while the handler
+  /// exists, also during Disconnect or Connect; on Linux it is async-signal-safe, so a SIGINT
+  /// handler may call it. Like every member, it must not run while or after the handler is
+  /// destroyed.
+  ///
+  /// Sends nothing: a motion under way goes on.
   void Cancel() noexcept;
 
-  // Reads the device's status code ("0gs"): 0 to 255, or a negative library code.
+  /// Reads the device's status code.
+  ///
+  /// Sends `0gs`; expects a status frame.
+  /// \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
+  /// \retval Ok               the device reports status 0.
+  /// \retval 1..255           the device's status code.
+  /// \retval UnexpectedReply  the line was no status frame (or its code is not 0 to 255), or
+  ///                          the port failed before CR LF (a hang-up).
+  /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel.
+  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
+  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
   AttenuatorStatus GetCurrentStatus(int timeout_ms);
 
-  // Reads the identification record ("0in") and the home offset in degrees ("0go"), each
-  // request waiting at most timeout_ms / 2. `info` may be null. info->home_offset_text is
-  // written whatever the results ("0.000000" when no home offset arrived); the other members
-  // only when the identification arrived. Result: Ok when both requests gave Ok, otherwise
-  // the smaller of the two results.
+  /// Reads the identification record ("0in") and the home offset in degrees ("0go"), each
+  /// request waiting at most timeout_ms / 2. `info` may be null. info->home_offset_text is
+  /// written whatever the results ("0.000000" when no home offset arrived); the other members
+  /// only when the identification arrived. Result: Ok when both requests gave Ok, otherwise
+  /// the smaller of the two results.
+  ///
+  /// Sends `0in`, expecting the identification frame, then `0go`, expecting the home-offset
+  /// frame (in motor steps, converted with the scale of the last Connect). The second request
+  /// goes out whatever the first gave, except after a Cancel. The scale adopted at Connect
+  /// does not change.
+  /// \param[out] info   the record to fill; null: the requests still go out.
+  /// \param timeout_ms  shared by the two requests: each waits at most timeout_ms / 2
+  ///                    (integer division), in milliseconds.
+  /// \retval Ok               both requests gave Ok (a frame, or a status frame of code 0), or
+  ///                          one gave Ok and the other a device status code.
+  /// \retval 1..255           both requests got status frames of codes 1 to 255: the smaller
+  ///                          code. The identification members are not written.
+  /// \retval UnexpectedReply  one request got a line that is neither its frame nor a status
+  ///                          frame, or the port failed before CR LF, and the other gave no
+  ///                          smaller result.
+  /// \retval ReplyTimeout     one request got no complete line within timeout_ms / 2, or
+  ///                          Cancel cut it short (then the second is not sent), and neither
+  ///                          gave PortUnavailable.
+  /// \retval PortUnavailable  no port open, or a command could not be written (also the second
+  ///                          after a hang-up during the first).
   AttenuatorStatus GetMotorInfo(MotorInfo* info, int timeout_ms);
 
-  // Moves to an absolute position in motor steps, -143360 <= steps <= 143360 ("0ma" + 8 hex
-  // digits). The device answers with its position.
+  /// Moves to an absolute position in motor steps, -143360 <= steps <= 143360 ("0ma" + 8 hex
+  /// digits). The device answers with its position.
+  ///
+  /// Sends `0ma` + the 32-bit two's-complement pattern of `steps` as 8 upper-case hex digits
+  /// (-1: `0maFFFFFFFF`); expects a position frame, which the device sends when the motion
+  /// ends, so timeout_ms must cover the motion. The position it reports is not handed back.
+  /// \param steps       the target; the bounds are fixed, whatever scale the device reported.
+  /// \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
+  /// \retval Ok               a position frame with a readable number, or a status frame of
+  ///                          code 0.
+  /// \retval 1..255           the device's status frame instead of the position.
+  /// \retval UnexpectedReply  any other line, a position without readable digits, or the port
+  ///                          failed before CR LF (a hang-up).
+  /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel; the
+  ///                          mount may still be moving.
+  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
+  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
+  /// \retval InvalidArgument  `steps` outside -143360 to 143360 (checked first, also with no
+  ///                          port open); nothing sent.
   AttenuatorStatus SetMotorSteps(int steps, int timeout_ms);
-  // Reads the position in motor steps ("0gp"). `steps` may be null.
+
+  /// Reads the position in motor steps ("0gp"). `steps` may be null.
+  ///
+  /// Sends `0gp`; expects a position frame.
+  /// \param[out] steps  the position; written only when a position frame arrived.
+  /// \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
+  /// \retval Ok               a position frame with a readable number: written to `*steps`; or
+  ///                          a status frame of code 0: nothing written.
+  /// \retval 1..255           the device's status frame instead of the position.
+  /// \retval UnexpectedReply  any other line, a position without readable digits, or the port
+  ///                          failed before CR LF (a hang-up).
+  /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel.
+  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
+  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
   AttenuatorStatus GetMotorSteps(int* steps, int timeout_ms);
-  // Moves to an absolute angle, -360 < degree < 360, truncated toward zero to whole steps of
-  // the device's scale. A step count that does not fit in 32 bits gives InvalidArgument.
+
+  /// Moves to an absolute angle, -360 < degree < 360, truncated toward zero to whole steps of
+  /// the device's scale. A step count that does not fit in 32 bits gives InvalidArgument.
+  ///
+  /// Sends `0ma` + the step count as 8 upper-case hex digits (two's complement), the steps
+  /// being degree times the scale of the last Connect (143360 / 360 before any); expects a
+  /// position frame, which the device sends when the motion ends, so timeout_ms must cover the
+  /// motion. The position it reports is not handed back.
+  /// \param degree      the target angle in degrees.
+  /// \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
+  /// \retval Ok               a position frame with a readable number, or a status frame of
+  ///                          code 0.
+  /// \retval 1..255           the device's status frame instead of the position.
+  /// \retval UnexpectedReply  any other line, a position without readable digits, or the port
+  ///                          failed before CR LF (a hang-up).
+  /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel; the
+  ///                          mount may still be moving.
+  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
+  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
+  /// \retval InvalidArgument  `degree` NaN, infinite, -360 or below, 360 or above, or its step
+  ///                          count beyond 32 bits (checked first, also with no port open);
+  ///                          nothing sent.
   AttenuatorStatus SetMotorDegree(float degree, int timeout_ms);
-  // Reads the position in degrees ("0gp"). `degree` may be null.
+
+  /// Reads the position in degrees ("0gp"). `degree` may be null.
+  ///
+  /// Sends `0gp`; expects a position frame, whose steps become degrees with the scale of the
+  /// last Connect (143360 / 360 before any).
+  /// \param[out] degree  the position in degrees; written only when a position frame arrived.
+  /// \param timeout_ms   the wait for the reply, in milliseconds; 0 or less: no wait.
+  /// \retval Ok               a position frame with a readable number: written to `*degree`;
+  ///                          or a status frame of code 0: nothing written.
+  /// \retval 1..255           the device's status frame instead of the position.
+  /// \retval UnexpectedReply  any other line, a position without readable digits, or the port
+  ///                          failed before CR LF (a hang-up).
+  /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel.
+  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
+  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
   AttenuatorStatus GetMotorDegree(float* degree, int timeout_ms);
-  // Homes the mount ("0ho0").
+
+  /// Homes the mount ("0ho0").
+  ///
+  /// Sends `0ho0`; expects a position frame, which the device sends once at home, so
+  /// timeout_ms must cover the motion. The position it reports is not handed back.
+  /// \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
+  /// \retval Ok               a position frame with a readable number, or a status frame of
+  ///                          code 0.
+  /// \retval 1..255           the device's status frame instead of the position.
+  /// \retval UnexpectedReply  any other line, a position without readable digits, or the port
+  ///                          failed before CR LF (a hang-up).
+  /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel; the
+  ///                          mount may still be moving.
+  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
+  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
   AttenuatorStatus MechanicalCalibration(int timeout_ms);
-  // Starts the device's motor optimisation ("0om").
+
+  /// Starts the device's motor optimisation ("0om").
+  ///
+  /// Sends `0om`; expects a status frame, which the device sends when the run is over, so
+  /// timeout_ms must cover the run.
+  /// \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
+  /// \retval Ok               a status frame of code 0.
+  /// \retval 1..255           the device's status code.
+  /// \retval UnexpectedReply  the line was no status frame (or its code is not 0 to 255), or
+  ///                          the port failed before CR LF (a hang-up).
+  /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel; the
+  ///                          run may still be going on.
+  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
+  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
   AttenuatorStatus StartOptimization(int timeout_ms);
-  // Starts the device's mechanics cleaning ("0cm").
+
+  /// Starts the device's mechanics cleaning ("0cm").
+  ///
+  /// Sends `0cm`; expects a status frame, which the device sends when the run is over, so
+  /// timeout_ms must cover the run.
+  /// \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
+  /// \retval Ok               a status frame of code 0.
+  /// \retval 1..255           the device's status code.
+  /// \retval UnexpectedReply  the line was no status frame (or its code is not 0 to 255), or
+  ///                          the port failed before CR LF (a hang-up).
+  /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel; the
+  ///                          run may still be going on.
+  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
+  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
   AttenuatorStatus StartCleaningMechanics(int timeout_ms);
-  // Stops a motion ("0st"). It cannot overtake a call that is still waiting for its reply.
+
+  /// Stops a motion ("0st"). It cannot overtake a call that is still waiting for its reply.
+  ///
+  /// Sends `0st`; expects a status frame. From another thread, Cancel first: Stop waits for
+  /// the lock like every call.
+  /// \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
+  /// \retval Ok               a status frame of code 0.
+  /// \retval 1..255           the device's status code.
+  /// \retval UnexpectedReply  the line was no status frame (or its code is not 0 to 255), or
+  ///                          the port failed before CR LF (a hang-up).
+  /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel.
+  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
+  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
   AttenuatorStatus Stop(int timeout_ms);
 
-  // The transmittance model: T = sin^2(90 * (angle - min_angle) / angle_span), angles in
-  // degrees. min_angle is where T = 0; angle_span the rotation from T = 0 to T = 1 (negative
-  // spans are allowed; zero, and any span closer to zero than 1e-9 degrees, is not). Requires
-  // min_angle > -360 and min_angle + angle_span < 360.
-  //
-  // Moves to the angle that gives `transmittance` (0 to 1, both included).
+  /// Moves to the angle that gives `transmittance` (0 to 1, both included).
+  ///
+  /// The transmittance model: T = sin^2(90 * (angle - min_angle) / angle_span), angles in
+  /// degrees. min_angle is where T = 0; angle_span the rotation from T = 0 to T = 1 (negative
+  /// spans are allowed; zero, and any span closer to zero than 1e-9 degrees, is not). Requires
+  /// min_angle > -360 and min_angle + angle_span < 360.
+  ///
+  /// Sends `0ma` + the angle's step count as 8 upper-case hex digits, as SetMotorDegree does;
+  /// the angle lies on the half-period from min_angle to min_angle + angle_span. Expects a
+  /// position frame, which the device sends when the motion ends, so timeout_ms must cover the
+  /// motion. The position it reports is not handed back.
+  /// \param transmittance  the wanted transmittance, 0 to 1.
+  /// \param min_angle      the model's angle of T = 0, in degrees.
+  /// \param angle_span     the model's rotation from T = 0 to T = 1, in degrees.
+  /// \param timeout_ms     the wait for the reply, in milliseconds; 0 or less: no wait.
+  /// \retval Ok               a position frame with a readable number, or a status frame of
+  ///                          code 0.
+  /// \retval 1..255           the device's status frame instead of the position.
+  /// \retval UnexpectedReply  any other line, a position without readable digits, or the port
+  ///                          failed before CR LF (a hang-up).
+  /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel; the
+  ///                          mount may still be moving.
+  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
+  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
+  /// \retval InvalidArgument  `transmittance` NaN or outside 0 to 1; min_angle or angle_span
+  ///                          not finite, or outside the model's bounds above; the angle or its
+  ///                          step count beyond what a float or 32 bits hold (checked first,
+  ///                          also with no port open); nothing sent.
   AttenuatorStatus SetTransmittance(float transmittance, double min_angle, double angle_span,
                                     int timeout_ms);
-  // Reads the position and reports the transmittance there. `transmittance` must not be null.
+
+  /// Reads the position and reports the transmittance there. `transmittance` must not be null.
+  ///
+  /// Sends `0gp`; expects a position frame, whose steps become degrees with the scale of the
+  /// last Connect, then a transmittance by the model of SetTransmittance.
+  /// \param[out] transmittance  the model's transmittance at the position read, 0 to 1;
+  ///                            written only when a position frame arrived.
+  /// \param min_angle           the model's angle of T = 0, in degrees.
+  /// \param angle_span          the model's rotation from T = 0 to T = 1, in degrees.
+  /// \param timeout_ms          the wait for the reply, in milliseconds; 0 or less: no wait.
+  /// \retval Ok               a position frame with a readable number: `*transmittance`
+  ///                          written; or a status frame of code 0: nothing written.
+  /// \retval 1..255           the device's status frame instead of the position.
+  /// \retval UnexpectedReply  any other line, a position without readable digits, or the port
+  ///                          failed before CR LF (a hang-up).
+  /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel.
+  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
+  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
+  /// \retval InvalidArgument  `transmittance` null; min_angle or angle_span not finite, or
+  ///                          outside the model's bounds of SetTransmittance (checked first,
+  ///                          also with no port open); nothing sent.
   AttenuatorStatus GetTransmittance(float* transmittance, double min_angle, double angle_span,
                                     int timeout_ms);
 
@@ -140,7 +375,10 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   std::unique_ptr<AttenuatorHandlerImpl> impl;
 };
 
-// The library's version, "major.minor.patch".
+/// The library's version, "major.minor.patch".
+///
+/// Needs no handler and takes no lock: any thread, at any time.
+/// \return a static string, never null: the version of the library loaded at run time.
 TORVEK_ATTENUATOR_API const char* LibraryVersion();
 
 }  // namespace TORVEK
