@@ -292,8 +292,12 @@ class TorvekAttenuator(Device):
 
     def delete_device(self) -> None:
         session, self._session = self._session, None
-        if session is not None:
+        if session is None:
+            return
+        try:
             session.close()
+        except Exception as err:  # Init and the server's shutdown must go on regardless
+            print(f"attenuator-tango: closing the connection failed: {err!r}", file=sys.stderr)
 
     def dev_state(self) -> DevState:
         with self._guard:
