@@ -307,9 +307,6 @@ class TorvekAttenuator(Device):
         with self._guard:
             return self._text
 
-    def always_executed_hook(self) -> None:
-        self._sample = None
-
     def read_attr_hardware(self, attr_list: List[int]) -> None:
         # Position, Steps and Transmittance read in one request share one position read.
         self._sample = None
