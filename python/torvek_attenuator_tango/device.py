@@ -340,15 +340,25 @@ class TorvekAttenuator(Device):
         self.push_change_event("Steps", steps, now, quality)
         self.push_change_event("Transmittance", transmittance, now, quality)
 
-    def _publish(self, session: _Session, positions: bool = True) -> None:
-        """From the worker: pushes the current state (and position) under the device's monitor,
-        unless Init has replaced the session meanwhile."""
+    def _publish(self, session: _Session) -> None:
+        """From the worker, once connecting or a motion is over: pushes the current state and
+        position under the device's monitor, unless Init has replaced the session meanwhile,
+        and makes the set points the position reached, which is where a panel's write field
+        should start."""
         with tango.AutoTangoMonitor(self):
             if session is not self._session:
                 return
             self._push_state()
-            if positions:
-                self._push_positions()
+            self._push_positions()
+            with self._guard:
+                steps, info = self._steps, self._info
+            if steps is not None and info is not None:
+                degrees = self._degrees(steps, info)
+                attributes = self.get_device_attr()
+                attributes.get_w_attr_by_name("Position").set_write_value(degrees)
+                attributes.get_w_attr_by_name("Steps").set_write_value(steps)
+                attributes.get_w_attr_by_name("Transmittance").set_write_value(
+                    self._transmittance(degrees))
 
     @staticmethod
     def _degrees(steps: int, info: MotorInfo) -> float:
@@ -369,6 +379,7 @@ class TorvekAttenuator(Device):
         text, reason = "", ""
         info: Optional[MotorInfo] = None
         steps: Optional[int] = None
+        stage = "connect"
         with session.line:
             if session.closed:
                 return
@@ -442,6 +453,8 @@ class TorvekAttenuator(Device):
                     call(att, settings.motion_timeout_s)
             except AttenuatorError as err:
                 failure = err
+            except Exception as err:  # never leave the state at MOVING
+                failure = AttenuatorError(INTERNAL_ERROR, what, repr(err))
             session.call_returned.set()
             if session.stop_requested and (failure is None or failure.code == REPLY_TIMEOUT):
                 what = f"{what}, stopped"
