@@ -8,7 +8,7 @@
 // length, so calls from several threads on one handler run one at a time, each waiting while
 // another waits for its reply. Separate handlers share nothing and run fully in parallel.
 // Every call runs on the calling thread alone: the library starts no thread, and none of its
-// work runs between calls.
+// work runs between calls. Cancel alone takes no lock: see there.
 //
 // Time-outs: the last argument of every device operation, `timeout_ms`, bounds the wait for
 // each reply in milliseconds. Zero or a negative value means: do not wait at all (the call
@@ -61,7 +61,8 @@ class AttenuatorHandlerImpl;
 
 class TORVEK_ATTENUATOR_API AttenuatorHandler {
  public:
-  // Opens nothing.
+  // Opens nothing. Throws std::bad_alloc, or std::system_error when the system has no
+  // descriptor (Windows: no event) left for Cancel's wake-up.
   AttenuatorHandler();
   // Closes the port if one is open. Never throws.
   ~AttenuatorHandler();
@@ -80,6 +81,19 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
 
   // Closes the port. Harmless without one. The scale of the last Connect is kept.
   void Disconnect();
+
+  // Ends at once the wait of the call in progress on this handler, if there is one: that call
+  // returns ReplyTimeout (Connect: false) and writes no output, as when its time-out runs out,
+  // and the handler stays usable; a reply that comes later is discarded before the next
+  // command goes out. Made while no call is in progress, or as its call returns, it does
+  // nothing, and it never reaches a later call. A call still waiting for the lock is not in
+  // progress: to stop a motion from another thread, Cancel, then Stop.
+  //
+  // Takes no lock and never blocks. Any thread may call it at any time while the handler
+  // exists, also during Disconnect or Connect; on Linux it is async-signal-safe, so a SIGINT
+  // handler may call it. Like every member, it must not run while or after the handler is
+  // destroyed.
+  void Cancel() noexcept;
 
   // Reads the device's status code ("0gs"): 0 to 255, or a negative library code.
   AttenuatorStatus GetCurrentStatus(int timeout_ms);

@@ -79,7 +79,8 @@ typedef struct torvek_att_motor_info {
 } torvek_att_motor_info;
 
 /*
- * A new handle with no port open, or NULL when memory ran out. Release it with
+ * A new handle with no port open, or NULL when memory ran out or the system had no descriptor
+ * (Windows: no event) left for torvek_att_cancel()'s wake-up. Release it with
  * torvek_att_destroy().
  */
 TORVEK_ATTENUATOR_API torvek_att_handle* torvek_att_create(void);
@@ -107,6 +108,20 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_connect(torvek_att_handle* handle, cons
  * TORVEK_ATT_INTERNAL_ERROR if the system refused to close the port.
  */
 TORVEK_ATTENUATOR_API int32_t torvek_att_disconnect(torvek_att_handle* handle);
+
+/*
+ * Ends at once the wait of the call in progress on the handle, if there is one: that call
+ * returns TORVEK_ATT_REPLY_TIMEOUT (torvek_att_connect: TORVEK_ATT_PORT_UNAVAILABLE) and writes
+ * no output, as when its time-out runs out; the handle stays usable. Made while no call is in
+ * progress, or as its call returns, it does nothing, and it never reaches a later call. A call
+ * still waiting for the handle's lock is not in progress: to stop a motion from another
+ * thread, cancel, then torvek_att_stop().
+ * Takes no lock and never blocks; any thread may call it while the handle exists, also during
+ * torvek_att_disconnect(). On Linux it is async-signal-safe: a SIGINT handler may call it. It
+ * must not run during or after torvek_att_destroy() on the same handle.
+ * Returns TORVEK_ATT_OK, or TORVEK_ATT_INVALID_ARGUMENT for a NULL handle.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_cancel(torvek_att_handle* handle);
 
 /*
  * Reads the device's status ("0gs"). Returns the device's code (0 is TORVEK_ATT_OK, 1 to 255

@@ -8,7 +8,7 @@ import operator
 import os
 import threading
 from dataclasses import dataclass
-from typing import Callable, Optional
+from typing import Callable, List, Optional, Tuple
 
 from . import _library
 
@@ -86,6 +86,9 @@ class Attenuator:
     "InvalidArgument" before anything is sent.
 
     Calls from several threads on one attenuator run one at a time, as in the C++ library.
+    Every call can be cut short: Ctrl-C while the main thread waits raises KeyboardInterrupt
+    at once (the call is cancelled first, and the attenuator stays usable), and
+    :meth:`cancel` from another thread ends the waiting call there.
     """
 
     def __init__(self, port: Optional[str] = None, *, timeout: float = DEFAULT_TIMEOUT) -> None:
@@ -97,6 +100,8 @@ class Attenuator:
         #: The time-out in seconds of a call that is given none.
         self.timeout = float(timeout)
         self._lock = threading.RLock()
+        # Guards the handle against close() for cancel(), which must not wait for self._lock.
+        self._handle_lock = threading.Lock()
         handle = self._lib.torvek_att_create()
         if not handle:
             raise AttenuatorError(INTERNAL_ERROR, "Attenuator", "out of memory")
@@ -133,10 +138,20 @@ class Attenuator:
         self._check(self._call(self._lib.torvek_att_disconnect), "disconnect")
         self.port = None
 
+    def cancel(self) -> None:
+        """Ends at once the wait of the call in progress on this attenuator, which then raises
+        AttenuatorError "ReplyTimeout"; the attenuator stays usable. Does nothing when no call
+        is in progress, and never reaches a later call. Meant for another thread: to stop a
+        motion, ``cancel()``, then ``stop()``. Harmless after close."""
+        with self._handle_lock:
+            if self._handle:
+                self._lib.torvek_att_cancel(self._handle)
+
     def close(self) -> None:
         """Closes the port and releases the attenuator for good. Harmless twice."""
         with self._lock:
-            handle, self._handle = self._handle, None
+            with self._handle_lock:
+                handle, self._handle = self._handle, None
             if handle:
                 self._lib.torvek_att_destroy(handle)
         self.port = None
@@ -312,9 +327,45 @@ class Attenuator:
 
     def _call(self, function: Callable[..., int], *arguments: object) -> int:
         with self._lock:
-            if not self._handle:
+            handle = self._handle
+            if not handle:
                 raise ValueError("the attenuator is closed")
-            return function(self._handle, *arguments)
+            if threading.current_thread() is not threading.main_thread():
+                return function(handle, *arguments)
+            return self._interruptible(function, handle, arguments)
+
+    def _interruptible(self, function: Callable[..., int], handle: int,
+                       arguments: Tuple[object, ...]) -> int:
+        # Python runs a signal handler only between its own instructions, never while the
+        # main thread waits in C. So the main thread waits for a helper thread that makes the
+        # call: that wait Ctrl-C does end, and the call is then cancelled before
+        # KeyboardInterrupt goes on.
+        outcome: List[Tuple[bool, object]] = []
+        done = threading.Event()
+
+        def run() -> None:
+            try:
+                outcome.append((True, function(handle, *arguments)))
+            except BaseException as error:  # handed to the caller's thread
+                outcome.append((False, error))
+            finally:
+                done.set()
+
+        threading.Thread(target=run, name="torvek-attenuator-call", daemon=True).start()
+        try:
+            done.wait()
+        except BaseException:
+            self._lib.torvek_att_cancel(handle)
+            while not done.is_set():
+                try:
+                    done.wait()
+                except BaseException:  # another Ctrl-C: the cancelled call ends in moments
+                    continue
+            raise
+        returned, value = outcome[0]
+        if not returned:
+            raise value  # type: ignore[misc]
+        return value  # type: ignore[return-value]
 
     def _request(self, operation: str, timeout: Optional[float],
                  function: Callable[[int, int], int]) -> None:

@@ -117,6 +117,7 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
         "torvek_att_destroy": (None, [handle]),
         "torvek_att_connect": (i32, [handle, ctypes.c_char_p]),
         "torvek_att_disconnect": (i32, [handle]),
+        "torvek_att_cancel": (i32, [handle]),
         "torvek_att_get_current_status": (i32, [handle, i32]),
         "torvek_att_get_motor_info": (i32, [handle, ctypes.POINTER(MotorInfoRecord), i32]),
         "torvek_att_set_motor_steps": (i32, [handle, i32, i32]),

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The Python package: pytest against attenuator-sim from the build tree (about 10 s), then the
-# scan example from an installed copy of the package, which must find the installed library
-# without help (a few seconds).
+# The Python package: pytest against attenuator-sim from the build tree (about 18 s, 6 of them the
+# calibration's), then the scan and calibration examples from an installed copy of the package,
+# which must find the installed library without help (a few seconds).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$root/build}
@@ -43,3 +43,22 @@ start_simulator 40-python --baud 0 --speed 0
 rows=$(grep -cE '^ *[01]\.[0-9]{3} ' "$work/scan.out")
 [ "$rows" -eq 11 ] || { echo "40-python: scan printed $rows rows, expected 11" >&2; exit 1; }
 echo "40-python: examples/scan.py ran from the installed package"
+
+# The calibration example and the command line on the readings it wrote, both installed.
+(cd "$work" && PYTHONPATH="$work/prefix/lib/python3/dist-packages" \
+  timeout 120 python3 "$root/examples/calibrate.py" "$port" --plot "$work/fit.png" \
+  --csv "$work/readings.csv" && PYTHONPATH="$work/prefix/lib/python3/dist-packages" \
+  timeout 60 python3 -m torvek_attenuator.calibrate "$work/readings.csv" --json) \
+  | tee "$work/calibrate.out"
+python3 - "$work/calibrate.out" "$work/fit.png" << 'PY'
+import json
+import sys
+lines = open(sys.argv[1]).read().splitlines()
+fitted = json.loads(lines[-1])
+# The example's meter: min angle 14.2, span 87.5, 1 % noise over 81 readings.
+if abs(fitted["min_angle"] - 14.2) > 1 or abs(fitted["angle_span"] - 87.5) > 1:
+    sys.exit(f"40-python: the calibration found {fitted}")
+if open(sys.argv[2], "rb").read(8) != b"\x89PNG\r\n\x1a\n":
+    sys.exit("40-python: examples/calibrate.py drew no PNG")
+PY
+echo "40-python: examples/calibrate.py and the calibrate command ran from the installed package"

@@ -106,6 +106,15 @@ int32_t torvek_att_disconnect(torvek_att_handle* handle) {
   });
 }
 
+int32_t torvek_att_cancel(torvek_att_handle* handle) {
+  // No Guarded here: Cancel throws nothing, and a signal handler may be the caller.
+  if (handle == nullptr) {
+    return TORVEK_ATT_INVALID_ARGUMENT;
+  }
+  handle->handler.Cancel();
+  return TORVEK_ATT_OK;
+}
+
 int32_t torvek_att_get_current_status(torvek_att_handle* handle, int32_t timeout_ms) {
   return Guarded(handle, [timeout_ms](TORVEK::AttenuatorHandler& handler) {
     return handler.GetCurrentStatus(timeout_ms);

@@ -47,7 +47,7 @@ AttenuatorHandler::~AttenuatorHandler() {
 }
 
 bool AttenuatorHandler::Connect(const std::string& port_name) {
-  std::lock_guard<std::mutex> lock(impl->mutex);
+  PublicCall call(*impl);
   return impl->Connect(port_name);
 }
 
@@ -56,13 +56,17 @@ void AttenuatorHandler::Disconnect() {
   impl->Disconnect();
 }
 
+void AttenuatorHandler::Cancel() noexcept {
+  impl->cancellation.Request();
+}
+
 AttenuatorStatus AttenuatorHandler::GetCurrentStatus(int timeout_ms) {
-  std::lock_guard<std::mutex> lock(impl->mutex);
+  PublicCall call(*impl);
   return static_cast<AttenuatorStatus>(impl->RequestStatus("0gs", timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::GetMotorInfo(MotorInfo* info, int timeout_ms) {
-  std::lock_guard<std::mutex> lock(impl->mutex);
+  PublicCall call(*impl);
   const int half = timeout_ms / 2;
   const int info_result = impl->QueryMotorInfo(info, half);
   float home_offset = 0.0f;
@@ -74,7 +78,7 @@ AttenuatorStatus AttenuatorHandler::GetMotorInfo(MotorInfo* info, int timeout_ms
 }
 
 AttenuatorStatus AttenuatorHandler::SetMotorSteps(int steps, int timeout_ms) {
-  std::lock_guard<std::mutex> lock(impl->mutex);
+  PublicCall call(*impl);
   if (steps < -kMaxSteps || steps > kMaxSteps) {
     return InvalidArgument;
   }
@@ -83,12 +87,12 @@ AttenuatorStatus AttenuatorHandler::SetMotorSteps(int steps, int timeout_ms) {
 }
 
 AttenuatorStatus AttenuatorHandler::GetMotorSteps(int* steps, int timeout_ms) {
-  std::lock_guard<std::mutex> lock(impl->mutex);
+  PublicCall call(*impl);
   return static_cast<AttenuatorStatus>(impl->GetPositionSteps(steps, timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::SetMotorDegree(float degree, int timeout_ms) {
-  std::lock_guard<std::mutex> lock(impl->mutex);
+  PublicCall call(*impl);
   const double wanted = static_cast<double>(degree);
   if (!IsNumber(wanted) || !(wanted > -kMaxDegrees && wanted < kMaxDegrees)) {
     return InvalidArgument;
@@ -97,33 +101,33 @@ AttenuatorStatus AttenuatorHandler::SetMotorDegree(float degree, int timeout_ms)
 }
 
 AttenuatorStatus AttenuatorHandler::GetMotorDegree(float* degree, int timeout_ms) {
-  std::lock_guard<std::mutex> lock(impl->mutex);
+  PublicCall call(*impl);
   return static_cast<AttenuatorStatus>(impl->GetPositionDegree(degree, timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::MechanicalCalibration(int timeout_ms) {
-  std::lock_guard<std::mutex> lock(impl->mutex);
+  PublicCall call(*impl);
   return static_cast<AttenuatorStatus>(impl->HomeMotor(timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::StartOptimization(int timeout_ms) {
-  std::lock_guard<std::mutex> lock(impl->mutex);
+  PublicCall call(*impl);
   return static_cast<AttenuatorStatus>(impl->OptimizeMotor(timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::StartCleaningMechanics(int timeout_ms) {
-  std::lock_guard<std::mutex> lock(impl->mutex);
+  PublicCall call(*impl);
   return static_cast<AttenuatorStatus>(impl->CleanMechanics(timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::Stop(int timeout_ms) {
-  std::lock_guard<std::mutex> lock(impl->mutex);
+  PublicCall call(*impl);
   return static_cast<AttenuatorStatus>(impl->StopMotor(timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::SetTransmittance(float transmittance, double min_angle,
                                                      double angle_span, int timeout_ms) {
-  std::lock_guard<std::mutex> lock(impl->mutex);
+  PublicCall call(*impl);
   if (!IsNumber(transmittance) || transmittance < 0.0f || transmittance > 1.0f ||
       !ModelAccepted(min_angle, angle_span)) {
     return InvalidArgument;
@@ -139,7 +143,7 @@ AttenuatorStatus AttenuatorHandler::SetTransmittance(float transmittance, double
 
 AttenuatorStatus AttenuatorHandler::GetTransmittance(float* transmittance, double min_angle,
                                                      double angle_span, int timeout_ms) {
-  std::lock_guard<std::mutex> lock(impl->mutex);
+  PublicCall call(*impl);
   if (transmittance == nullptr || !ModelAccepted(min_angle, angle_span)) {
     return InvalidArgument;
   }

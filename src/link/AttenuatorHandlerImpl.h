@@ -8,6 +8,7 @@
 #include <asio/io_context.hpp>
 #include <asio/serial_port.hpp>
 
+#include "link/Cancellation.h"
 #include "torvek/AttenuatorHandler.h"
 
 namespace TORVEK {
@@ -59,6 +60,8 @@ class AttenuatorHandlerImpl {
   void DisconnectQuietly() noexcept;
 
   std::mutex mutex;
+  // Ends the wait of the call in progress; taken without `mutex`.
+  Cancellation cancellation;
   std::unique_ptr<asio::serial_port> port;
   asio::io_context io_context;
   std::int32_t degrees_per_revolution = 360;
@@ -69,6 +72,22 @@ class AttenuatorHandlerImpl {
  private:
   // The identification on connect: adopts the device's scale, or closes the port.
   bool IdentifyDevice();
+};
+
+// One public call from start to end: the handler's lock, and the call's number for a Cancel.
+class PublicCall {
+ public:
+  explicit PublicCall(AttenuatorHandlerImpl& impl)
+      : lock_(impl.mutex), cancellation_(impl.cancellation) {
+    cancellation_.BeginCall();
+  }
+  ~PublicCall() { cancellation_.EndCall(); }
+  PublicCall(const PublicCall&) = delete;
+  PublicCall& operator=(const PublicCall&) = delete;
+
+ private:
+  std::lock_guard<std::mutex> lock_;
+  Cancellation& cancellation_;
 };
 
 }  // namespace TORVEK

@@ -16,6 +16,11 @@ int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& rep
   if (!port) {
     return PortUnavailable;
   }
+  // Cancelled before anything was sent (the second request of GetMotorInfo, say): the host no
+  // longer waits for any reply.
+  if (cancellation.Requested()) {
+    return ReplyTimeout;
+  }
 
   // Whatever is waiting in the input now (the late answer to a command that timed out,
   // noise) is not the answer to this command; left there, it would be taken for it and every
@@ -27,16 +32,24 @@ int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& rep
   // enough for a command's own time on the wire where the system reports a write only once
   // it has gone out.
   const auto write_deadline = std::chrono::steady_clock::now() + timeout + kWriteGrace;
-  if (!WriteCommand(*port, command, write_deadline)) {
-    return PortUnavailable;
+  switch (WriteCommand(*port, command, write_deadline, cancellation)) {
+    case WriteEnd::kWritten:
+      break;
+    case WriteEnd::kFailed:
+      return PortUnavailable;
+    case WriteEnd::kCancelled:
+      return ReplyTimeout;
   }
 
   // The time-out counts from the end of the write; zero or less means: take only what is
   // already there.
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   std::string received;
-  switch (ReadLineUntil(*port, received, deadline)) {
+  switch (ReadLineUntil(*port, received, deadline, cancellation)) {
     case LineEnd::kTimedOut:
+    case LineEnd::kCancelled:
+      // A cancelled wait is a time-out the host cut short. Its reply, if it comes, is purged
+      // before the next command goes out, as a late reply always is.
       return ReplyTimeout;
     case LineEnd::kComplete:
       // One read may bring bytes that follow the line terminator; they belong to no command.

@@ -5,12 +5,14 @@
 
 #include <asio/serial_port.hpp>
 
+#include "link/Cancellation.h"
+
 // What the command transaction needs of the platform and that Asio does not give: a write and a
-// read of one reply line that both end at a deadline, and discarding the input.
+// read of one reply line that both end at a deadline or at a Cancel, and discarding the input.
 //
 // Everything runs on the caller's thread and waits in the system (ppoll on Linux, overlapped
-// I/O and its event on Windows) for the port or the deadline, whichever comes first. Nothing is
-// left running when a call returns: no thread, no pending operation.
+// I/O and its event on Windows) for the port, the cancel signal or the deadline, whichever
+// comes first. Nothing is left running when a call returns: no thread, no pending operation.
 
 namespace TORVEK {
 
@@ -20,23 +22,34 @@ inline bool PastDeadline(Deadline deadline) {
   return std::chrono::steady_clock::now() >= deadline;
 }
 
+enum class WriteEnd {
+  kWritten,    // the port took the whole command
+  kFailed,     // the port failed, had no room by the deadline, or took only part of it
+  kCancelled,  // the call was cancelled while it waited for room
+};
+
 // Hands `command` to the port in one write, waiting until `deadline` for room in the port's
 // output: a line that has stopped taking bytes (flow control held, a device that no longer
-// reads) must not hold the caller. Returns false when the port failed, had no room by then, or
-// took only part of the command.
-bool WriteCommand(asio::serial_port& port, const std::string& command, Deadline deadline);
+// reads) must not hold the caller.
+WriteEnd WriteCommand(asio::serial_port& port, const std::string& command, Deadline deadline,
+                      Cancellation& cancellation);
 
 enum class LineEnd {
   kComplete,    // `received` holds CR LF
   kPortFailed,  // the port reported an error or the line hung up; `received` holds what came
   kTimedOut,    // the deadline passed before CR LF arrived
+  kCancelled,   // the call was cancelled before CR LF arrived
 };
 
-// Appends what the port delivers to `received` until it holds CR LF, the port fails or
-// `deadline` passes. Bytes that were already waiting when the deadline passed are still read
-// (a caller whose thread got the processor late loses no reply that came in time); bytes that
-// arrive later stay in the port.
-LineEnd ReadLineUntil(asio::serial_port& port, std::string& received, Deadline deadline);
+// Appends what the port delivers to `received` until it holds CR LF, the port fails, the call
+// is cancelled or `deadline` passes. Bytes that were already waiting when the deadline passed
+// are still read (a caller whose thread got the processor late loses no reply that came in
+// time); bytes that arrive later stay in the port.
+LineEnd ReadLineUntil(asio::serial_port& port, std::string& received, Deadline deadline,
+                      Cancellation& cancellation);
+
+// Sleeps until `deadline`, or returns true as soon as the call is cancelled.
+bool CancelledBefore(Deadline deadline, Cancellation& cancellation);
 
 // Whether `received` holds CR LF, given that the bytes from `new_from` on are new: the CR may
 // have come in the read before.

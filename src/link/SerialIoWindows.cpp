@@ -5,9 +5,10 @@
 #include "link/SerialIo.h"
 
 // Asio opens serial ports for overlapped I/O and ties them to its I/O completion port. Each
-// operation here is one overlapped read or write whose event is waited for until the deadline;
-// the low bit set in the event handle keeps its completion off that port, where nobody would
-// collect it. An operation the deadline ends is cancelled and collected before its buffer goes.
+// operation here is one overlapped read or write whose event is waited for, beside the
+// handler's cancel signal, until the deadline; the low bit set in the event handle keeps its
+// completion off that port, where nobody would collect it. An operation the deadline or a
+// Cancel ends is cancelled and collected before its buffer goes.
 
 namespace TORVEK {
 namespace {
@@ -22,12 +23,41 @@ DWORD MillisecondsLeft(Deadline deadline) {
   return ms >= static_cast<long long>(INFINITE) ? INFINITE - 1 : static_cast<DWORD>(ms);
 }
 
+[[noreturn]] void ThrowLastError(const char* what) {
+  throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), what);
+}
+
+enum class Wait { kReady, kTimedOut, kCancelled };
+
+// Waits for `event` (none: for the cancel signal alone) until `deadline` or a Cancel. A signal
+// raised for a call that has ended is cleared and the wait goes on.
+Wait WaitFor(HANDLE event, Deadline deadline, Cancellation& cancellation) {
+  CancelSignal& signal = cancellation.Signal();
+  const HANDLE watched[2] = {static_cast<HANDLE>(signal.Handle()), event};
+  const DWORD count = event != nullptr ? 2 : 1;
+  for (;;) {
+    const DWORD woke = ::WaitForMultipleObjects(count, watched, FALSE, MillisecondsLeft(deadline));
+    if (woke == WAIT_OBJECT_0) {
+      signal.Clear();
+      if (cancellation.Requested()) {
+        return Wait::kCancelled;
+      }
+      continue;
+    }
+    if (woke == WAIT_OBJECT_0 + 1) {
+      return Wait::kReady;
+    }
+    // The deadline, or a wait the system refused: either way the operation is cancelled and
+    // collected before its buffer goes.
+    return Wait::kTimedOut;
+  }
+}
+
 class Overlapped {
  public:
   Overlapped() : event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     if (event_ == nullptr) {
-      throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(),
-                              "CreateEvent");
+      ThrowLastError("CreateEvent");
     }
   }
   ~Overlapped() { ::CloseHandle(event_); }
@@ -41,16 +71,14 @@ class Overlapped {
     return &overlapped_;
   }
 
-  // After a started operation: waits for it until `deadline`, cancels it if it is still
-  // pending then, and collects it. Returns whether it completed without error; `transferred`
-  // is set either way, and `cut_off` tells whether the deadline ended the wait.
-  bool Finish(HANDLE handle, bool started_pending, Deadline deadline, DWORD& transferred,
-              bool& cut_off) {
-    cut_off = false;
-    if (started_pending &&
-        ::WaitForSingleObject(event_, MillisecondsLeft(deadline)) != WAIT_OBJECT_0) {
+  // After a started operation: waits for it until `deadline` or a Cancel, cancels it if it
+  // is still pending then, and collects it. Returns whether it completed without error;
+  // `transferred` is set either way, and `ended` tells what ended the wait.
+  bool Finish(HANDLE handle, bool started_pending, Deadline deadline, Cancellation& cancellation,
+              DWORD& transferred, Wait& ended) {
+    ended = started_pending ? WaitFor(event_, deadline, cancellation) : Wait::kReady;
+    if (ended != Wait::kReady) {
       ::CancelIoEx(handle, &overlapped_);
-      cut_off = true;
     }
     transferred = 0;
     return ::GetOverlappedResult(handle, &overlapped_, &transferred, TRUE) != 0;
@@ -63,7 +91,26 @@ class Overlapped {
 
 }  // namespace
 
-bool WriteCommand(asio::serial_port& port, const std::string& command, Deadline deadline) {
+CancelSignal::CancelSignal() : handle_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  if (handle_ == nullptr) {
+    ThrowLastError("CreateEvent");
+  }
+}
+
+CancelSignal::~CancelSignal() {
+  ::CloseHandle(static_cast<HANDLE>(handle_));
+}
+
+void CancelSignal::Raise() noexcept {
+  ::SetEvent(static_cast<HANDLE>(handle_));
+}
+
+void CancelSignal::Clear() noexcept {
+  ::ResetEvent(static_cast<HANDLE>(handle_));
+}
+
+WriteEnd WriteCommand(asio::serial_port& port, const std::string& command, Deadline deadline,
+                      Cancellation& cancellation) {
   const HANDLE handle = port.native_handle();
   Overlapped operation;
   OVERLAPPED* overlapped = operation.Next();
@@ -71,18 +118,22 @@ bool WriteCommand(asio::serial_port& port, const std::string& command, Deadline 
   if (!::WriteFile(handle, command.data(), static_cast<DWORD>(command.size()), nullptr,
                    overlapped)) {
     if (::GetLastError() != ERROR_IO_PENDING) {
-      return false;
+      return WriteEnd::kFailed;
     }
     pending = true;
   }
   DWORD transferred = 0;
-  bool cut_off = false;
-  const bool done = operation.Finish(handle, pending, deadline, transferred, cut_off);
+  Wait ended = Wait::kReady;
+  const bool done = operation.Finish(handle, pending, deadline, cancellation, transferred, ended);
+  if (ended == Wait::kCancelled) {
+    return WriteEnd::kCancelled;
+  }
   // A device that gets part of a command answers nothing that would be about this one.
-  return done && transferred == command.size();
+  return done && transferred == command.size() ? WriteEnd::kWritten : WriteEnd::kFailed;
 }
 
-LineEnd ReadLineUntil(asio::serial_port& port, std::string& received, Deadline deadline) {
+LineEnd ReadLineUntil(asio::serial_port& port, std::string& received, Deadline deadline,
+                      Cancellation& cancellation) {
   const HANDLE handle = port.native_handle();
   Overlapped operation;
   char chunk[256];
@@ -99,8 +150,8 @@ LineEnd ReadLineUntil(asio::serial_port& port, std::string& received, Deadline d
       pending = true;
     }
     DWORD transferred = 0;
-    bool cut_off = false;
-    const bool done = operation.Finish(handle, pending, deadline, transferred, cut_off);
+    Wait ended = Wait::kReady;
+    const bool done = operation.Finish(handle, pending, deadline, cancellation, transferred, ended);
     // What a read cut off by the deadline had transferred came in time and is kept.
     if (transferred > 0) {
       const std::size_t before = received.size();
@@ -109,7 +160,10 @@ LineEnd ReadLineUntil(asio::serial_port& port, std::string& received, Deadline d
         return LineEnd::kComplete;
       }
     }
-    if (cut_off || (last_look && done && transferred > 0)) {
+    if (ended == Wait::kCancelled) {
+      return LineEnd::kCancelled;
+    }
+    if (ended == Wait::kTimedOut || (last_look && done && transferred > 0)) {
       return LineEnd::kTimedOut;
     }
     if (!done || transferred == 0) {
@@ -118,6 +172,10 @@ LineEnd ReadLineUntil(asio::serial_port& port, std::string& received, Deadline d
       return LineEnd::kPortFailed;
     }
   }
+}
+
+bool CancelledBefore(Deadline deadline, Cancellation& cancellation) {
+  return WaitFor(nullptr, deadline, cancellation) == Wait::kCancelled;
 }
 
 void PurgeInput(asio::serial_port& port) noexcept {

@@ -4,9 +4,9 @@
 #include <charconv>
 #include <chrono>
 #include <optional>
-#include <thread>
 
 #include "link/AttenuatorHandlerImpl.h"
+#include "link/SerialIo.h"
 
 namespace TORVEK {
 namespace {
@@ -57,8 +57,12 @@ int AttenuatorHandlerImpl::QueryHomeOffset(float* degrees, int timeout_ms) {
 
 bool AttenuatorHandlerImpl::IdentifyDevice() {
   // Whatever the device says during the pause is discarded by the transaction's input purge
-  // before the request goes out.
-  std::this_thread::sleep_for(kIdentificationPause);
+  // before the request goes out. A Cancel during the pause ends the Connect as it would during
+  // the request.
+  if (CancelledBefore(std::chrono::steady_clock::now() + kIdentificationPause, cancellation)) {
+    DisconnectQuietly();
+    return false;
+  }
 
   MotorInfo info;
   bool delivered = false;

@@ -107,6 +107,7 @@ static void test_a_null_handle_is_an_invalid_argument(void) {
   memset(&info, 0, sizeof info);
   EXPECT_INT(torvek_att_connect(NULL, kMissingPort), TORVEK_ATT_INVALID_ARGUMENT);
   EXPECT_INT(torvek_att_disconnect(NULL), TORVEK_ATT_INVALID_ARGUMENT);
+  EXPECT_INT(torvek_att_cancel(NULL), TORVEK_ATT_INVALID_ARGUMENT);
   EXPECT_INT(torvek_att_get_current_status(NULL, kWait), TORVEK_ATT_INVALID_ARGUMENT);
   EXPECT_INT(torvek_att_get_motor_info(NULL, &info, kWait), TORVEK_ATT_INVALID_ARGUMENT);
   EXPECT_INT(torvek_att_set_motor_steps(NULL, 0, kWait), TORVEK_ATT_INVALID_ARGUMENT);

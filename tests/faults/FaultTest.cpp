@@ -8,6 +8,7 @@
 #include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -319,14 +320,15 @@ TEST_F(Faults, NoiseBetweenTheCommandAndItsReplySpoilsThatReplyOnly) {
 }
 
 TEST_F(Faults, AStrayStatusLineBeforeTheReplyIsTakenAndTheRealReplyDropped) {
-  // The first complete line is the reply. The real one comes 300 ms later, after the call: it
+  // The first complete line is the reply. The real one comes 400 ms later, after the call: it
   // must not be taken for the answer to the next command. GetMotorInfo's second request meets
-  // the device still busy with the first and times out.
+  // the device still busy with the first and times out. 200 ms per request leaves a device
+  // thread stalled by a busy machine room on either side.
   ForEveryOperation(
       [](const std::string& c) {
-        return Action::Fragments({Chunk{0us, attsim::StatusFrame(7)}, Chunk{300ms, GoodReply(c)}});
+        return Action::Fragments({Chunk{0us, attsim::StatusFrame(7)}, Chunk{400ms, GoodReply(c)}});
       },
-      100,
+      200,
       [](const Operation& op) {
         return Always(op.commands.size() == 1 ? 7 : TORVEK::ReplyTimeout);
       });
@@ -337,6 +339,27 @@ TEST_F(Faults, ALateReplyIsATimeOutAndNeverTheNextCallsAnswer) {
   // over long before the first one's reply comes.
   ForEveryOperation([](const std::string& c) { return Action::Late(GoodReply(c), 500ms); }, 100,
                     [](const Operation&) { return Always(TORVEK::ReplyTimeout); });
+}
+
+// The host cuts the wait short from another thread once the command is out, and the reply
+// comes later. Only that command went out (GetMotorInfo does not send its second request), and
+// its late reply is never the next call's answer.
+TEST_F(Faults, ACancelledWaitIsATimeOutAndItsLateReplyNeverTheNextCallsAnswer) {
+  for (const Operation& op : AllOperations()) {
+    SCOPED_TRACE(op.name);
+    SetFault([](const std::string& c) { return Action::Late(GoodReply(c), 300ms); });
+    const std::size_t commands = server->CommandCount();
+    std::thread canceller([&] {
+      EXPECT_TRUE(server->WaitForCommands(commands + 1, 10s));
+      handler.Cancel();
+    });
+    const double elapsed =
+        MillisecondsOf([&] { Check(op, 20000, Always(TORVEK::ReplyTimeout)); });
+    canceller.join();
+    EXPECT_LT(elapsed, 10000.0) << "the wait was not cut short";
+    EXPECT_EQ(Settle(1), std::vector<std::string>{op.commands.front()});
+    ExpectInStep();
+  }
 }
 
 // After a hang-up the port is dead: a second request, and any later call, cannot be written.

@@ -69,7 +69,8 @@ TEST_F(SerialIoTest, ALineThatArrivedBeforeTheDeadlineIsTakenThoughTheReadComesL
   Send("0gs");
   ASSERT_TRUE(PendingBecomes(7));
   std::string received;
-  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, Clock::now() - 1s), LineEnd::kComplete);
+  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, Clock::now() - 1s, impl.cancellation),
+            LineEnd::kComplete);
   EXPECT_EQ(received, "0GS05\r\n");
 }
 
@@ -77,7 +78,8 @@ TEST_F(SerialIoTest, NothingThereAtTheDeadlineIsATimeOutAndLaterBytesStayInThePo
   script.Expect("0gs", Action::Late("0GS05\r\n", 30ms));
   Send("0gs");
   std::string received;
-  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, Clock::now()), LineEnd::kTimedOut);
+  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, Clock::now(), impl.cancellation),
+            LineEnd::kTimedOut);
   EXPECT_EQ(received, "");
   EXPECT_TRUE(PendingBecomes(7));
 }
@@ -86,7 +88,8 @@ TEST_F(SerialIoTest, HalfALineBeforeTheDeadlineIsReadAndTheRestLeft) {
   script.Expect("0gs", Action::Fragments({Chunk{0us, "0GS"}, Chunk{60ms, "05\r\n"}}));
   Send("0gs");
   std::string received;
-  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, Clock::now() + 20ms), LineEnd::kTimedOut);
+  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, Clock::now() + 20ms, impl.cancellation),
+            LineEnd::kTimedOut);
   EXPECT_EQ(received, "0GS");
   EXPECT_TRUE(PendingBecomes(4));
 }
@@ -95,7 +98,8 @@ TEST_F(SerialIoTest, ATerminatorSplitAcrossTwoReadsEndsTheLine) {
   script.Expect("0gs", Action::Fragments({Chunk{0us, "0GS05\r"}, Chunk{20ms, "\n"}}));
   Send("0gs");
   std::string received;
-  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, Clock::now() + 1s), LineEnd::kComplete);
+  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, Clock::now() + 1s, impl.cancellation),
+            LineEnd::kComplete);
   EXPECT_EQ(received, "0GS05\r\n");
 }
 
@@ -104,7 +108,8 @@ TEST_F(SerialIoTest, TheDeadlineEndsTheWaitOnTime) {
   Send("0gs");
   std::string received;
   const auto deadline = Clock::now() + 40ms;
-  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, deadline), LineEnd::kTimedOut);
+  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, deadline, impl.cancellation),
+            LineEnd::kTimedOut);
   const auto returned = Clock::now();
   EXPECT_GE(returned, deadline);
   EXPECT_LT(returned, deadline + 100ms);
@@ -116,7 +121,8 @@ TEST_F(SerialIoTest, AHangUpEndsTheReadWithWhatCame) {
   script.Expect("0gs", cut);
   Send("0gs");
   std::string received;
-  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, Clock::now() + 5s), LineEnd::kPortFailed);
+  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, Clock::now() + 5s, impl.cancellation),
+            LineEnd::kPortFailed);
   EXPECT_EQ(received, "0G");
 }
 
@@ -141,14 +147,16 @@ TEST_F(SerialIoTest, SignalsDuringTheWaitNeitherEndItNorLoseTheReply) {
   script.Expect("0gs", Action::Late("0GS05\r\n", 60ms));
   Send("0gs");
   std::string received;
-  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, Clock::now() + 2s), LineEnd::kComplete);
+  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, Clock::now() + 2s, impl.cancellation),
+            LineEnd::kComplete);
   EXPECT_EQ(received, "0GS05\r\n");
 
   script.Expect("0gs", Action::Silence());
   Send("0gs");
   received.clear();
   const auto deadline = Clock::now() + 80ms;
-  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, deadline), LineEnd::kTimedOut);
+  EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, deadline, impl.cancellation),
+            LineEnd::kTimedOut);
   EXPECT_GE(Clock::now(), deadline);
   EXPECT_EQ(received, "");
 
@@ -187,7 +195,8 @@ class StalledLine : public ::testing::Test {
 
 TEST_F(StalledLine, TheWriteGivesUpAtItsDeadline) {
   const auto deadline = Clock::now() + 50ms;
-  EXPECT_FALSE(TORVEK::WriteCommand(*impl.port, "0gs", deadline));
+  EXPECT_EQ(TORVEK::WriteCommand(*impl.port, "0gs", deadline, impl.cancellation),
+            TORVEK::WriteEnd::kFailed);
   const auto returned = Clock::now();
   EXPECT_GE(returned, deadline);
   EXPECT_LT(returned, deadline + 500ms);
@@ -206,6 +215,24 @@ TEST_F(StalledLine, ACallGetsItsTimeOutAndALittleMoreThenPortUnavailable) {
     EXPECT_GE(elapsed, std::chrono::milliseconds(timeout_ms + 100)) << timeout_ms;
     EXPECT_LT(elapsed, std::chrono::milliseconds(timeout_ms + 1000)) << timeout_ms;
   }
+}
+
+TEST_F(StalledLine, ACancelEndsTheWaitForRoomWithATimeOut) {
+  impl.cancellation.BeginCall();
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(50ms);
+    impl.cancellation.Request();
+  });
+  std::string reply = "untouched";
+  int result = 0;
+  const auto start = Clock::now();
+  result = impl.Exchange("0gs", reply, 5000);
+  const auto elapsed = Clock::now() - start;
+  canceller.join();
+  impl.cancellation.EndCall();
+  EXPECT_EQ(result, TORVEK::ReplyTimeout);
+  EXPECT_EQ(reply, "untouched");
+  EXPECT_LT(elapsed, 2500ms) << "the write waited on";
 }
 
 TEST_F(StalledLine, OnceTheLineMovesAgainTheNextCallGoesThrough) {

@@ -1,6 +1,11 @@
-"""Edges a Python host reaches: port names with a NUL, and time-outs in seconds."""
+"""Edges a Python host reaches: port names with a NUL, time-outs in seconds, waits cut short."""
 
 from __future__ import annotations
+
+import os
+import signal
+import threading
+import time
 
 import pytest
 
@@ -23,3 +28,37 @@ def test_time_outs_in_seconds_become_whole_milliseconds_rounded_up(seconds, mill
     # which binary floating point makes 2007.0000000000002, is not a millisecond more.
     att = Attenuator()
     assert att._timeout_ms(seconds, "test") == milliseconds
+
+
+# Cutting a wait short: Ctrl-C on the main thread, cancel() from another thread.
+
+POSITION_90 = b"0PO00008C00\r\n"
+
+
+def test_ctrl_c_ends_a_waiting_call_and_the_attenuator_goes_on(scripted) -> None:
+    device = scripted((b"0gs", b""), (b"0gp", POSITION_90))
+    with Attenuator(device.port) as att:
+        timer = threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT))
+        start = time.monotonic()
+        timer.start()
+        with pytest.raises(KeyboardInterrupt):
+            att.status(timeout=30)
+        timer.join()
+        assert time.monotonic() - start < 15, "the wait ran to its time-out"
+        assert att.position_steps == 35840
+
+
+def test_cancel_from_another_thread_is_a_reply_timeout_there(scripted) -> None:
+    device = scripted((b"0ma00008C00", b""), (b"0gp", POSITION_90))
+    with Attenuator(device.port) as att:
+        att.cancel()  # no call in progress: reaches none
+        timer = threading.Timer(0.2, att.cancel)
+        start = time.monotonic()
+        timer.start()
+        with pytest.raises(AttenuatorError) as raised:
+            att.move_to(90, timeout=30)
+        timer.join()
+        assert raised.value.name == "ReplyTimeout"
+        assert time.monotonic() - start < 15, "the wait ran to its time-out"
+        assert att.position_steps == 35840
+    att.cancel()  # closed: harmless

@@ -192,7 +192,7 @@ class Parser {
                                         words.end());
 
     const bool host = keyword == "connect" || keyword == "call" || keyword == "disconnect" ||
-                      keyword == "destroy" || keyword == "sleep";
+                      keyword == "destroy" || keyword == "sleep" || keyword == "cancel";
     if (host && block_ != 0 && thread == 0)
       reader.Fail("inside parallel ... join every host statement starts with 'thread K'");
     if (!host && thread != 0)
@@ -300,6 +300,12 @@ class Parser {
       if (!rest.empty())
         reader.Fail("'" + keyword + "' takes nothing");
       step.kind = keyword == "disconnect" ? HostStep::Kind::kDisconnect : HostStep::Kind::kDestroy;
+      return step;
+    }
+    if (keyword == "cancel") {
+      if (!rest.empty())
+        reader.Fail("'cancel' takes nothing");
+      step.kind = HostStep::Kind::kCancel;
       return step;
     }
     if (keyword == "sleep") {

@@ -19,6 +19,7 @@
 //                                        one operation of the handler, e.g.
 //                                        call GetMotorSteps 500 => Ok steps=1234 in 0..300
 //   disconnect                           Disconnect()
+//   cancel                               Cancel(): ends the wait of a call on another thread
 //   destroy                              the handler's destructor runs; a new handler follows
 //   sleep MS
 //
@@ -69,7 +70,7 @@ struct Port {
 };
 
 struct HostStep {
-  enum class Kind { kConnect, kCall, kDisconnect, kDestroy, kSleep };
+  enum class Kind { kConnect, kCall, kDisconnect, kDestroy, kSleep, kCancel };
   Kind kind = Kind::kCall;
   int line = 0;
   int block = 0;   // 0: on the main thread; otherwise the number of its `parallel` block

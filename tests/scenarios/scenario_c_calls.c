@@ -23,6 +23,10 @@ int32_t scenario_c_disconnect(torvek_att_handle* handle) {
   return torvek_att_disconnect(handle);
 }
 
+int32_t scenario_c_cancel(torvek_att_handle* handle) {
+  return torvek_att_cancel(handle);
+}
+
 const char* scenario_c_version(void) {
   return torvek_att_library_version();
 }

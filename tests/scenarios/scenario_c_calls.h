@@ -23,6 +23,7 @@ torvek_att_handle* scenario_c_create(void);
 void scenario_c_destroy(torvek_att_handle* handle);
 int32_t scenario_c_connect(torvek_att_handle* handle, const char* port_name);
 int32_t scenario_c_disconnect(torvek_att_handle* handle);
+int32_t scenario_c_cancel(torvek_att_handle* handle);
 const char* scenario_c_version(void);
 
 /*

@@ -58,6 +58,7 @@ class Driver {
   virtual ~Driver() = default;
   virtual bool Connect(const std::string& port) = 0;
   virtual void Disconnect() = 0;
+  virtual void Cancel() = 0;
   virtual int Call(const std::string& op, const std::vector<double>& a, Outputs& out) = 0;
   virtual const char* Version() = 0;
 };
@@ -66,6 +67,7 @@ class ClassDriver : public Driver {
  public:
   bool Connect(const std::string& port) override { return handler_.Connect(port); }
   void Disconnect() override { handler_.Disconnect(); }
+  void Cancel() override { handler_.Cancel(); }
   const char* Version() override { return TORVEK::LibraryVersion(); }
 
   int Call(const std::string& op, const std::vector<double>& a, Outputs& out) override {
@@ -118,6 +120,7 @@ class CInterfaceDriver : public Driver {
     return scenario_c_connect(handle_, port.c_str()) == 0;
   }
   void Disconnect() override { scenario_c_disconnect(handle_); }
+  void Cancel() override { scenario_c_cancel(handle_); }
   const char* Version() override { return scenario_c_version(); }
 
   int Call(const std::string& op, const std::vector<double>& a, Outputs& out) override {
@@ -236,6 +239,9 @@ class Host {
       case HostStep::Kind::kDestroy:
         driver_.reset();
         driver_ = std::make_unique<HostDriver>();
+        break;
+      case HostStep::Kind::kCancel:
+        driver_->Cancel();
         break;
       case HostStep::Kind::kSleep:
         std::this_thread::sleep_for(std::chrono::milliseconds(step.sleep_ms));

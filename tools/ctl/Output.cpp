@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "Interrupt.h"
+
 namespace ctl {
 namespace {
 
@@ -77,6 +79,33 @@ int EmitFailure(const std::string& command, const Failure& failure, const Output
   }
   PrintError(command, failure.message, failure.hint);
   return failure.exit_code;
+}
+
+int EmitInterrupted(const std::string& command, const std::optional<int>& stop_status,
+                    const OutputStyle& style) {
+  std::string stop_hint;
+  if (stop_status && *stop_status != TORVEK::Ok)
+    stop_hint =
+        "the device did not confirm the stop: check it with attenuatorctl status and "
+        "attenuatorctl position";
+  if (style.json) {
+    JsonObject json;
+    json.String("command", command)
+        .String("result", "interrupted")
+        .Integer("status", TORVEK::ReplyTimeout);
+    if (stop_status)
+      json.String("stop", ResultWord(*stop_status));
+    if (!stop_hint.empty())
+      json.String("hint", stop_hint);
+    json.Integer("exit_code", kExitInterrupted);
+    std::printf("%s\n", json.Text().c_str());
+    FlushStdout();
+  }
+  std::string message = "interrupted: the wait for the device was cut short";
+  if (stop_status)
+    message += "; Stop sent: " + ResultWord(*stop_status);
+  PrintError(command, message, stop_hint);
+  return kExitInterrupted;
 }
 
 }  // namespace ctl

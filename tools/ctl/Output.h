@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,11 @@ struct OutputStyle {
 // Prints the report (a failure with its hint on stderr) and returns the exit code.
 int Emit(const std::string& command, const Report& report, const OutputStyle& style);
 int EmitFailure(const std::string& command, const Failure& failure, const OutputStyle& style);
+
+// A command that Ctrl-C cut short: what it was doing, and for a motion the result of the Stop
+// sent after it (none: no Stop was sent). Returns the exit code, 130.
+int EmitInterrupted(const std::string& command, const std::optional<int>& stop_status,
+                    const OutputStyle& style);
 
 // Flushes stdout; false (with *error an errno value) when anything written to it since the start
 // was lost, so that a full disk or a closed pipe is not reported as success.

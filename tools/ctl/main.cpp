@@ -6,6 +6,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Commands.h"
+#include "Interrupt.h"
 
 namespace {
 
@@ -92,6 +94,17 @@ bool PortGone(ctl::Session& session) {
 #endif
 }
 
+// The wait for the Stop that follows an interrupted motion: the user wants out soon.
+constexpr int kStopTimeoutMs = 1000;
+
+bool IsMotion(const std::string& command) {
+  for (const char* motion :
+       {"move", "home", "transmittance set", "scan", "optimize", "clean", "tour"})
+    if (command == motion)
+      return true;
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -107,7 +120,8 @@ int main(int argc, char** argv) {
                "attenuatorctl"};
   app.footer(
       "Exit codes: 0 Ok, 1 device status code, 2 usage, 3 cannot connect, 4 ReplyTimeout,\n"
-      "5 UnexpectedReply, 6 PortUnavailable, 7 InvalidArgument, 8 internal error.");
+      "5 UnexpectedReply, 6 PortUnavailable, 7 InvalidArgument, 8 internal error,\n"
+      "130 interrupted (Ctrl-C: the wait ends at once; a motion is then stopped).");
   Arguments a;
   auto* port = app.add_option("-p,--port", a.port, "Serial port: /dev/ttyUSB0, COM3, ...");
   auto* simulate = app.add_flag("-s,--simulate", a.simulate,
@@ -216,8 +230,16 @@ int main(int argc, char** argv) {
     std::unique_ptr<ctl::Session> session = ctl::Session::Open(a.port, a.simulate, &failure);
     if (!session)
       return Finish(name, ctl::EmitFailure(name, failure, style));
+    ctl::CancelOnInterrupt(session->Handler());
     ctl::Context context{*session, a.timeout_ms, style};
     ctl::Report report = run(context);
+    if (ctl::Interrupted()) {
+      // A motion the device may still be making is stopped; a read needs nothing more.
+      std::optional<int> stop;
+      if (IsMotion(name))
+        stop = session->Handler().Stop(std::min(a.timeout_ms, kStopTimeoutMs));
+      return Finish(name, ctl::EmitInterrupted(name, stop, style));
+    }
     report.port_gone = report.status == TORVEK::UnexpectedReply && PortGone(*session);
     return Finish(name, ctl::Emit(name, report, style));
   } catch (const std::exception& e) {

@@ -142,4 +142,30 @@ start_sim fine-scale --degrees 1 --pulses 100000000 --baud 0 --speed 0
 expect 7 "--port $port move 300" "" "32 bits"
 kill "$sim_pid"
 
+# Ctrl-C during a slow move: the wait ends at once, Stop goes out, exit 130. A move of 90 degrees
+# at 1000 steps a second would take 36 s.
+for json in "" "--json"; do
+  start_sim interrupt --trace --baud 0 --speed 1000
+  # shellcheck disable=SC2086
+  "$ctl" --port "$port" $json --timeout 60000 move 90 > "$work/ctl-interrupt.out" 2> "$work/ctl-interrupt.err" &
+  ctl_pid=$!
+  for _ in $(seq 100); do
+    grep -q "0ma00008C00" "$work/interrupt.err" && break
+    sleep 0.05
+  done
+  start=$SECONDS
+  kill -INT "$ctl_pid"
+  rc=0
+  wait "$ctl_pid" || rc=$?
+  check "Ctrl-C during a slow move${json:+ with $json}: exit 130 within 5 s (exit $rc, $((SECONDS - start)) s)" \
+    test "$rc" = 130 -a $((SECONDS - start)) -le 5
+  check "Ctrl-C during a slow move${json:+ with $json}: Stop on the line" grep -q "host   0st" "$work/interrupt.err"
+  if [[ -z $json ]]; then
+    check "Ctrl-C during a slow move: says so" grep -q "attenuatorctl move: interrupted: the wait for the device was cut short; Stop sent: " "$work/ctl-interrupt.err"
+  else
+    check "Ctrl-C during a slow move with --json: one object" grep -q '^{"command":"move","result":"interrupted","status":-2,"stop":"[A-Za-z]*".*"exit_code":130}$' "$work/ctl-interrupt.out"
+  fi
+  kill "$sim_pid"
+done
+
 summary
