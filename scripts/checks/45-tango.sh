@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Tango device server: pytest (tests/tango) drives attenuator-tango from the build tree,
 # each test with its own simulator and its own server in file-database mode on a free port of
-# the loopback (about 40 s). Packages: scripts/packages/tango.txt.
+# the loopback (about 25 s); then the Tango benchmark's quick run (a few seconds), whose figures
+# are not judged here, on a shared machine. Packages: scripts/packages/tango.txt.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$root/build}
@@ -28,4 +29,7 @@ if tests < 25 or skipped:
     sys.exit(f"45-tango: {tests} tests ran, {skipped} skipped; expected at least 25, none skipped")
 print(f"45-tango: {tests} pytest tests passed")
 PY
+/usr/bin/python3 "$root/bench/tango_bench.py" --build "$BUILD_DIR" --quick > "$work/bench.log" 2>&1 \
+  || { cat "$work/bench.log"; echo "45-tango: the benchmark's quick run failed" >&2; exit 1; }
+grep -E "added by the server|median .* p99" "$work/bench.log" | sed 's/^ */45-tango bench (not judged here): /'
 echo "45-tango: $(($(date +%s) - started)) s"
