@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes docs/tango-taurus-form.png: a Taurus form on the TorvekAttenuator device, under Xvfb,
-# against attenuator-sim and attenuator-tango from the build tree (file-database mode).
+# against attenuator-sim and attenuator-tango from the build tree (file-database mode). The
+# mount starts at 45 degrees; the form's own write field then asks for transmittance 0.25.
 # Packages: xvfb python3-taurus xauth (not in CI). About 20 s.
 #   bash examples/tango/taurus-screenshot.sh [OUTPUT.png]
 set -euo pipefail
@@ -59,13 +60,22 @@ form.resize(640, 300)
 form.show()
 
 
+def write() -> None:
+    # What a person does: type 0.25 in Transmittance's write field and press Enter.
+    for item in form.getItems():
+        if item.getModelName().endswith("/Transmittance"):
+            item.writeWidget().setValue(0.25)
+            item.writeWidget().writeValue()
+
+
 def save() -> None:
     if not form.grab().save(output):
         sys.exit(f"cannot write {output}")
     app.quit()
 
 
-Qt.QTimer.singleShot(8000, save)
+Qt.QTimer.singleShot(5000, write)
+Qt.QTimer.singleShot(9000, save)
 app.exec_()
 PY
 echo "wrote $output"

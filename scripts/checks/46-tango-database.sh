@@ -75,7 +75,6 @@ tango_admin --ping-database 30 || fail "DataBaseds did not answer on $TANGO_HOST
 
 # The server from an installed copy, registered as the README says.
 cmake --install "$BUILD_DIR" --prefix "$work/prefix" > /dev/null
-cmake --install "$BUILD_DIR" --prefix "$work/prefix" --component tango > /dev/null
 start_simulator 46-tango-database --baud 0 --speed 0 --link "$work/ttyATT0"
 tango_admin --add-server attenuator-tango/lab TorvekAttenuator lab/attenuator/1
 tango_admin --add-property lab/attenuator/1 Port "$work/ttyATT0"
