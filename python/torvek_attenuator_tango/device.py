@@ -38,7 +38,6 @@ from torvek_attenuator import (
     Attenuator,
     AttenuatorError,
     MotorInfo,
-    status_name,
 )
 
 #: The server's name, whatever the launcher is called: instances are registered under it.
@@ -155,8 +154,10 @@ class _Session:
         self.closed = False
         #: Set once connecting is over, whatever came of it.
         self.connected = threading.Event()
-        #: Set when a motion's call has returned; Stop waits for it.
+        #: Set when a motion's call has returned; Stop waits for it. Set and tested under
+        #: cancel_lock, so that Stop's cancel can reach the motion's call and nothing after it.
         self.call_returned = threading.Event()
+        self.cancel_lock = threading.Lock()
         self.stop_requested = False
         self._jobs: "queue.Queue[Optional[Callable[[], None]]]" = queue.Queue()
         self._thread = threading.Thread(target=self._run, name="attenuator-worker",
@@ -404,7 +405,7 @@ class TorvekAttenuator(Device):
                 else:
                     text = f"{stage} failed after connecting: " + explain(err, stage, settings)
             except Exception as err:  # the library could not load, a system object refused
-                reason, text = status_name(INTERNAL_ERROR), f"cannot connect: {err}"
+                reason, text = "InternalError", f"cannot connect: {err}"
         with self._guard:
             if session is not self._session:
                 return
@@ -455,7 +456,8 @@ class TorvekAttenuator(Device):
                 failure = err
             except Exception as err:  # never leave the state at MOVING
                 failure = AttenuatorError(INTERNAL_ERROR, what, repr(err))
-            session.call_returned.set()
+            with session.cancel_lock:
+                session.call_returned.set()
             if session.stop_requested and (failure is None or failure.code == REPLY_TIMEOUT):
                 what = f"{what}, stopped"
                 failure = self._stop_after_motion(att, settings)
@@ -698,11 +700,17 @@ class TorvekAttenuator(Device):
         assert session is not None and session.att is not None
         session.stop_requested = True
         # A cancel that comes before the motion's call has begun does not reach it: keep
-        # cancelling until the call has returned (a cancelled call returns at once).
+        # cancelling until the call has returned (a cancelled call returns at once). Once it
+        # has, the worker is sending the device's stop, which a second Stop must not cancel.
         deadline = time.monotonic() + CANCEL_WAIT_S
-        session.att.cancel()
-        while not session.call_returned.wait(0.02) and time.monotonic() < deadline:
-            session.att.cancel()
+        while True:
+            with session.cancel_lock:
+                if session.call_returned.is_set():
+                    return
+                session.att.cancel()
+            if time.monotonic() > deadline:
+                return
+            session.call_returned.wait(0.02)
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:

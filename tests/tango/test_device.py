@@ -168,6 +168,7 @@ def test_stop_ends_the_wait_at_once_and_sends_the_device_stop(start_sim, start_s
     proxy.Position = 90.0
     threading.Event().wait(0.5)
     proxy.Stop()
+    proxy.Stop()  # an impatient second press must not cancel the device's stop
     assert wait_state(proxy, ON, FAULT, ALARM) == ON, proxy.status()
     trace = sim.trace().splitlines()
     stop = next(i for i, line in enumerate(trace) if line.split()[1:] == ["host", "0st"])
