@@ -2,13 +2,14 @@
 """What the Tango server adds to a read, and how soon a client hears that a move ended.
 
 One simulated device (attenuator-sim --baud 0 --speed 0) serves, in turns, the Python package
-directly and attenuator-tango (file-database mode, loopback). Everything is measured from a
-thread other than the main one, as the server calls the package: on the main thread the
-package makes each call on a helper thread so that Ctrl-C can end it, which costs more. The server touches the port only
+directly and attenuator-tango (file-database mode, loopback); the server touches the port only
 when a client asks, so the two never talk to the device at the same time. Each round measures
 every client once, in another order each round, so that a change of load hits them alike.
+Everything is measured from a thread other than the main one, as the server calls the
+package: on the main thread the package makes each call on a helper thread so that Ctrl-C can
+end it, which costs more.
 
-    scripts/bench.sh --tango            # Release build, then this (about 30 s)
+    scripts/bench.sh --tango            # Release build, then this (about 10 s)
     /usr/bin/python3 bench/tango_bench.py --build build [--quick]
 """
 

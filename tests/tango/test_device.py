@@ -11,7 +11,7 @@ import pytest
 import tango
 from tango import AttrQuality, DevState
 
-from conftest import DEVICE, wait_state
+from conftest import wait_state
 
 ON, MOVING, FAULT, ALARM = DevState.ON, DevState.MOVING, DevState.FAULT, DevState.ALARM
 
