@@ -198,6 +198,19 @@ def test_a_hang_up_faults_and_init_recovers_on_a_fresh_device(start_sim, start_s
     assert proxy.Steps == 1234
 
 
+def test_a_silent_device_times_out_a_read_and_faults_a_motion(start_sim, start_server):
+    start_sim("--speed", "0", "--silent-after", "4")
+    proxy = start_server(TimeoutMs=300, MotionTimeoutMs=300).proxy()
+    assert wait_state(proxy, ON, FAULT) == ON, proxy.status()
+    with pytest.raises(tango.DevFailed) as caught:
+        proxy.Position
+    assert caught.value.args[0].reason == "ReplyTimeout"
+    assert "TimeoutMs" in caught.value.args[0].desc and proxy.state() == ON
+    proxy.Steps = 100
+    assert wait_state(proxy, ON, FAULT, ALARM) == FAULT
+    assert proxy.status().startswith("move to 100 steps: ReplyTimeout (-2)")
+
+
 def test_a_device_status_code_puts_alarm(start_sim, start_server):
     start_sim("--speed", "0", "--status", "31")
     proxy = start_server().proxy()
