@@ -8,6 +8,7 @@ import select
 import signal
 import socket
 import subprocess
+import sys
 import time
 from pathlib import Path
 from typing import Callable, Dict, Iterable, Iterator, List
@@ -18,6 +19,8 @@ import tango
 REPO = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("BUILD_DIR", REPO / "build")).resolve()
 DEVICE = "lab/attenuator/1"
+# The build tree's copy of the Python package, for tests that use the line themselves.
+sys.path.insert(0, str(BUILD / "python"))
 
 
 def _program(variable: str, default: Path) -> str:

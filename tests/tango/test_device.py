@@ -146,6 +146,24 @@ def test_two_clients_one_moves_the_other_follows_by_events(start_sim, start_serv
     assert sim.commands().count("0ma00004600") == 1
 
 
+def test_a_read_that_finds_the_mount_moved_pushes_events(start_sim, start_server):
+    sim = start_sim("--speed", "0")
+    proxy = start_server().proxy()
+    assert wait_state(proxy, ON, FAULT) == ON, proxy.status()
+    events: "queue.Queue[tuple]" = queue.Queue()
+    subscription = proxy.subscribe_event(
+        "Steps", tango.EventType.CHANGE_EVENT,
+        lambda e: events.put(None if e.err else (e.attr_value.value, e.attr_value.quality)))
+    assert events.get(timeout=10) == (0, AttrQuality.ATTR_VALID)
+    # Another program on the same line moves the mount behind the server's back.
+    from torvek_attenuator import Attenuator
+    with Attenuator(sim.port) as other:
+        other.move_to_steps(5000)
+    assert proxy.Position == pytest.approx(12.5558, abs=1e-4)
+    assert events.get(timeout=10) == (5000, AttrQuality.ATTR_VALID)
+    proxy.unsubscribe_event(subscription)
+
+
 def test_a_second_motion_while_moving_is_refused(start_sim, start_server):
     start_sim("--speed", "14336")  # 10 degrees a second: 90 degrees take 9 s
     server = start_server()
