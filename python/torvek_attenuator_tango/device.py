@@ -473,6 +473,8 @@ class TorvekAttenuator(Device):
             if steps is not None:
                 self._steps = steps
         if failure is None:
+            with self._guard:
+                self._status_code = 0  # the device answered the motion as it should
             self._change(DevState.ON, self._ready_text(settings, what))
         elif failure.code > 0:
             with self._guard:
