@@ -165,7 +165,7 @@ def test_a_read_that_finds_the_mount_moved_pushes_events(start_sim, start_server
 
 
 def test_a_second_motion_while_moving_is_refused(start_sim, start_server):
-    start_sim("--speed", "14336")  # 10 degrees a second: 90 degrees take 9 s
+    start_sim("--speed", "14336")  # 36 degrees a second: 90 degrees take 2.5 s
     server = start_server()
     first, second = server.proxy(), server.proxy()
     assert wait_state(first, ON, FAULT) == ON, first.status()
