@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "Records.h"
 #include "protocol/HexField.h"
 #include "protocol/ReplyFrames.h"
 
@@ -110,24 +111,8 @@ void CheckNumberReply(const std::string& line, FrameKind kind) {
           "a null destination changes the result", line);
 }
 
-MotorInfo SentinelInfo() {
-  MotorInfo info;
-  info.ident_a = "sentinel a";
-  info.ident_b = "sentinel b";
-  info.degrees_per_revolution_text = "sentinel degrees";
-  info.pulses_per_revolution_text = "sentinel pulses";
-  info.ident_c = "sentinel c";
-  info.ident_d = "sentinel d";
-  info.home_offset_text = "sentinel offset";
-  return info;
-}
-
-bool SameInfo(const MotorInfo& a, const MotorInfo& b) {
-  return a.ident_a == b.ident_a && a.ident_b == b.ident_b &&
-         a.degrees_per_revolution_text == b.degrees_per_revolution_text &&
-         a.pulses_per_revolution_text == b.pulses_per_revolution_text && a.ident_c == b.ident_c &&
-         a.ident_d == b.ident_d && a.home_offset_text == b.home_offset_text;
-}
+using torvek_test::SameInfo;
+using torvek_test::SentinelInfo;
 
 void CheckInfoReply(const std::string& line) {
   const MotorInfo before = SentinelInfo();

@@ -18,13 +18,16 @@ trap cleanup EXIT
 [ -x "$sim" ] || { echo "40-python: no simulator at $sim" >&2; exit 1; }
 command -v pytest-3 > /dev/null || { echo "40-python: pytest-3 missing (python3-pytest)" >&2; exit 1; }
 unset TORVEK_ATTENUATOR_LIBRARY
+# Debian's interpreter, which has the Debian packages the calibration needs (numpy, scipy,
+# matplotlib): a python3 earlier on PATH (pyenv, a virtualenv) may not.
+python=${TORVEK_PYTHON:-/usr/bin/python3}
 export ATTENUATOR_SIM=$sim
 
 # pytest's own exit code already fails on errors and on "no tests collected" (5); the report
 # also catches a run that skipped its way to green.
 PYTHONPATH=$BUILD_DIR/python timeout 900 pytest-3 -q -p no:cacheprovider \
   --junitxml="$work/report.xml" "$root/tests/python"
-python3 - "$work/report.xml" << 'PY'
+"$python" - "$work/report.xml" << 'PY'
 import sys
 import xml.etree.ElementTree as ET
 root = ET.parse(sys.argv[1]).getroot()
@@ -38,7 +41,7 @@ PY
 cmake --install "$BUILD_DIR" --prefix "$work/prefix" > /dev/null
 start_simulator 40-python --baud 0 --speed 0
 (cd "$work" && PYTHONPATH="$work/prefix/lib/python3/dist-packages" \
-  timeout 120 python3 "$root/examples/scan.py" "$port" --min-angle 10 --span 90 --points 11) \
+  timeout 120 "$python" "$root/examples/scan.py" "$port" --min-angle 10 --span 90 --points 11) \
   | tee "$work/scan.out"
 rows=$(grep -cE '^ *[01]\.[0-9]{3} ' "$work/scan.out")
 [ "$rows" -eq 11 ] || { echo "40-python: scan printed $rows rows, expected 11" >&2; exit 1; }
@@ -46,11 +49,11 @@ echo "40-python: examples/scan.py ran from the installed package"
 
 # The calibration example and the command line on the readings it wrote, both installed.
 (cd "$work" && PYTHONPATH="$work/prefix/lib/python3/dist-packages" \
-  timeout 120 python3 "$root/examples/calibrate.py" "$port" --plot "$work/fit.png" \
+  timeout 120 "$python" "$root/examples/calibrate.py" "$port" --plot "$work/fit.png" \
   --csv "$work/readings.csv" && PYTHONPATH="$work/prefix/lib/python3/dist-packages" \
-  timeout 60 python3 -m torvek_attenuator.calibrate "$work/readings.csv" --json) \
+  timeout 60 "$python" -m torvek_attenuator.calibrate "$work/readings.csv" --json) \
   | tee "$work/calibrate.out"
-python3 - "$work/calibrate.out" "$work/fit.png" << 'PY'
+"$python" - "$work/calibrate.out" "$work/fit.png" << 'PY'
 import json
 import sys
 lines = open(sys.argv[1]).read().splitlines()

@@ -190,6 +190,20 @@ if [ -f "$root/tools/ctl/CMakeLists.txt" ]; then
   [ -x "$sim" ] || fail "$sim is missing"
   run_against_sim attenuatorctl.exe-tour "^Tour done: 13 operations, all as expected" \
     "$bin/attenuatorctl.exe" --port COM5 tour
+  # The wire trace of the DLL, to a file: the whole exchange of the call is in it.
+  rm -f "$win/trace.log"
+  export TORVEK_ATTENUATOR_TRACE="Z:$win/trace.log"
+  run_against_sim attenuatorctl.exe-trace "^Ok$" "$bin/attenuatorctl.exe" --port COM5 status
+  unset TORVEK_ATTENUATOR_TRACE
+  count=$((count + 1))
+  if tr -d '\r' < "$win/trace.log" 2> /dev/null | grep -q "#1 host   0gs" &&
+    tr -d '\r' < "$win/trace.log" | grep -q "#1 result GetCurrentStatus: Ok"; then
+    echo "50-windows: the DLL's wire trace holds the status exchange"
+  else
+    failed=$((failed + 1))
+    echo "50-windows: the DLL's wire trace lacks the status exchange:"
+    sed 's/^/    /' "$win/trace.log" 2> /dev/null
+  fi
 fi
 
 # A C program built as a Windows user builds one: against the installed headers and the

@@ -47,8 +47,8 @@ AttenuatorHandler::~AttenuatorHandler() {
 }
 
 bool AttenuatorHandler::Connect(const std::string& port_name) {
-  PublicCall call(*impl);
-  return impl->Connect(port_name);
+  PublicCall call(*impl, "Connect");
+  return call.Returns(impl->Connect(port_name));
 }
 
 void AttenuatorHandler::Disconnect() {
@@ -61,12 +61,12 @@ void AttenuatorHandler::Cancel() noexcept {
 }
 
 AttenuatorStatus AttenuatorHandler::GetCurrentStatus(int timeout_ms) {
-  PublicCall call(*impl);
-  return static_cast<AttenuatorStatus>(impl->RequestStatus("0gs", timeout_ms));
+  PublicCall call(*impl, "GetCurrentStatus");
+  return call.Returns(impl->RequestStatus("0gs", timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::GetMotorInfo(MotorInfo* info, int timeout_ms) {
-  PublicCall call(*impl);
+  PublicCall call(*impl, "GetMotorInfo");
   const int half = timeout_ms / 2;
   const int info_result = impl->QueryMotorInfo(info, half);
   float home_offset = 0.0f;
@@ -74,78 +74,77 @@ AttenuatorStatus AttenuatorHandler::GetMotorInfo(MotorInfo* info, int timeout_ms
   if (info != nullptr) {
     info->home_offset_text = HomeOffsetText(home_offset);
   }
-  return static_cast<AttenuatorStatus>(MergedInfoResult(info_result, offset_result));
+  return call.Returns(MergedInfoResult(info_result, offset_result));
 }
 
 AttenuatorStatus AttenuatorHandler::SetMotorSteps(int steps, int timeout_ms) {
-  PublicCall call(*impl);
+  PublicCall call(*impl, "SetMotorSteps");
   if (steps < -kMaxSteps || steps > kMaxSteps) {
-    return InvalidArgument;
+    return call.Returns(InvalidArgument);
   }
   int after_position = 0;
-  return static_cast<AttenuatorStatus>(impl->MoveAbsoluteSteps(steps, &after_position, timeout_ms));
+  return call.Returns(impl->MoveAbsoluteSteps(steps, &after_position, timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::GetMotorSteps(int* steps, int timeout_ms) {
-  PublicCall call(*impl);
-  return static_cast<AttenuatorStatus>(impl->GetPositionSteps(steps, timeout_ms));
+  PublicCall call(*impl, "GetMotorSteps");
+  return call.Returns(impl->GetPositionSteps(steps, timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::SetMotorDegree(float degree, int timeout_ms) {
-  PublicCall call(*impl);
+  PublicCall call(*impl, "SetMotorDegree");
   const double wanted = static_cast<double>(degree);
   if (!IsNumber(wanted) || !(wanted > -kMaxDegrees && wanted < kMaxDegrees)) {
-    return InvalidArgument;
+    return call.Returns(InvalidArgument);
   }
-  return static_cast<AttenuatorStatus>(impl->MoveAbsoluteDegree(degree, nullptr, timeout_ms));
+  return call.Returns(impl->MoveAbsoluteDegree(degree, nullptr, timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::GetMotorDegree(float* degree, int timeout_ms) {
-  PublicCall call(*impl);
-  return static_cast<AttenuatorStatus>(impl->GetPositionDegree(degree, timeout_ms));
+  PublicCall call(*impl, "GetMotorDegree");
+  return call.Returns(impl->GetPositionDegree(degree, timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::MechanicalCalibration(int timeout_ms) {
-  PublicCall call(*impl);
-  return static_cast<AttenuatorStatus>(impl->HomeMotor(timeout_ms));
+  PublicCall call(*impl, "MechanicalCalibration");
+  return call.Returns(impl->HomeMotor(timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::StartOptimization(int timeout_ms) {
-  PublicCall call(*impl);
-  return static_cast<AttenuatorStatus>(impl->OptimizeMotor(timeout_ms));
+  PublicCall call(*impl, "StartOptimization");
+  return call.Returns(impl->OptimizeMotor(timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::StartCleaningMechanics(int timeout_ms) {
-  PublicCall call(*impl);
-  return static_cast<AttenuatorStatus>(impl->CleanMechanics(timeout_ms));
+  PublicCall call(*impl, "StartCleaningMechanics");
+  return call.Returns(impl->CleanMechanics(timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::Stop(int timeout_ms) {
-  PublicCall call(*impl);
-  return static_cast<AttenuatorStatus>(impl->StopMotor(timeout_ms));
+  PublicCall call(*impl, "Stop");
+  return call.Returns(impl->StopMotor(timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::SetTransmittance(float transmittance, double min_angle,
                                                      double angle_span, int timeout_ms) {
-  PublicCall call(*impl);
+  PublicCall call(*impl, "SetTransmittance");
   if (!IsNumber(transmittance) || transmittance < 0.0f || transmittance > 1.0f ||
       !ModelAccepted(min_angle, angle_span)) {
-    return InvalidArgument;
+    return call.Returns(InvalidArgument);
   }
   const std::optional<float> angle = AngleForTransmittance(transmittance, min_angle, angle_span);
   if (!angle) {
-    return InvalidArgument;
+    return call.Returns(InvalidArgument);
   }
   float after_position = 0.0f;
-  return static_cast<AttenuatorStatus>(
-      impl->MoveAbsoluteDegree(*angle, &after_position, timeout_ms));
+  return call.Returns(impl->MoveAbsoluteDegree(*angle, &after_position, timeout_ms));
 }
 
 AttenuatorStatus AttenuatorHandler::GetTransmittance(float* transmittance, double min_angle,
                                                      double angle_span, int timeout_ms) {
-  PublicCall call(*impl);
+  PublicCall call(*impl, "GetTransmittance");
   if (transmittance == nullptr || !ModelAccepted(min_angle, angle_span)) {
-    return InvalidArgument;
+    return call.Returns(InvalidArgument);
   }
   float curr_angle = 0.0f;
   bool delivered = false;
@@ -153,7 +152,7 @@ AttenuatorStatus AttenuatorHandler::GetTransmittance(float* transmittance, doubl
   if (delivered) {
     *transmittance = TransmittanceAtAngle(curr_angle, min_angle, angle_span);
   }
-  return static_cast<AttenuatorStatus>(result);
+  return call.Returns(result);
 }
 
 const char* LibraryVersion() {

@@ -1,9 +1,28 @@
 #include "link/AttenuatorHandlerImpl.h"
 
+#include <atomic>
+#include <cstring>
 #include <system_error>
 #include <utility>
 
+#include "torvek/attenuator.h"
+
 namespace TORVEK {
+namespace {
+
+std::atomic<unsigned> g_handlers{0};
+
+}  // namespace
+
+AttenuatorHandlerImpl::AttenuatorHandlerImpl() : number(++g_handlers) {}
+
+void PublicCall::TraceResult(int status) {
+  std::string text = std::string(operation_) + ": " + torvek_att_status_name(status);
+  if (status > 0) {
+    text += " " + std::to_string(status);
+  }
+  impl_.trace->Line("result", text);
+}
 
 AttenuatorHandlerImpl::~AttenuatorHandlerImpl() {
   // The port object must go before the io_context it was created on, which as a later
@@ -14,7 +33,11 @@ AttenuatorHandlerImpl::~AttenuatorHandlerImpl() {
 bool AttenuatorHandlerImpl::Connect(const std::string& port_name) {
   // The system reads a name up to its first NUL: "/dev/ttyS0\0x" would open /dev/ttyS0, a port
   // the caller did not name.
+  trace = WireTrace::FromEnvironment(number);
   if (port_name.find('\0') != std::string::npos) {
+    if (trace) {
+      trace->Line("open", "a port name with a NUL inside: not opened");
+    }
     return false;
   }
   try {
@@ -22,6 +45,9 @@ bool AttenuatorHandlerImpl::Connect(const std::string& port_name) {
     // Replacing `port` closes an earlier device only now that the new one is open.
     port = std::make_unique<asio::serial_port>(std::move(opened));
   } catch (const std::system_error& err) {
+    if (trace) {
+      trace->Line("open", port_name + ": cannot open: " + err.code().message());
+    }
     return false;
   }
 
@@ -32,10 +58,15 @@ bool AttenuatorHandlerImpl::Connect(const std::string& port_name) {
     port->set_option(asio::serial_port_base::parity(asio::serial_port_base::parity::none));
   } catch (const std::system_error&) {
     // A port that refuses 9600 8N1 cannot talk to the device: do not leave it half set up.
+    if (trace) {
+      trace->Line("open", port_name + ": 9600 8N1 refused; closed");
+    }
     DisconnectQuietly();
     return false;
   }
-
+  if (trace) {
+    trace->Line("open", port_name + ": 9600 8N1");
+  }
   return IdentifyDevice();
 }
 

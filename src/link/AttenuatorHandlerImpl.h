@@ -9,6 +9,7 @@
 #include <asio/serial_port.hpp>
 
 #include "link/Cancellation.h"
+#include "link/WireTrace.h"
 #include "torvek/AttenuatorHandler.h"
 
 namespace TORVEK {
@@ -17,7 +18,7 @@ namespace TORVEK {
 // degrees and motor steps. The public class holds `mutex` around every call into this object.
 class AttenuatorHandlerImpl {
  public:
-  AttenuatorHandlerImpl() = default;
+  AttenuatorHandlerImpl();
   ~AttenuatorHandlerImpl();
 
   AttenuatorHandlerImpl(const AttenuatorHandlerImpl&) = delete;
@@ -68,6 +69,10 @@ class AttenuatorHandlerImpl {
   std::int32_t pulses_per_revolution = 143360;
   double degrees_per_pulse = 0.00251116;
   double pulses_per_degree = 143360.0 / 360.0;
+  // The wire trace the environment asked for when the handler last connected; null: none.
+  std::unique_ptr<WireTrace> trace;
+  // Numbers the handler's trace lines; handlers of a process count from 1.
+  const unsigned number;
 
  private:
   // The identification on connect: adopts the device's scale, or closes the port.
@@ -75,19 +80,36 @@ class AttenuatorHandlerImpl {
 };
 
 // One public call from start to end: the handler's lock, and the call's number for a Cancel.
+// Its result goes through Returns, which puts it in the wire trace.
 class PublicCall {
  public:
-  explicit PublicCall(AttenuatorHandlerImpl& impl)
-      : lock_(impl.mutex), cancellation_(impl.cancellation) {
-    cancellation_.BeginCall();
+  PublicCall(AttenuatorHandlerImpl& impl, const char* operation)
+      : lock_(impl.mutex), impl_(impl), operation_(operation) {
+    impl_.cancellation.BeginCall();
   }
-  ~PublicCall() { cancellation_.EndCall(); }
+  ~PublicCall() { impl_.cancellation.EndCall(); }
   PublicCall(const PublicCall&) = delete;
   PublicCall& operator=(const PublicCall&) = delete;
 
+  AttenuatorStatus Returns(int status) {
+    if (impl_.trace) {
+      TraceResult(status);
+    }
+    return static_cast<AttenuatorStatus>(status);
+  }
+  bool Returns(bool connected) {
+    if (impl_.trace) {
+      impl_.trace->Line("result", std::string(operation_) + (connected ? ": true" : ": false"));
+    }
+    return connected;
+  }
+
  private:
+  void TraceResult(int status);
+
   std::lock_guard<std::mutex> lock_;
-  Cancellation& cancellation_;
+  AttenuatorHandlerImpl& impl_;
+  const char* operation_;
 };
 
 }  // namespace TORVEK

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 #include "link/AttenuatorHandlerImpl.h"
 #include "link/SerialIo.h"
@@ -8,6 +9,31 @@ namespace TORVEK {
 namespace {
 
 constexpr std::chrono::milliseconds kWriteGrace{100};
+
+const char* Ending(LineEnd end) {
+  switch (end) {
+    case LineEnd::kComplete:
+      return "a line";
+    case LineEnd::kPortFailed:
+      return "the port failed";
+    case LineEnd::kTimedOut:
+      return "timed out";
+    case LineEnd::kCancelled:
+      return "cancelled";
+  }
+  return "";
+}
+
+void TraceWait(WireTrace& trace, const std::string& received, LineEnd end,
+               std::chrono::steady_clock::duration waited) {
+  if (!received.empty()) {
+    trace.Bytes("device", received);
+  }
+  char text[96];
+  std::snprintf(text, sizeof text, "%.3f ms, %s",
+                std::chrono::duration<double, std::milli>(waited).count(), Ending(end));
+  trace.Line("wait", text);
+}
 
 }  // namespace
 
@@ -25,6 +51,13 @@ int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& rep
   // Whatever is waiting in the input now (the late answer to a command that timed out,
   // noise) is not the answer to this command; left there, it would be taken for it and every
   // later reply would belong to the command before.
+  if (trace) {
+    const std::string stale = TakePending(*port);
+    if (!stale.empty()) {
+      trace->Line("purged", std::to_string(stale.size()) + " bytes " + EscapedBytes(stale));
+    }
+    trace->Bytes("host", command);
+  }
   PurgeInput(*port);
   const std::chrono::milliseconds timeout(std::max(timeout_ms, 0));
   // On a working line the port takes the command at once. One that has stopped taking bytes
@@ -36,16 +69,27 @@ int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& rep
     case WriteEnd::kWritten:
       break;
     case WriteEnd::kFailed:
+      if (trace) {
+        trace->Line("write", "failed, or the line took no bytes in time");
+      }
       return PortUnavailable;
     case WriteEnd::kCancelled:
+      if (trace) {
+        trace->Line("write", "cancelled");
+      }
       return ReplyTimeout;
   }
 
   // The time-out counts from the end of the write; zero or less means: take only what is
   // already there.
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  const auto written = std::chrono::steady_clock::now();
+  const auto deadline = written + timeout;
   std::string received;
-  switch (ReadLineUntil(*port, received, deadline, cancellation)) {
+  const LineEnd end = ReadLineUntil(*port, received, deadline, cancellation);
+  if (trace) {
+    TraceWait(*trace, received, end, std::chrono::steady_clock::now() - written);
+  }
+  switch (end) {
     case LineEnd::kTimedOut:
     case LineEnd::kCancelled:
       // A cancelled wait is a time-out the host cut short. Its reply, if it comes, is purged

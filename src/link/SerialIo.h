@@ -61,4 +61,8 @@ inline bool HoldsLineEnd(const std::string& received, std::size_t new_from) {
 // Discards every byte the port has received and not yet been read.
 void PurgeInput(asio::serial_port& port) noexcept;
 
+// Reads, without waiting, every byte the port has received and not yet been read: what the
+// purge would discard, for the wire trace to show.
+std::string TakePending(asio::serial_port& port);
+
 }  // namespace TORVEK

@@ -157,6 +157,21 @@ bool CancelledBefore(Deadline deadline, Cancellation& cancellation) {
   return WaitFor(-1, 0, deadline, cancellation) == Wait::kCancelled;
 }
 
+std::string TakePending(asio::serial_port& port) {
+  std::string pending;
+  char chunk[256];
+  for (;;) {
+    const ssize_t n = ::read(port.native_handle(), chunk, sizeof chunk);
+    if (n > 0) {
+      pending.append(chunk, static_cast<std::size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return pending;  // nothing more (EAGAIN), or the line has gone: the write will tell
+    }
+  }
+}
+
 void PurgeInput(asio::serial_port& port) noexcept {
   ::tcflush(port.native_handle(), TCIFLUSH);
 }

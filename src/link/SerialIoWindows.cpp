@@ -178,6 +178,34 @@ bool CancelledBefore(Deadline deadline, Cancellation& cancellation) {
   return WaitFor(nullptr, deadline, cancellation) == Wait::kCancelled;
 }
 
+std::string TakePending(asio::serial_port& port) {
+  const HANDLE handle = port.native_handle();
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!::ClearCommError(handle, &errors, &status) || status.cbInQue == 0) {
+    return {};
+  }
+  // The bytes are there: the read completes at once; a short deadline keeps a surprise short.
+  std::string pending(status.cbInQue, '\0');
+  Overlapped operation;
+  OVERLAPPED* overlapped = operation.Next();
+  bool started_pending = false;
+  if (!::ReadFile(handle, pending.data(), status.cbInQue, nullptr, overlapped)) {
+    if (::GetLastError() != ERROR_IO_PENDING) {
+      return {};
+    }
+    started_pending = true;
+  }
+  Cancellation never;
+  DWORD transferred = 0;
+  Wait ended = Wait::kReady;
+  operation.Finish(handle, started_pending,
+                   std::chrono::steady_clock::now() + std::chrono::milliseconds(50), never,
+                   transferred, ended);
+  pending.resize(transferred);
+  return pending;
+}
+
 void PurgeInput(asio::serial_port& port) noexcept {
   ::PurgeComm(port.native_handle(), PURGE_RXCLEAR);
 }

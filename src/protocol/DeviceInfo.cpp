@@ -60,6 +60,9 @@ bool AttenuatorHandlerImpl::IdentifyDevice() {
   // before the request goes out. A Cancel during the pause ends the Connect as it would during
   // the request.
   if (CancelledBefore(std::chrono::steady_clock::now() + kIdentificationPause, cancellation)) {
+    if (trace) {
+      trace->Line("ident", "cancelled during the pause; closed");
+    }
     DisconnectQuietly();
     return false;
   }
@@ -72,6 +75,9 @@ bool AttenuatorHandlerImpl::IdentifyDevice() {
   // A device that answers with a status frame, or reports no revolution or a negative one,
   // gives no scale to work with: every later move would divide by zero or run backwards.
   if (result != Ok || !delivered || !degrees || !pulses || *degrees <= 0 || *pulses <= 0) {
+    if (trace) {
+      trace->Line("ident", "no usable identification; closed");
+    }
     DisconnectQuietly();
     return false;
   }
@@ -82,6 +88,12 @@ bool AttenuatorHandlerImpl::IdentifyDevice() {
       static_cast<double>(degrees_per_revolution) / static_cast<double>(pulses_per_revolution);
   pulses_per_degree =
       static_cast<double>(pulses_per_revolution) / static_cast<double>(degrees_per_revolution);
+  if (trace) {
+    trace->Line("ident", info.ident_a + " " + info.ident_b + " " + info.ident_c + " " +
+                             info.ident_d + ", " + std::to_string(degrees_per_revolution) +
+                             " degrees, " + std::to_string(pulses_per_revolution) +
+                             " steps per revolution");
+  }
   return true;
 }
 

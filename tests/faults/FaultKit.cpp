@@ -6,6 +6,7 @@
 
 #include "ConnectedDevice.h"
 #include "Frames.h"
+#include "Records.h"
 
 namespace torvek_fault {
 
@@ -23,18 +24,6 @@ Frame FrameFor(const std::string& command) {
   return Frame::kStatus;
 }
 
-TORVEK::MotorInfo SentinelInfo() {
-  TORVEK::MotorInfo info;
-  info.ident_a = "<ident_a untouched>";
-  info.ident_b = "<ident_b untouched>";
-  info.degrees_per_revolution_text = "<degrees untouched>";
-  info.pulses_per_revolution_text = "<pulses untouched>";
-  info.ident_c = "<ident_c untouched>";
-  info.ident_d = "<ident_d untouched>";
-  info.home_offset_text = "<home offset untouched>";
-  return info;
-}
-
 namespace {
 
 bool SameBits(float a, float b) {
@@ -45,21 +34,14 @@ bool SameBits(float a, float b) {
 
 bool SameOutputs(const Outputs& a, const Outputs& b) {
   return a.steps == b.steps && SameBits(a.degrees, b.degrees) &&
-         SameBits(a.transmittance, b.transmittance) && a.info.ident_a == b.info.ident_a &&
-         a.info.ident_b == b.info.ident_b &&
-         a.info.degrees_per_revolution_text == b.info.degrees_per_revolution_text &&
-         a.info.pulses_per_revolution_text == b.info.pulses_per_revolution_text &&
-         a.info.ident_c == b.info.ident_c && a.info.ident_d == b.info.ident_d &&
-         a.info.home_offset_text == b.info.home_offset_text;
+         SameBits(a.transmittance, b.transmittance) && torvek_test::SameInfo(a.info, b.info);
 }
 
 std::string Describe(const Outputs& o) {
   std::ostringstream text;
   text.precision(9);
   text << "{steps " << o.steps << ", degrees " << o.degrees << ", transmittance " << o.transmittance
-       << ", info {" << o.info.ident_a << ", " << o.info.ident_b << ", "
-       << o.info.degrees_per_revolution_text << ", " << o.info.pulses_per_revolution_text << ", "
-       << o.info.ident_c << ", " << o.info.ident_d << ", " << o.info.home_offset_text << "}}";
+       << ", info " << torvek_test::Describe(o.info) << "}";
   return text.str();
 }
 
@@ -95,12 +77,7 @@ Operation Op(std::string name, std::vector<std::string> commands, Call call,
 }
 
 void DeliverInfo(Outputs& o) {
-  o.info.ident_a = "1234ABCD";
-  o.info.ident_b = "0102";
-  o.info.degrees_per_revolution_text = "360";
-  o.info.pulses_per_revolution_text = "143360";
-  o.info.ident_c = "03";
-  o.info.ident_d = "04";
+  torvek_test::FillDefaultIdentification(o.info);
   o.info.home_offset_text = "0.040179";
 }
 

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Records.h"
 #include "torvek/AttenuatorHandler.h"
 
 namespace torvek_fault {
@@ -19,8 +20,7 @@ namespace torvek_fault {
 enum class Frame { kStatus, kPosition, kHomeOffset, kInfo };
 Frame FrameFor(const std::string& command);
 
-// A MotorInfo whose every member holds text no device could put there.
-TORVEK::MotorInfo SentinelInfo();
+using torvek_test::SentinelInfo;
 
 // The caller's variables, filled with values no reply can produce, so that a call which
 // delivers nothing must leave them exactly so.

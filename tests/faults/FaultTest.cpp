@@ -353,8 +353,7 @@ TEST_F(Faults, ACancelledWaitIsATimeOutAndItsLateReplyNeverTheNextCallsAnswer) {
       EXPECT_TRUE(server->WaitForCommands(commands + 1, 10s));
       handler.Cancel();
     });
-    const double elapsed =
-        MillisecondsOf([&] { Check(op, 20000, Always(TORVEK::ReplyTimeout)); });
+    const double elapsed = MillisecondsOf([&] { Check(op, 20000, Always(TORVEK::ReplyTimeout)); });
     canceller.join();
     EXPECT_LT(elapsed, 10000.0) << "the wait was not cut short";
     EXPECT_EQ(Settle(1), std::vector<std::string>{op.commands.front()});

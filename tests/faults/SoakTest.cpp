@@ -835,12 +835,7 @@ TEST_F(Soak, RandomCallsAgainstARandomlyMisbehavingDevice) {
               break;
             case Op::kGetMotorInfo:
               if (delivered_value) {
-                want.info.ident_a = "1234ABCD";
-                want.info.ident_b = "0102";
-                want.info.degrees_per_revolution_text = "360";
-                want.info.pulses_per_revolution_text = "143360";
-                want.info.ident_c = "03";
-                want.info.ident_d = "04";
+                torvek_test::FillDefaultIdentification(want.info);
               }
               want.info.home_offset_text = delivered_offset ? HomeOffsetText(plan.home_offset)
                                                             : torvek_fault::kNoHomeOffsetText;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Records.h"
 #include "protocol/DeviceInfo.h"
 #include "protocol/HexField.h"
 #include "protocol/ReplyFrames.h"
@@ -113,13 +114,10 @@ TEST(InfoReply, FillsTheRecordInItsOwnOrder) {
   const DecodedReply decoded = TORVEK::DecodeInfoReply(kIdentification, &info);
   EXPECT_EQ(decoded.status, TORVEK::Ok);
   EXPECT_TRUE(decoded.delivered);
-  EXPECT_EQ(info.ident_a, "1234ABCD");
-  EXPECT_EQ(info.ident_b, "0102");
-  EXPECT_EQ(info.degrees_per_revolution_text, "360");
-  EXPECT_EQ(info.pulses_per_revolution_text, "143360");
-  EXPECT_EQ(info.ident_c, "03");
-  EXPECT_EQ(info.ident_d, "04");
-  EXPECT_EQ(info.home_offset_text, "kept");
+  TORVEK::MotorInfo expected;
+  torvek_test::FillDefaultIdentification(expected);
+  expected.home_offset_text = "kept";
+  EXPECT_TRUE(torvek_test::SameInfo(info, expected)) << torvek_test::Describe(info);
 }
 
 TEST(InfoReply, NumbersAreSignedDecimalText) {

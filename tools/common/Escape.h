@@ -1,32 +1,12 @@
 #pragma once
 
-#include <string>
-#include <string_view>
+#include "link/Escape.h"
 
 namespace torvek_tools {
 
-// Bytes as a reader can see them on one line: printable ASCII as it is, CR and LF as \r and \n,
-// a backslash doubled, anything else as \xHH. Shared by the simulator's trace and attenuatorctl.
+// The line as the library's wire trace shows it.
 inline std::string Escape(std::string_view bytes) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (char c : bytes) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '\r') {
-      text += "\\r";
-    } else if (c == '\n') {
-      text += "\\n";
-    } else if (c == '\\') {
-      text += "\\\\";
-    } else if (u >= 0x20 && u < 0x7F) {
-      text += c;
-    } else {
-      text += "\\x";
-      text += kHex[u >> 4];
-      text += kHex[u & 0xF];
-    }
-  }
-  return text;
+  return TORVEK::EscapedBytes(bytes);
 }
 
 }  // namespace torvek_tools
