@@ -3,10 +3,17 @@
 # about a minute on a 2-core machine, plus the build. Arguments go to the benchmark
 # (--quick: a few seconds with small samples). Figures vary with the machine's load: run it
 # while nothing else builds, and quote the load line it prints.
+# --tango [--quick] runs bench/tango_bench.py instead: the Tango server against the Python
+# package on the same simulated device (about 30 s; needs python3-tango).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_BUILD_DIR:-$root/build-bench}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
   -DTORVEK_BUILD_BENCH=ON > /dev/null
+if [ "${1:-}" = "--tango" ]; then
+  shift
+  cmake --build "$build" -j2 --target attenuator-sim torvek_attenuator > /dev/null
+  exec /usr/bin/python3 "$root/bench/tango_bench.py" --build "$build" "$@"
+fi
 cmake --build "$build" -j2 --target torvek_bench > /dev/null
 exec "$build/bench/torvek_bench" "$@"
