@@ -17,7 +17,8 @@ namespace {
 constexpr int kMaxSteps = 143360;
 constexpr double kMaxDegrees = 360.0;
 // The smallest transmittance span taken, in degrees. Below it no mount can resolve the model,
-// and far below it pi / span times an angle overflows, which made the transmittance NaN.
+// and far below it pi / span times an angle overflows: the transmittance would not be a
+// number, and a call must never deliver NaN with Ok.
 constexpr double kMinSpanDegrees = 1e-9;
 
 bool IsNumber(double value) {

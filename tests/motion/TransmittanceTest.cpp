@@ -107,7 +107,7 @@ TEST_F(Transmittance, AMoveAnsweredByAStatusReturnsItsCode) {
 }
 
 // With a span this small, pi / span times the angle overflows and the model's value is not a
-// number: GetTransmittance used to deliver NaN with Ok. No mount has such a span.
+// number, which GetTransmittance must never deliver with Ok. No mount has such a span.
 TEST_F(Transmittance, ASpanTooSmallForTheModelIsRefusedUnsent) {
   const double spans[] = {std::numeric_limits<double>::denorm_min(),
                           std::numeric_limits<double>::min(),
