@@ -36,8 +36,12 @@ print(f"40-python: {tests} pytest tests passed")
 PY
 
 cmake --install "$BUILD_DIR" --prefix "$work/prefix" > /dev/null
+# Under a prefix other than /usr the package goes where python3 would look for that prefix
+# (lib/python3.X/...), found here by its location rather than by asking python3 again.
+package=$(find "$work/prefix" -path '*/torvek_attenuator/__init__.py' -print -quit)
+[ -n "$package" ] || { echo "40-python: cmake --install installed no Python package" >&2; exit 1; }
 start_simulator 40-python --baud 0 --speed 0
-(cd "$work" && PYTHONPATH="$work/prefix/lib/python3/dist-packages" \
+(cd "$work" && PYTHONPATH="$(dirname "$(dirname "$package")")" \
   timeout 120 python3 "$root/examples/scan.py" "$port" --min-angle 10 --span 90 --points 11) \
   | tee "$work/scan.out"
 rows=$(grep -cE '^ *[01]\.[0-9]{3} ' "$work/scan.out")
