@@ -1,6 +1,7 @@
 # Man pages made by help2man from each program's --help when the program is built, so that a
 # page never tells something other than the program does. A machine without help2man builds
-# no pages (a note says so); the Debian packages need them.
+# no pages (a note says so); the Debian packages need them. Sanitizer builds, never installed,
+# make none either.
 find_program(TORVEK_HELP2MAN help2man)
 find_program(TORVEK_GZIP gzip)
 if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND NOT (TORVEK_HELP2MAN AND TORVEK_GZIP))
@@ -9,7 +10,7 @@ endif()
 
 # torvek_man_page(TARGET SUMMARY): TARGET.1.gz in section 1, installed with the tools.
 function(torvek_man_page target summary)
-  if(WIN32 OR CMAKE_CROSSCOMPILING OR NOT (TORVEK_HELP2MAN AND TORVEK_GZIP))
+  if(WIN32 OR CMAKE_CROSSCOMPILING OR TORVEK_SANITIZE OR NOT (TORVEK_HELP2MAN AND TORVEK_GZIP))
     return()
   endif()
   set(dir ${CMAKE_CURRENT_BINARY_DIR}/man)

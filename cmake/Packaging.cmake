@@ -32,8 +32,12 @@ if(WIN32)
   else()
     set(CPACK_PACKAGE_FILE_NAME torvek-attenuator-${PROJECT_VERSION}-win32)
   endif()
+  # Only these components, all in the one archive (a monolithic archive would take every
+  # component, the Python package too).
   set(CPACK_COMPONENTS_ALL runtime development tools documentation)
-  set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
   include(CPack)
   return()
 endif()
@@ -156,7 +160,10 @@ torvek_deb_package(python python3-torvek-attenuator
 
 # The Tango device server: whatever is installed with COMPONENT tango becomes its package, e.g.
 #   install(PROGRAMS attenuator-tango DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tango)
-# and its module where the Python package goes (python/InstallPackage.cmake.in).
+#   torvek_install_python_package(torvek_attenuator_tango COMPONENT tango FILES ...)
+#   torvek_man_page(...)  # for a Python program, help2man would need python3-tango at build time
+# (torvek_install_python_package is in python/CMakeLists.txt, torvek_man_page in
+# cmake/ManPage.cmake).
 get_cmake_property(installed_components COMPONENTS)
 if(tango IN_LIST installed_components)
   torvek_deb_package(tango torvek-attenuator-tango
