@@ -8,8 +8,21 @@ if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND NOT (TORVEK_HELP2MAN AND TORVEK_GZ
   message(STATUS "help2man or gzip not found: the programs get no man pages")
 endif()
 
-# torvek_man_page(TARGET SUMMARY): TARGET.1.gz in section 1, installed with the tools.
+# torvek_man_page(NAME SUMMARY [PROGRAM file] [COMPONENT component]): NAME.1.gz in section 1,
+# from the --help of the target NAME, or of the program file given (a script), installed with
+# the tools unless another component is named.
 function(torvek_man_page target summary)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "COMPONENT;PROGRAM" "")
+  if(NOT arg_COMPONENT)
+    set(arg_COMPONENT tools)
+  endif()
+  if(arg_PROGRAM)
+    set(program ${arg_PROGRAM})
+    set(depends ${arg_PROGRAM})
+  else()
+    set(program $<TARGET_FILE:${target}>)
+    set(depends ${target})
+  endif()
   if(WIN32 OR CMAKE_CROSSCOMPILING OR TORVEK_SANITIZE OR NOT (TORVEK_HELP2MAN AND TORVEK_GZIP))
     return()
   endif()
@@ -23,12 +36,13 @@ function(torvek_man_page target summary)
     COMMAND ${TORVEK_HELP2MAN} --no-info --section 1 --name ${summary}
             --version-string ${PROJECT_VERSION} --source "torvek-attenuator ${PROJECT_VERSION}"
             --manual "User Commands" --include ${see_also} --output ${dir}/${target}.1
-            $<TARGET_FILE:${target}>
+            ${program}
     # -n: no name or time stamp in the archive, so that the same page gives the same bytes.
     COMMAND ${TORVEK_GZIP} -9nf ${dir}/${target}.1
-    DEPENDS ${target} ${see_also}
+    DEPENDS ${depends} ${see_also}
     COMMENT "Man page of ${target}, from its --help"
     VERBATIM)
   add_custom_target(${target}-man ALL DEPENDS ${dir}/${target}.1.gz)
-  install(FILES ${dir}/${target}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+  install(FILES ${dir}/${target}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    COMPONENT ${arg_COMPONENT})
 endfunction()

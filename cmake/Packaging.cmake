@@ -51,7 +51,7 @@ set(CPACK_SET_DESTDIR ON)
 set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(TORVEK_DEB_MAINTAINER "torvek-attenuator developers <attenuator@torvek.invalid>" CACHE STRING
-    "Maintainer field of the Debian packages, and of their changelog")
+    "Maintainer field of the Debian packages")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TORVEK_DEB_MAINTAINER}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -161,7 +161,7 @@ torvek_deb_package(python python3-torvek-attenuator
 # The Tango device server: whatever is installed with COMPONENT tango becomes its package, e.g.
 #   install(PROGRAMS attenuator-tango DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tango)
 #   torvek_install_python_package(torvek_attenuator_tango COMPONENT tango FILES ...)
-#   torvek_man_page(...)  # for a Python program, help2man would need python3-tango at build time
+#   torvek_man_page(attenuator-tango "..." PROGRAM <the script> COMPONENT tango)
 # (torvek_install_python_package is in python/CMakeLists.txt, torvek_man_page in
 # cmake/ManPage.cmake).
 get_cmake_property(installed_components COMPONENTS)
