@@ -14,7 +14,6 @@
 set(CPACK_PACKAGE_NAME torvek-attenuator)
 set(CPACK_PACKAGE_VENDOR "torvek-attenuator developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "driver for a motorised optical attenuator on a serial line")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_VERBATIM_VARIABLES ON)
@@ -100,7 +99,8 @@ function(torvek_deb_package component package)
   string(TOUPPER ${component} c)
   set(CPACK_DEBIAN_${c}_PACKAGE_NAME ${package} PARENT_SCOPE)
   set(CPACK_DEBIAN_${c}_PACKAGE_SECTION ${arg_SECTION} PARENT_SCOPE)
-  # The synopsis line, then the extended description (CPack indents it).
+  # The synopsis line, then the extended description (CPack indents it). CPack would put
+  # CPACK_PACKAGE_DESCRIPTION_SUMMARY before it, so that one stays unset.
   set(CPACK_DEBIAN_${c}_DESCRIPTION "${arg_SUMMARY}\n${arg_DESCRIPTION}" PARENT_SCOPE)
   set(CPACK_COMPONENT_${c}_DEPENDS ${arg_COMPONENT_DEPENDS} PARENT_SCOPE)
   if(arg_DEPENDS)

@@ -87,6 +87,9 @@ for deb in "${debs[@]:1}"; do
   dpkg-deb -f "$deb" Depends | grep -qF "libtorvek-attenuator1 (= $version)" ||
     fail "$(basename "$deb") does not depend on libtorvek-attenuator1 (= $version)"
 done
+# Each package's synopsis is its own (CPack would put a shared one first if it had one).
+synopses=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Description | head -1; done | sort -u | wc -l)
+[ "$synopses" -eq "${#debs[@]}" ] || fail "the packages share a synopsis line"
 for deb in "${debs[@]}"; do
   printf '  %-48s %7s bytes  Depends: %s\n' "$(basename "$deb")" "$(stat -c %s "$deb")" \
     "$(dpkg-deb -f "$deb" Depends)"
