@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Python package: pytest against attenuator-sim from the build tree (about 10 s), then the
 # scan example from an installed copy of the package, which must find the installed library
-# without help (a few seconds).
+# without help (a few seconds), and where an install to /usr/local puts it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$root/build}
@@ -47,3 +47,18 @@ start_simulator 40-python --baud 0 --speed 0
 rows=$(grep -cE '^ *[01]\.[0-9]{3} ' "$work/scan.out")
 [ "$rows" -eq 11 ] || { echo "40-python: scan printed $rows rows, expected 11" >&2; exit 1; }
 echo "40-python: examples/scan.py ran from the installed package"
+
+# Installed to the default prefix /usr/local, the package lands where Debian's python3 looks
+# (staged under DESTDIR, so nothing is written to /usr/local).
+if [ "$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$BUILD_DIR/CMakeCache.txt")" = /usr/local ] &&
+  [ -x /usr/bin/python3 ]; then
+  looks=$(/usr/bin/python3 -c 'import site; print("\n".join(site.getsitepackages()))' |
+    grep '^/usr/local/' | head -1)
+  DESTDIR="$work/destdir" cmake --install "$BUILD_DIR" --component python > /dev/null
+  [ -n "$looks" ] && [ -f "$work/destdir$looks/torvek_attenuator/__init__.py" ] || {
+    echo "40-python: installed to /usr/local, the package is not in $looks:" >&2
+    find "$work/destdir" -name __init__.py >&2
+    exit 1
+  }
+  echo "40-python: installed to /usr/local, the package is in $looks, where python3 looks"
+fi
