@@ -52,8 +52,8 @@ echo "40-python: examples/scan.py ran from the installed package"
 # (staged under DESTDIR, so nothing is written to /usr/local).
 if [ "$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$BUILD_DIR/CMakeCache.txt")" = /usr/local ] &&
   [ -x /usr/bin/python3 ]; then
-  looks=$(/usr/bin/python3 -c 'import site; print("\n".join(site.getsitepackages()))' |
-    grep '^/usr/local/' | head -1)
+  looks=$(/usr/bin/python3 -c 'import site
+print(*[p for p in site.getsitepackages() if p.startswith("/usr/local/")][:1])')
   DESTDIR="$work/destdir" cmake --install "$BUILD_DIR" --component python > /dev/null
   [ -n "$looks" ] && [ -f "$work/destdir$looks/torvek_attenuator/__init__.py" ] || {
     echo "40-python: installed to /usr/local, the package is not in $looks:" >&2

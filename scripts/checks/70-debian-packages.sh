@@ -75,20 +75,22 @@ expect_in "${debs[2]}" /usr/bin/attenuatorctl /usr/bin/attenuator-sim \
   /usr/share/man/man1/attenuatorctl.1.gz /usr/share/man/man1/attenuator-sim.1.gz
 expect_in "${debs[3]}" /usr/lib/python3/dist-packages/torvek_attenuator/__init__.py \
   /usr/lib/python3/dist-packages/torvek_attenuator/_layout.py
-if contents "${debs[3]}" | grep -q __pycache__; then
+# (Pipes into grep -q are avoided here: with pipefail, a writer cut short by grep's early exit
+# would turn a match into a failure.)
+if grep -q __pycache__ <<< "$(contents "${debs[3]}")"; then
   fail "python3-torvek-attenuator ships compiled files"
 fi
 # The library package carries the shlibs line of its soname; the others depend on it exactly.
-dpkg-deb -I "${debs[0]}" shlibs | grep -qxF "libtorvek_attenuator 1 libtorvek-attenuator1 (>= $version)" ||
+grep -qxF "libtorvek_attenuator 1 libtorvek-attenuator1 (>= $version)" <<< "$(dpkg-deb -I "${debs[0]}" shlibs)" ||
   fail "libtorvek-attenuator1 has no shlibs line for libtorvek_attenuator.so.1"
-dpkg-deb -I "${debs[0]}" triggers | grep -qx "activate-noawait ldconfig" ||
+grep -qx "activate-noawait ldconfig" <<< "$(dpkg-deb -I "${debs[0]}" triggers)" ||
   fail "libtorvek-attenuator1 does not activate the ldconfig trigger"
 for deb in "${debs[@]:1}"; do
-  dpkg-deb -f "$deb" Depends | grep -qF "libtorvek-attenuator1 (= $version)" ||
+  grep -qF "libtorvek-attenuator1 (= $version)" <<< "$(dpkg-deb -f "$deb" Depends)" ||
     fail "$(basename "$deb") does not depend on libtorvek-attenuator1 (= $version)"
 done
 # Each package's synopsis is its own (CPack would put a shared one first if it had one).
-synopses=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Description | head -1; done | sort -u | wc -l)
+synopses=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Description | sed -n 1p; done | sort -u | wc -l)
 [ "$synopses" -eq "${#debs[@]}" ] || fail "the packages share a synopsis line"
 for deb in "${debs[@]}"; do
   printf '  %-48s %7s bytes  Depends: %s\n' "$(basename "$deb")" "$(stat -c %s "$deb")" \
@@ -242,6 +244,6 @@ if ! diff "$R/tmp/usr-before" "$R/tmp/usr-after" > "$R/tmp/usr-diff"; then
   cat "$R/tmp/usr-diff"
   fail "/usr differs after the purge from before the install"
 fi
-ours=$(find "$R" -mindepth 1 -xdev \( -iname '*torvek*' -o -name 'attenuator*' \) -not -path "$R/tmp/*" | head)
+ours=$(find "$R" -mindepth 1 -xdev \( -iname '*torvek*' -o -name 'attenuator*' \) -not -path "$R/tmp/*")
 [ -z "$ours" ] || fail "left behind after the purge: $ours"
 step "purged; nothing of the packages left; $((SECONDS - started)) s in all"
