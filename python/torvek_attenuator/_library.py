@@ -46,9 +46,9 @@ def candidates() -> List[str]:
 
     With the environment variable TORVEK_ATTENUATOR_LIBRARY set, only the file it names.
     Otherwise: next to this package's modules; in the library directory of the prefix the
-    package was installed to (recorded by ``cmake --install``) or of the build tree the
-    package was copied to; then by bare name, which the system's loader resolves
-    (LD_LIBRARY_PATH, the loader cache; PATH on Windows).
+    package was installed to (recorded by ``cmake --install``; under /usr, as packaged, the
+    soname alone) or of the build tree the package was copied to; then by bare name, which the
+    system's loader resolves (LD_LIBRARY_PATH, the loader cache; PATH on Windows).
     """
     chosen = os.environ.get(LIBRARY_ENV)
     if chosen:
@@ -61,8 +61,13 @@ def candidates() -> List[str]:
     except ImportError:
         _layout = None
     if _layout is not None:
-        directory = (here / _layout.LIBRARY_DIR).resolve()
-        found += [str(directory / name) for name in [_layout.LIBRARY_FILE] + names]
+        if _layout.LIBRARY_DIR is None:
+            # Installed under /usr, as the Debian package is: the library is in one of the
+            # loader's own directories, and the loader finds it by its soname.
+            found.append(_layout.LIBRARY_FILE)
+        else:
+            directory = (here / _layout.LIBRARY_DIR).resolve()
+            found += [str(directory / name) for name in [_layout.LIBRARY_FILE] + names]
     found += names
     unique: List[str] = []
     for path in found:

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Python package: pytest against attenuator-sim from the build tree (about 18 s, 6 of them the
 # calibration's), then the scan and calibration examples from an installed copy of the package,
-# which must find the installed library without help (a few seconds).
+# which must find the installed library without help (a few seconds), and where an install to
+# /usr/local puts it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$root/build}
@@ -39,8 +40,13 @@ print(f"40-python: {tests} pytest tests passed")
 PY
 
 cmake --install "$BUILD_DIR" --prefix "$work/prefix" > /dev/null
+# Under a prefix other than /usr the package goes where python3 would look for that prefix
+# (lib/python3.X/...), found here by its location rather than by asking python3 again.
+package=$(find "$work/prefix" -path '*/torvek_attenuator/__init__.py' -print -quit)
+[ -n "$package" ] || { echo "40-python: cmake --install installed no Python package" >&2; exit 1; }
 start_simulator 40-python --baud 0 --speed 0
-(cd "$work" && PYTHONPATH="$work/prefix/lib/python3/dist-packages" \
+installed=$(dirname "$(dirname "$package")")
+(cd "$work" && PYTHONPATH="$installed" \
   timeout 120 "$python" "$root/examples/scan.py" "$port" --min-angle 10 --span 90 --points 11) \
   | tee "$work/scan.out"
 rows=$(grep -cE '^ *[01]\.[0-9]{3} ' "$work/scan.out")
@@ -48,9 +54,9 @@ rows=$(grep -cE '^ *[01]\.[0-9]{3} ' "$work/scan.out")
 echo "40-python: examples/scan.py ran from the installed package"
 
 # The calibration example and the command line on the readings it wrote, both installed.
-(cd "$work" && PYTHONPATH="$work/prefix/lib/python3/dist-packages" \
+(cd "$work" && PYTHONPATH="$installed" \
   timeout 120 "$python" "$root/examples/calibrate.py" "$port" --plot "$work/fit.png" \
-  --csv "$work/readings.csv" && PYTHONPATH="$work/prefix/lib/python3/dist-packages" \
+  --csv "$work/readings.csv" && PYTHONPATH="$installed" \
   timeout 60 "$python" -m torvek_attenuator.calibrate "$work/readings.csv" --json) \
   | tee "$work/calibrate.out"
 "$python" - "$work/calibrate.out" "$work/fit.png" << 'PY'
@@ -65,3 +71,18 @@ if open(sys.argv[2], "rb").read(8) != b"\x89PNG\r\n\x1a\n":
     sys.exit("40-python: examples/calibrate.py drew no PNG")
 PY
 echo "40-python: examples/calibrate.py and the calibrate command ran from the installed package"
+
+# Installed to the default prefix /usr/local, the package lands where Debian's python3 looks
+# (staged under DESTDIR, so nothing is written to /usr/local).
+if [ "$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$BUILD_DIR/CMakeCache.txt")" = /usr/local ] &&
+  [ -x /usr/bin/python3 ]; then
+  looks=$(/usr/bin/python3 -c 'import site
+print(*[p for p in site.getsitepackages() if p.startswith("/usr/local/")][:1])')
+  DESTDIR="$work/destdir" cmake --install "$BUILD_DIR" --component python > /dev/null
+  [ -n "$looks" ] && [ -f "$work/destdir$looks/torvek_attenuator/__init__.py" ] || {
+    echo "40-python: installed to /usr/local, the package is not in $looks:" >&2
+    find "$work/destdir" -name __init__.py >&2
+    exit 1
+  }
+  echo "40-python: installed to /usr/local, the package is in $looks, where python3 looks"
+fi

@@ -3,8 +3,11 @@
 # exports, then runs the scenarios of tests/scenarios/ against it under Wine. The native
 # scenario_device (from $BUILD_DIR) plays the devices on pseudo-terminals; Wine maps COM ports
 # to stable links in front of them; scenario_host.exe drives the DLL through those ports.
+# Then it makes the ZIP for Windows users (CPack), unpacks it and runs its attenuatorctl.exe, and
+# a C program built against it, against attenuator-sim.
 # Costs about 2 minutes from a clean tree on two busy cores (cross-build 60 to 80 s, a fresh Wine
-# prefix 15 to 25 s, the runs under Wine about 40 s), 20 to 40 s when both are kept. Bounded: a
+# prefix 15 to 25 s, the runs under Wine about 40 s, the ZIP a few seconds), 20 to 40 s when
+# both are kept. Bounded: a
 # host run is killed after 30 s, a scenario is played at most 3 times, and no new run starts
 # once 10 minutes have passed.
 set -euo pipefail
@@ -60,6 +63,43 @@ if stray=$(grep -v -e '^_ZN6TORVEK' -e '^_ZNK6TORVEK' -e '^torvek_att_' <<< "$ex
   fail "torvek_attenuator.dll exports more than its interface: $(head -5 <<< "$stray" | tr '\n' ' ')"
 fi
 echo "50-windows: cross-built in $((SECONDS - started)) s; the DLL imports $imports"
+
+# --- The ZIP a Windows user unpacks (CPack) ---------------------------------------------------
+rm -f "$win"/*.zip
+cmake --build "$win" --target package > "$win/package.log" 2>&1 || {
+  tail -30 "$win/package.log"
+  fail "making the ZIP failed"
+}
+zips=("$win"/torvek-attenuator-*-win64.zip)
+[ -f "${zips[0]}" ] && [ ${#zips[@]} -eq 1 ] || fail "expected one torvek-attenuator-*-win64.zip in $win"
+zip=${zips[0]}
+unpacked=$win/unpacked
+rm -rf "$unpacked"
+mkdir -p "$unpacked"
+(cd "$unpacked" && cmake -E tar xf "$zip")
+top=$unpacked/$(basename "$zip" .zip)
+for file in bin/torvek_attenuator.dll bin/attenuatorctl.exe lib/libtorvek_attenuator.dll.a \
+  include/torvek/attenuator.h include/torvek/AttenuatorHandler.h include/torvek/Export.h \
+  lib/cmake/TorvekAttenuator/TorvekAttenuatorConfig.cmake \
+  lib/cmake/TorvekAttenuator/TorvekAttenuatorTargets.cmake README.md; do
+  [ -f "$top/$file" ] || fail "$(basename "$zip") lacks $file"
+done
+# Nothing but what a Windows user needs: no test programs, no Python package, no man pages.
+extra=$(cd "$top" && find . -type f | sed 's|^\./||' | grep -v -e '^bin/torvek_attenuator\.dll$' \
+  -e '^bin/attenuatorctl\.exe$' -e '^lib/libtorvek_attenuator\.dll\.a$' -e '^include/torvek/' \
+  -e '^lib/cmake/TorvekAttenuator/' -e '^README\.md$' -e '^LICENSE$' || true)
+[ -z "$extra" ] || fail "$(basename "$zip") holds more than expected: $(echo $extra)"
+# Every DLL the programs import is Windows' own or in the ZIP's bin/.
+for program in "$top"/bin/*.exe "$top"/bin/*.dll; do
+  for import in $(x86_64-w64-mingw32-objdump -p "$program" | sed -n 's/^\s*DLL Name: //p'); do
+    case ${import,,} in
+      kernel32.dll | msvcrt.dll | ws2_32.dll) ;;
+      *) [ -f "$top/bin/$import" ] ||
+        fail "$(basename "$program") imports $import, which the ZIP does not hold" ;;
+    esac
+  done
+done
+echo "50-windows: $(basename "$zip"), $(stat -c %s "$zip") bytes: $(cd "$top" && find . -type f | wc -l) files"
 
 # --- Wine ----------------------------------------------------------------------------------
 export WINEPREFIX=$win/wine-prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -185,39 +225,31 @@ for h in "${!hosts[@]}"; do
 done
 
 # --- The programs a Windows user runs, against attenuator-sim --------------------------------
-if [ -f "$root/tools/ctl/CMakeLists.txt" ]; then
-  [ -f "$bin/attenuatorctl.exe" ] || fail "attenuatorctl.exe was not built"
-  [ -x "$sim" ] || fail "$sim is missing"
-  run_against_sim attenuatorctl.exe-tour "^Tour done: 13 operations, all as expected" \
-    "$bin/attenuatorctl.exe" --port COM5 tour
-  # The wire trace of the DLL, to a file: the whole exchange of the call is in it.
-  rm -f "$win/trace.log"
-  export TORVEK_ATTENUATOR_TRACE="Z:$win/trace.log"
-  run_against_sim attenuatorctl.exe-trace "^Ok$" "$bin/attenuatorctl.exe" --port COM5 status
-  unset TORVEK_ATTENUATOR_TRACE
-  count=$((count + 1))
-  if tr -d '\r' < "$win/trace.log" 2> /dev/null | grep -q "#1 host   0gs" &&
-    tr -d '\r' < "$win/trace.log" | grep -q "#1 result GetCurrentStatus: Ok"; then
-    echo "50-windows: the DLL's wire trace holds the status exchange"
-  else
-    failed=$((failed + 1))
-    echo "50-windows: the DLL's wire trace lacks the status exchange:"
-    sed 's/^/    /' "$win/trace.log" 2> /dev/null
-  fi
+# Both from the unpacked ZIP, as a Windows user runs them.
+[ -x "$sim" ] || fail "$sim is missing"
+run_against_sim attenuatorctl.exe-tour "^Tour done: 13 operations, all as expected" \
+  "$top/bin/attenuatorctl.exe" --port COM5 tour
+# The wire trace of the DLL, to a file: the whole exchange of the call is in it.
+rm -f "$win/trace.log"
+export TORVEK_ATTENUATOR_TRACE="Z:$win/trace.log"
+run_against_sim attenuatorctl.exe-trace "^Ok$" "$top/bin/attenuatorctl.exe" --port COM5 status
+unset TORVEK_ATTENUATOR_TRACE
+count=$((count + 1))
+if tr -d '\r' < "$win/trace.log" 2> /dev/null | grep -q "#[0-9]* host   0gs" &&
+  tr -d '\r' < "$win/trace.log" | grep -q "#[0-9]* result GetCurrentStatus: Ok"; then
+  echo "50-windows: the DLL's wire trace holds the status exchange"
+else
+  failed=$((failed + 1))
+  echo "50-windows: the DLL's wire trace lacks the status exchange:"
+  sed 's/^/    /' "$win/trace.log" 2> /dev/null
 fi
 
-# A C program built as a Windows user builds one: against the installed headers and the
-# import library, with the C compiler alone.
-if [ -f "$root/include/torvek/attenuator.h" ] && [ -f "$root/examples/c/tour.c" ]; then
-  [ -x "$sim" ] || fail "$sim is missing"
-  prefix=$win/c-prefix
-  rm -rf "$prefix"
-  cmake --install "$win" --prefix "$prefix" > /dev/null
-  x86_64-w64-mingw32-gcc-posix -std=c99 -Wall -Wextra -pedantic -Werror -I"$prefix/include" \
-    "$root/examples/c/tour.c" -L"$prefix/lib" -ltorvek_attenuator -o "$prefix/bin/tour.exe" ||
-    fail "examples/c/tour.c does not build against the installed Windows package"
-  run_against_sim c-tour.exe "^all operations succeeded$" "$prefix/bin/tour.exe" COM5
-fi
+# A C program built as a Windows user builds one: against the ZIP's headers and import
+# library, with the C compiler alone.
+x86_64-w64-mingw32-gcc-posix -std=c99 -Wall -Wextra -pedantic -Werror -I"$top/include" \
+  "$root/examples/c/tour.c" -L"$top/lib" -ltorvek_attenuator -o "$top/bin/tour.exe" ||
+  fail "examples/c/tour.c does not build against the ZIP"
+run_against_sim c-tour.exe "^all operations succeeded$" "$top/bin/tour.exe" COM5
 
 if [ -s "$win/wineserver.log" ]; then
   echo "50-windows: wineserver said $(wc -l < "$win/wineserver.log") lines; see $win/wineserver.log"
