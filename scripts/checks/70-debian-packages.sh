@@ -47,8 +47,17 @@ for p in "${packages[@]}"; do
   [ -f "$deb" ] || fail "$deb was not made; made: $(cd "$build" && echo *.deb)"
   debs+=("$deb")
 done
+# The Tango device server's package, when the build has the server: checked here, not installed
+# in the root below (python3-tango and its dependencies would double the check's time; the
+# server's own checks run it from an installed tree).
+tango_deb=$build/torvek-attenuator-tango_${version}_all.deb
+expected=${#packages[@]}
+if grep -q '^TORVEK_BUILD_TANGO:BOOL=ON' "$build/CMakeCache.txt"; then
+  [ -f "$tango_deb" ] || fail "$tango_deb was not made; made: $(cd "$build" && echo *.deb)"
+  expected=$((expected + 1))
+fi
 made=$(find "$build" -maxdepth 1 -name '*.deb' | wc -l)
-[ "$made" -eq "${#packages[@]}" ] || fail "$made packages made, ${#packages[@]} expected"
+[ "$made" -eq "$expected" ] || fail "$made packages made, $expected expected"
 
 # What each package must hold (more may be there); the root below checks that they work.
 contents() {
@@ -75,6 +84,14 @@ expect_in "${debs[2]}" /usr/bin/attenuatorctl /usr/bin/attenuator-sim \
   /usr/share/man/man1/attenuatorctl.1.gz /usr/share/man/man1/attenuator-sim.1.gz
 expect_in "${debs[3]}" /usr/lib/python3/dist-packages/torvek_attenuator/__init__.py \
   /usr/lib/python3/dist-packages/torvek_attenuator/_layout.py
+if [ -f "$tango_deb" ]; then
+  expect_in "$tango_deb" /usr/bin/attenuator-tango \
+    /usr/lib/python3/dist-packages/torvek_attenuator_tango/device.py \
+    /usr/share/doc/torvek-attenuator-tango/copyright
+  depends=$(dpkg-deb -f "$tango_deb" Depends)
+  [[ $depends == *python3-tango* && $depends == *"python3-torvek-attenuator (= $version)"* ]] ||
+    fail "torvek-attenuator-tango depends on $depends"
+fi
 # (Pipes into grep -q are avoided here: with pipefail, a writer cut short by grep's early exit
 # would turn a match into a failure.)
 if grep -q __pycache__ <<< "$(contents "${debs[3]}")"; then
@@ -92,7 +109,7 @@ done
 # Each package's synopsis is its own (CPack would put a shared one first if it had one).
 synopses=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Description | sed -n 1p; done | sort -u | wc -l)
 [ "$synopses" -eq "${#debs[@]}" ] || fail "the packages share a synopsis line"
-for deb in "${debs[@]}"; do
+for deb in "${debs[@]}" ${tango_deb:+$(test -f "$tango_deb" && echo "$tango_deb")}; do
   printf '  %-48s %7s bytes  Depends: %s\n' "$(basename "$deb")" "$(stat -c %s "$deb")" \
     "$(dpkg-deb -f "$deb" Depends)"
 done
@@ -100,7 +117,9 @@ step "${#debs[@]} packages made"
 
 # lintian runs as root here (it says so on stderr); errors fail, warnings are listed.
 rc=0
-lintian --fail-on error "${debs[@]}" > "$build/lintian.log" 2>&1 || rc=$?
+lintian_debs=("${debs[@]}")
+[ -f "$tango_deb" ] && lintian_debs+=("$tango_deb")
+lintian --fail-on error "${lintian_debs[@]}" > "$build/lintian.log" 2>&1 || rc=$?
 grep -v "running with root privileges" "$build/lintian.log" | sed 's/^/  /' || true
 [ "$rc" -eq 0 ] || fail "lintian found errors (exit $rc)"
 step "lintian found no error"
