@@ -6,56 +6,70 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 
 namespace TORVEK {
 namespace {
 
 constexpr char kVariable[] = "TORVEK_ATTENUATOR_TRACE";
 
-// Every destination of the process, opened once and kept: handlers come and go, the file
-// stays one stream, appended to.
-std::mutex& SinkMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
+// Where the handlers of the process trace to, by destination, while any of them does; a file is
+// closed with the last handler tracing there and appended to again by the next one. Lines are
+// written whole under this one lock.
+struct Sinks {
+  std::mutex mutex;
+  std::map<std::string, std::weak_ptr<TraceSink>> open;
+  std::set<std::string> refused;  // warned about once, and not tried again
+};
 
-std::map<std::string, std::FILE*>& Sinks() {
-  static auto* sinks = new std::map<std::string, std::FILE*>;  // outlives every handler
-  return *sinks;
-}
-
-// Under SinkMutex. Null when the destination cannot be opened; the warning is given once.
-std::FILE* SinkFor(const std::string& destination) {
-  auto& sinks = Sinks();
-  const auto found = sinks.find(destination);
-  if (found != sinks.end()) {
-    return found->second;
-  }
-  std::FILE* out = stderr;
-  if (destination != "stderr") {
-    out = std::fopen(destination.c_str(), "a");
-    if (out == nullptr) {
-      std::fprintf(stderr, "torvek_attenuator: %s=%s: cannot open it (%s); no trace\n", kVariable,
-                   destination.c_str(), std::strerror(errno));
-    }
-  }
-  sinks.emplace(destination, out);
-  return out;
+Sinks& AllSinks() {
+  static Sinks sinks;
+  return sinks;
 }
 
 }  // namespace
 
+struct TraceSink {
+  TraceSink(std::FILE* file, bool owned) : out(file), owned(owned) {}
+  ~TraceSink() {
+    if (owned) {
+      std::fclose(out);
+    }
+  }
+  TraceSink(const TraceSink&) = delete;
+  TraceSink& operator=(const TraceSink&) = delete;
+
+  std::FILE* out;
+  bool owned;
+};
+
 std::unique_ptr<WireTrace> WireTrace::FromEnvironment(unsigned handler_number) {
-  const char* destination = std::getenv(kVariable);
-  if (destination == nullptr || *destination == '\0') {
+  const char* variable = std::getenv(kVariable);
+  if (variable == nullptr || *variable == '\0') {
     return nullptr;
   }
-  std::lock_guard<std::mutex> lock(SinkMutex());
-  std::FILE* out = SinkFor(destination);
-  if (out == nullptr) {
-    return nullptr;
+  const std::string destination = variable;
+  Sinks& sinks = AllSinks();
+  std::lock_guard<std::mutex> lock(sinks.mutex);
+  std::shared_ptr<TraceSink> sink = sinks.open[destination].lock();
+  if (!sink) {
+    if (sinks.refused.count(destination) != 0) {
+      return nullptr;
+    }
+    if (destination == "stderr") {
+      sink = std::make_shared<TraceSink>(stderr, false);
+    } else if (std::FILE* file = std::fopen(destination.c_str(), "a")) {
+      sink = std::make_shared<TraceSink>(file, true);
+    } else {
+      std::fprintf(stderr, "torvek_attenuator: %s=%s: cannot open it (%s); no trace\n", kVariable,
+                   destination.c_str(), std::strerror(errno));
+      sinks.refused.insert(destination);
+      sinks.open.erase(destination);
+      return nullptr;
+    }
+    sinks.open[destination] = sink;
   }
-  return std::unique_ptr<WireTrace>(new WireTrace(out, handler_number));
+  return std::unique_ptr<WireTrace>(new WireTrace(std::move(sink), handler_number));
 }
 
 void WireTrace::Line(const char* who, std::string_view text) {
@@ -66,9 +80,9 @@ void WireTrace::Line(const char* who, std::string_view text) {
   std::string line(head, static_cast<std::size_t>(length > 0 ? length : 0));
   line.append(text);
   line += '\n';
-  std::lock_guard<std::mutex> lock(SinkMutex());
-  std::fwrite(line.data(), 1, line.size(), out_);
-  std::fflush(out_);
+  std::lock_guard<std::mutex> lock(AllSinks().mutex);
+  std::fwrite(line.data(), 1, line.size(), sink_->out);
+  std::fflush(sink_->out);
 }
 
 void WireTrace::Bytes(const char* who, std::string_view bytes) {

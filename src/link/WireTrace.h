@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "link/Escape.h"
 
@@ -21,6 +22,8 @@
 
 namespace TORVEK {
 
+struct TraceSink;  // one destination, shared by the handlers tracing there
+
 class WireTrace {
  public:
   // The trace the environment asks for, or null: the variable unset or empty, or a destination
@@ -34,9 +37,10 @@ class WireTrace {
   void Bytes(const char* who, std::string_view bytes);
 
  private:
-  WireTrace(std::FILE* out, unsigned handler_number) : out_(out), handler_(handler_number) {}
+  WireTrace(std::shared_ptr<TraceSink> sink, unsigned handler_number)
+      : sink_(std::move(sink)), handler_(handler_number) {}
 
-  std::FILE* out_;  // shared by every handler tracing there; open for the process's life
+  std::shared_ptr<TraceSink> sink_;
   unsigned handler_;
 };
 
