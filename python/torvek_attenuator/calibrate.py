@@ -14,8 +14,10 @@ malformed line, or data the fit refuses).
 from __future__ import annotations
 
 import argparse
+import io
 import json
 import math
+import os
 import sys
 from typing import List, NoReturn, Optional, Sequence, TextIO, Tuple
 
@@ -119,6 +121,22 @@ def report(result: Calibration, plot_path: Optional[str]) -> str:
     return "\n".join(lines)
 
 
+def _drop_unwritten(stream: TextIO) -> None:
+    """After a failed write to `stream`: what could not be written stays in its buffer, and the
+    interpreter's own flush at exit would fail on it again and turn the exit code into 120. The
+    stream's descriptor is pointed at the null device, so that flush has nowhere to fail."""
+    try:
+        null = os.open(os.devnull, os.O_WRONLY)
+    except OSError:
+        return
+    try:
+        os.dup2(null, stream.fileno())
+    except (OSError, ValueError, io.UnsupportedOperation):
+        pass  # not a stream with a descriptor (a test's StringIO): nothing is flushed at exit
+    finally:
+        os.close(null)
+
+
 def _emit_failure(failure: Failure, as_json: bool, stdout: TextIO, stderr: TextIO) -> int:
     if as_json:
         text = json.dumps({"command": NAME, "result": "error", "error": str(failure),
@@ -127,7 +145,7 @@ def _emit_failure(failure: Failure, as_json: bool, stdout: TextIO, stderr: TextI
         try:
             print(text, file=stdout, flush=True)
         except OSError:
-            pass  # the message below says what went wrong
+            _drop_unwritten(stdout)  # the message below says what went wrong
     print(f"{NAME}: {failure}", file=stderr)
     if failure.hint:
         print(f"  hint: {failure.hint}", file=stderr)
@@ -183,6 +201,7 @@ def main(argv: Optional[Sequence[str]] = None, stdout: Optional[TextIO] = None,
     try:
         print(text, file=stdout, flush=True)
     except OSError as error:
+        _drop_unwritten(stdout)
         print(f"{NAME}: cannot write the output: {error.strerror or error}", file=stderr)
         return EXIT_OUTPUT
     return EXIT_OK
