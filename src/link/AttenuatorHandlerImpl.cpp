@@ -1,11 +1,10 @@
 #include "link/AttenuatorHandlerImpl.h"
 
 #include <atomic>
-#include <cstring>
 #include <system_error>
 #include <utility>
 
-#include "torvek/attenuator.h"
+#include "link/SerialIo.h"
 
 namespace TORVEK {
 namespace {
@@ -16,29 +15,21 @@ std::atomic<unsigned> g_handlers{0};
 
 AttenuatorHandlerImpl::AttenuatorHandlerImpl() : number(++g_handlers) {}
 
-void PublicCall::TraceResult(int status) {
-  std::string text = std::string(operation_) + ": " + torvek_att_status_name(status);
-  if (status > 0) {
-    text += " " + std::to_string(status);
-  }
-  impl_.trace->Line("result", text);
-}
-
 AttenuatorHandlerImpl::~AttenuatorHandlerImpl() {
   // The port object must go before the io_context it was created on, which as a later
   // member would otherwise be destroyed first.
   port.reset();
 }
 
-bool AttenuatorHandlerImpl::Connect(const std::string& port_name) {
+ConnectResult AttenuatorHandlerImpl::Open(const std::string& port_name) {
+  trace = WireTrace::FromEnvironment(number);
   // The system reads a name up to its first NUL: "/dev/ttyS0\0x" would open /dev/ttyS0, a port
   // the caller did not name.
-  trace = WireTrace::FromEnvironment(number);
   if (port_name.find('\0') != std::string::npos) {
     if (trace) {
       trace->Line("open", "a port name with a NUL inside: not opened");
     }
-    return false;
+    return ConnectResult::NoSuchPort;
   }
   try {
     asio::serial_port opened(io_context, port_name.c_str());
@@ -48,7 +39,7 @@ bool AttenuatorHandlerImpl::Connect(const std::string& port_name) {
     if (trace) {
       trace->Line("open", port_name + ": cannot open: " + err.code().message());
     }
-    return false;
+    return OpenRefusal(err.code());
   }
 
   try {
@@ -62,12 +53,24 @@ bool AttenuatorHandlerImpl::Connect(const std::string& port_name) {
       trace->Line("open", port_name + ": 9600 8N1 refused; closed");
     }
     DisconnectQuietly();
+    return ConnectResult::NotASerialPort;
+  }
+  const std::string latency = RequestLowLatency(*port);
+  if (trace) {
+    trace->Line("open", port_name + ": 9600 8N1, low latency " + latency);
+  }
+  return ConnectResult::Connected;
+}
+
+bool AttenuatorHandlerImpl::CheckPortGone() {
+  if (!port) {
+    return true;
+  }
+  if (!PortHasGone(*port)) {
     return false;
   }
-  if (trace) {
-    trace->Line("open", port_name + ": 9600 8N1");
-  }
-  return IdentifyDevice();
+  PortGone("check");
+  return true;
 }
 
 void AttenuatorHandlerImpl::Disconnect() {

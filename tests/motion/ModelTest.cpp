@@ -31,12 +31,12 @@ TEST(PositionUnits, HexAndTruncation) {
   EXPECT_EQ(TORVEK::FormatPositionHex(INT32_MIN), "80000000");
   EXPECT_EQ(TORVEK::FormatPositionHex(INT32_MAX), "7FFFFFFF");
   EXPECT_EQ(TORVEK::FormatPositionHex(-35840), "FFFF7400");
-  EXPECT_EQ(TORVEK::DegreesToSteps(0.9999 / 398.0, 398.0), 0);
-  EXPECT_EQ(TORVEK::DegreesToSteps(-0.9999 / 398.0, 398.0), 0);
-  EXPECT_EQ(TORVEK::DegreesToSteps(1.0, 2147483647.0), INT32_MAX);
-  EXPECT_EQ(TORVEK::DegreesToSteps(-1.0, 2147483648.0), INT32_MIN);
-  EXPECT_EQ(TORVEK::DegreesToSteps(2.0, 2147483647.0), std::nullopt);
-  EXPECT_EQ(TORVEK::DegreesToSteps(std::nan(""), 398.0), std::nullopt);
+  EXPECT_EQ(TORVEK::StepsForDegrees(0.9999 / 398.0, 398.0), 0);
+  EXPECT_EQ(TORVEK::StepsForDegrees(-0.9999 / 398.0, 398.0), 0);
+  EXPECT_EQ(TORVEK::StepsForDegrees(1.0, 2147483647.0), INT32_MAX);
+  EXPECT_EQ(TORVEK::StepsForDegrees(-1.0, 2147483648.0), INT32_MIN);
+  EXPECT_EQ(TORVEK::StepsForDegrees(2.0, 2147483647.0), std::nullopt);
+  EXPECT_EQ(TORVEK::StepsForDegrees(std::nan(""), 398.0), std::nullopt);
 }
 
 }  // namespace
