@@ -39,6 +39,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "torvek/Export.h"
 
@@ -72,6 +73,27 @@ enum class ConnectResult : std::int32_t {
   NoIdentification = -10,   ///< nothing answered the identification within 100 ms
   BadIdentification = -11,  ///< a reply came, but no usable identification (another device,
                             ///< noise, a status frame, a scale of zero or less)
+  AmbiguousPort = -13,      ///< a `usb:VID:PID` name fits more than one port: add the serial
+};
+
+/// A serial port of this machine, with what the system knows of it; empty texts for what it
+/// does not know. Filled by ListSerialPorts.
+struct SerialPortInfo {
+  std::string path;                ///< as the system names it: /dev/ttyUSB0, COM3
+  std::string open_path;           ///< what to open: `path`, under TORVEK_ATTENUATOR_SYSROOT
+                                   ///< when that is set
+  std::vector<std::string> by_id;  ///< the /dev/serial/by-id/ names that lead to it
+  std::string vendor_id;           ///< the USB adapter's vendor id, four hex digits
+  std::string product_id;          ///< the USB adapter's product id, four hex digits
+  std::string serial;              ///< the USB adapter's serial number
+  std::string manufacturer;        ///< the USB adapter's manufacturer, as it names itself
+  std::string product;             ///< the USB adapter's product name
+  std::string driver;              ///< the kernel driver that serves the port
+  std::string system_name;         ///< Windows: the device behind the COM name, \Device\Serial0
+  bool may_open = true;            ///< whether this user may open it for reading and writing
+  int open_error = 0;              ///< when not: why, as an errno value
+  std::string group;               ///< when not: the group that owns it, which the user may join
+  int latency_timer_ms = -1;       ///< a USB adapter's latency timer in ms; -1: none or unknown
 };
 
 /// The device's identification record, filled by AttenuatorHandler::GetMotorInfo.
@@ -424,6 +446,31 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
 /// \param status  any value.
 /// \return a static string, never null.
 TORVEK_ATTENUATOR_API const char* StatusName(std::int32_t status);
+
+/// The serial ports of this machine, in name order (ttyUSB2 before ttyUSB10, COM3 before
+/// COM10).
+///
+/// Linux: USB adapters (ttyUSB), modems of the ACM class (ttyACM) and on-board UARTs that have
+/// hardware behind them, with what sysfs tells of each; /dev and /sys are read under the
+/// directory named by the environment variable TORVEK_ATTENUATOR_SYSROOT when it is set (a test
+/// gives it a tree of its own). Windows: the COM names the registry lists, with the USB identity
+/// where the registry records one. Opens no port and sends nothing; needs no handler.
+/// \return the ports, possibly none.
+TORVEK_ATTENUATOR_API std::vector<SerialPortInfo> ListSerialPorts();
+
+/// The port a name stands for now. A stable identity, `usb:VID:PID` or `usb:VID:PID:SERIAL`
+/// (hex ids, either case: `usb:0403:6001:TA0001`), becomes the port of the USB adapter that
+/// carries it, whatever node it got when it was plugged in; any other name is itself. Connect
+/// does the same with the names it is given.
+///
+/// Needs no handler and takes no lock.
+/// \param name       a port name, or a `usb:` identity.
+/// \param[out] path  the port to open; written on Connected only.
+/// \retval ConnectResult::Connected      `*path` written.
+/// \retval ConnectResult::NoSuchPort     a `usb:` name that is malformed, or that no port has
+///                                      (on Windows also when the registry does not tell).
+/// \retval ConnectResult::AmbiguousPort  more than one port has that identity.
+TORVEK_ATTENUATOR_API ConnectResult ResolvePortName(const std::string& name, std::string* path);
 
 /// StatusName of a ConnectResult.
 /// \param result  a result of Connect(port_name, attempts).

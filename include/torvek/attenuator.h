@@ -39,6 +39,7 @@
  *   -11     TORVEK_ATT_BAD_IDENTIFICATION (connect) an answer, but no usable identification
  *   -12     TORVEK_ATT_NO_VALUE          (reads) the device answered with status 0 in place
  *                                        of the value; nothing was written
+ *   -13     TORVEK_ATT_AMBIGUOUS_PORT    (connect) a usb: name fits more than one port
  *   1..255  the device's own status code from a status frame, passed through unchanged.
  * \endverbatim
  * No C++ exception ever leaves a function of this interface.
@@ -93,6 +94,8 @@ extern "C" {
 /** (reads) The device answered with a status frame of code 0 instead of the value asked for;
  *  the output was not written. */
 #define TORVEK_ATT_NO_VALUE (-12)
+/** (connect) A `usb:VID:PID` name fits more than one port: add the serial number. */
+#define TORVEK_ATT_AMBIGUOUS_PORT (-13)
 
 /** The moves' bound in motor steps: -TORVEK_ATT_MAX_STEPS <= steps <= TORVEK_ATT_MAX_STEPS. */
 #define TORVEK_ATT_MAX_STEPS 143360
@@ -612,6 +615,76 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_get_identification(torvek_att_handle* h
                                                             int32_t timeout_ms);
 
 /**
+ * One serial port of this machine, as torvek_att_list_ports() finds it. Every text is
+ * NUL-terminated and never NULL (empty where the system tells nothing), and lives as long as
+ * the list it came in.
+ */
+typedef struct torvek_att_port {
+  const char* path;           /**< as the system names it: "/dev/ttyUSB0", "COM3" */
+  const char* open_path;      /**< what to open: `path`, under TORVEK_ATTENUATOR_SYSROOT if set */
+  const char* const* by_id;   /**< the /dev/serial/by-id/ names that lead to it */
+  size_t by_id_count;         /**< how many names `by_id` holds */
+  const char* vendor_id;      /**< the USB adapter's vendor id, four hex digits */
+  const char* product_id;     /**< the USB adapter's product id, four hex digits */
+  const char* serial;         /**< the USB adapter's serial number */
+  const char* manufacturer;   /**< the USB adapter's manufacturer */
+  const char* product;        /**< the USB adapter's product name */
+  const char* driver;         /**< the kernel driver that serves the port */
+  const char* system_name;    /**< Windows: the device behind the COM name */
+  int32_t may_open;           /**< 1 when this user may open it for reading and writing */
+  int32_t open_error;         /**< when not: why, as an errno value */
+  const char* group;          /**< when not: the group that owns it */
+  int32_t latency_timer_ms;   /**< a USB adapter's latency timer in ms; -1: none or unknown */
+} torvek_att_port;
+
+/** The ports torvek_att_list_ports() found. Opaque. */
+typedef struct torvek_att_port_list torvek_att_port_list;
+
+/**
+ * The serial ports of this machine, in name order, with what the system knows of each: see
+ * TORVEK::ListSerialPorts. Opens no port; needs no handle.
+ * \return the list, to be released with torvek_att_free_ports(); NULL when memory ran out.
+ */
+TORVEK_ATTENUATOR_API torvek_att_port_list* torvek_att_list_ports(void);
+
+/**
+ * How many ports a list holds.
+ * \param list  from torvek_att_list_ports(), or NULL (0).
+ * \return the count.
+ */
+TORVEK_ATTENUATOR_API size_t torvek_att_port_count(const torvek_att_port_list* list);
+
+/**
+ * One port of a list.
+ * \param list   from torvek_att_list_ports().
+ * \param index  0 to torvek_att_port_count() - 1.
+ * \return the port, valid until the list is released; NULL for a NULL list or an index beyond.
+ */
+TORVEK_ATTENUATOR_API const torvek_att_port* torvek_att_port_at(const torvek_att_port_list* list,
+                                                                size_t index);
+
+/**
+ * Releases a list and everything in it. NULL is harmless.
+ * \param list  from torvek_att_list_ports(), or NULL.
+ */
+TORVEK_ATTENUATOR_API void torvek_att_free_ports(torvek_att_port_list* list);
+
+/**
+ * The port a name stands for now: a stable identity `usb:VID:PID` or `usb:VID:PID:SERIAL`
+ * becomes the port its USB adapter has now; any other name is itself. torvek_att_connect()
+ * does the same with the names it is given. Needs no handle.
+ * \param name       a port name or a `usb:` identity, NUL-terminated.
+ * \param[out] path  where the port's name goes, NUL-terminated; written on TORVEK_ATT_OK only.
+ * \param size       the room at `path`, terminating NUL included.
+ * \retval TORVEK_ATT_OK                `path` written.
+ * \retval TORVEK_ATT_NO_SUCH_PORT      a malformed `usb:` name, or no port has that identity.
+ * \retval TORVEK_ATT_AMBIGUOUS_PORT    more than one port has it.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `name` or `path` NULL, or the name does not fit in `size`.
+ * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_resolve_port(const char* name, char* path, size_t size);
+
+/**
  * The transmittance the handler's model gives at a mount angle, as
  * torvek_att_get_transmittance() computes it from a position read:
  * T = sin^2(90 * (angle - min_angle) / angle_span), narrowed to float.
@@ -630,7 +703,9 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_transmittance_at(float angle, double mi
 
 /**
  * The model's transmittance at many angles, in double precision: the arithmetic of
- * torvek_att_transmittance_at() before its narrowing to float, for fits and plots.
+ * torvek_att_transmittance_at() before its narrowing to float, for fits and plots. A fit may
+ * try parameters beyond the bounds a move takes, so only a model without meaning is refused
+ * here: parameters not finite, or a span smaller than TORVEK_ATT_MIN_SPAN either way.
  *
  * Needs no handle and takes no lock.
  * \param angles          `count` angles in degrees; a non-finite one gives NaN.
@@ -639,7 +714,8 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_transmittance_at(float angle, double mi
  * \param angle_span      the model's rotation from T = 0 to T = 1, in degrees.
  * \param[out] transmittances  `count` values, written on TORVEK_ATT_OK only.
  * \retval TORVEK_ATT_OK                written.
- * \retval TORVEK_ATT_INVALID_ARGUMENT  a NULL array with a count above 0, or the model refused.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  a NULL array with a count above 0, a parameter not
+ *                                      finite, or a span below TORVEK_ATT_MIN_SPAN.
  */
 TORVEK_ATTENUATOR_API int32_t torvek_att_transmittance_curve(const double* angles, size_t count,
                                                              double min_angle, double angle_span,
@@ -714,8 +790,8 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_check_model(double min_angle, double an
  *
  * "Ok", "UnexpectedReply", "ReplyTimeout", "PortUnavailable", "InvalidArgument",
  * "InternalError", "NoSuchPort", "AccessDenied", "PortBusy", "NotASerialPort",
- * "NoIdentification", "BadIdentification", "NoValue", "DeviceStatus" for 1 to 255, "Unknown"
- * for anything else. A static string, never NULL.
+ * "NoIdentification", "BadIdentification", "NoValue", "AmbiguousPort", "DeviceStatus" for 1
+ * to 255, "Unknown" for anything else. A static string, never NULL.
  *
  * Needs no handle and takes no lock: any thread, at any time.
  * \param status  any value, as returned by a function of this interface or not.

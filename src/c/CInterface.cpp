@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -236,8 +237,10 @@ int32_t torvek_att_transmittance_at(float angle, double min_angle, double angle_
 
 int32_t torvek_att_transmittance_curve(const double* angles, size_t count, double min_angle,
                                        double angle_span, double* transmittances) {
+  // A fit wanders beyond the bounds a move takes: only a model without meaning is refused.
   if ((count > 0 && (angles == nullptr || transmittances == nullptr)) ||
-      !TORVEK::ModelAccepted(min_angle, angle_span)) {
+      !std::isfinite(min_angle) || !std::isfinite(angle_span) ||
+      std::fabs(angle_span) < TORVEK::kMinSpanDegrees) {
     return TORVEK_ATT_INVALID_ARGUMENT;
   }
   for (size_t i = 0; i < count; ++i) {

@@ -18,6 +18,7 @@ static_assert(TORVEK_ATT_NO_SUCH_PORT == static_cast<int>(ConnectResult::NoSuchP
               TORVEK_ATT_NOT_A_SERIAL_PORT == static_cast<int>(ConnectResult::NotASerialPort) &&
               TORVEK_ATT_NO_IDENTIFICATION == static_cast<int>(ConnectResult::NoIdentification) &&
               TORVEK_ATT_BAD_IDENTIFICATION == static_cast<int>(ConnectResult::BadIdentification) &&
+              TORVEK_ATT_AMBIGUOUS_PORT == static_cast<int>(ConnectResult::AmbiguousPort) &&
               TORVEK_ATT_REPLY_TIMEOUT == static_cast<int>(ConnectResult::Cancelled) &&
               TORVEK_ATT_PORT_UNAVAILABLE == static_cast<int>(ConnectResult::PortUnavailable));
 
@@ -49,6 +50,8 @@ const char* StatusName(std::int32_t status) {
       return "BadIdentification";
     case TORVEK_ATT_NO_VALUE:
       return "NoValue";
+    case TORVEK_ATT_AMBIGUOUS_PORT:
+      return "AmbiguousPort";
     default:
       return status >= 1 && status <= 255 ? "DeviceStatus" : "Unknown";
   }
@@ -93,6 +96,9 @@ const char* StatusHint(std::int32_t status) {
              "device on this port, or noise on the line";
     case TORVEK_ATT_NO_VALUE:
       return "the device answered with its status in place of the value: ask again";
+    case TORVEK_ATT_AMBIGUOUS_PORT:
+      return "more than one adapter has that identity: add its serial number "
+             "(usb:VID:PID:SERIAL; 'attenuatorctl ports' shows it)";
     default:
       return status >= 1 && status <= 255
                  ? "the device reports a status code of its own: see its manual; homing the "

@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "link/PortList.h"
 #include "link/SerialIo.h"
 
 namespace TORVEK {
@@ -31,13 +32,28 @@ ConnectResult AttenuatorHandlerImpl::Open(const std::string& port_name) {
     }
     return ConnectResult::NoSuchPort;
   }
+  // A stable identity (usb:VID:PID[:SERIAL]) names whatever node its adapter has now.
+  std::string path;
+  const ConnectResult resolved = ResolvePortName(port_name, &path);
+  if (resolved != ConnectResult::Connected) {
+    if (trace) {
+      trace->Line("open", port_name + ": " +
+                              (resolved == ConnectResult::AmbiguousPort ? "more than one port"
+                                                                        : "no port") +
+                              " has that identity");
+    }
+    return resolved;
+  }
+  if (trace && path != port_name) {
+    trace->Line("open", port_name + " is " + path);
+  }
   try {
-    asio::serial_port opened(io_context, port_name.c_str());
+    asio::serial_port opened(io_context, path.c_str());
     // Replacing `port` closes an earlier device only now that the new one is open.
     port = std::make_unique<asio::serial_port>(std::move(opened));
   } catch (const std::system_error& err) {
     if (trace) {
-      trace->Line("open", port_name + ": cannot open: " + err.code().message());
+      trace->Line("open", path + ": cannot open: " + err.code().message());
     }
     return OpenRefusal(err.code());
   }
@@ -50,14 +66,14 @@ ConnectResult AttenuatorHandlerImpl::Open(const std::string& port_name) {
   } catch (const std::system_error&) {
     // A port that refuses 9600 8N1 cannot talk to the device: do not leave it half set up.
     if (trace) {
-      trace->Line("open", port_name + ": 9600 8N1 refused; closed");
+      trace->Line("open", path + ": 9600 8N1 refused; closed");
     }
     DisconnectQuietly();
     return ConnectResult::NotASerialPort;
   }
   const std::string latency = RequestLowLatency(*port);
   if (trace) {
-    trace->Line("open", port_name + ": 9600 8N1, low latency " + latency);
+    trace->Line("open", path + ": 9600 8N1, low latency " + latency);
   }
   return ConnectResult::Connected;
 }

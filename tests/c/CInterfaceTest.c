@@ -98,7 +98,8 @@ static void test_status_names_and_version(void) {
       {1, "DeviceStatus", 1},
       {255, "DeviceStatus", 1},
       {256, "Unknown", 0},
-      {-13, "Unknown", 0},
+      {-13, "AmbiguousPort", 1},
+      {-14, "Unknown", 0},
       {INT32_MIN, "Unknown", 0},
       {INT32_MAX, "Unknown", 0},
   };
