@@ -136,15 +136,38 @@ cmake --install "$BUILD_DIR" --prefix "$work/prefix" > /dev/null
 start_simulator 47-tango-access --baud 0 --speed 14336 --link "$work/ttyATT0"
 tango_admin --add-server attenuator-tango/lab TorvekAttenuator lab/att/1
 tango_admin --add-property lab/att/1 Port "$work/ttyATT0"
-(cd "$work" && exec "$work/prefix/bin/attenuator-tango" lab -ORBendPoint giop:tcp:127.0.0.1: \
-  > "$work/server.log" 2>&1) &
-pids+=($!)
-tango_admin --ping-device lab/att/1 30 || fail "lab/att/1 did not start"
+# The server declares what read-only clients may run before it says it is ready.
+start_server() {
+  (cd "$work" && exec "$work/prefix/bin/attenuator-tango" lab -ORBendPoint giop:tcp:127.0.0.1: \
+    > "$work/server.log" 2>&1) &
+  server_pid=$!
+  pids+=("$server_pid")
+  for _ in $(seq 300); do
+    grep -q "^Ready to accept request" "$work/server.log" && return 0
+    kill -0 "$server_pid" 2> /dev/null || break
+    sleep 0.1
+  done
+  fail "attenuator-tango did not start"
+}
+allowed() {
+  /usr/bin/python3 -c 'import tango
+print(" ".join(tango.Database().get_class_property("TorvekAttenuator", ["AllowedAccessCmd"])["AllowedAccessCmd"]))'
+}
+start_server
 
 # The clients; the reader's runs from a copy in a directory that it can read.
 mkdir -m 755 "$work/reader"
 install -m 644 "$root/scripts/lib/tango_access_client.py" "$work/reader/"
 timeout 120 /usr/bin/python3 "$work/reader/tango_access_client.py" writer "$reader"
+
+# A site's own list stays as it is at the next start.
+/usr/bin/python3 -c 'import tango
+tango.Database().put_class_property("TorvekAttenuator", {"AllowedAccessCmd": ["State", "Status"]})'
+kill -TERM "$server_pid"
+wait "$server_pid" || fail "attenuator-tango did not end cleanly on SIGTERM"
+pids=("${pids[@]:0:${#pids[@]}-1}")
+start_server
+[ "$(allowed)" = "State Status" ] || fail "the server replaced the site's AllowedAccessCmd: $(allowed)"
 
 # Access control off, as the README says; the database goes with the scratch directory.
 /usr/bin/python3 -c 'import tango; tango.DeviceProxy("sys/access_control/1").UnregisterService()'

@@ -115,11 +115,15 @@ def reader() -> int:
 
 
 def unchecked() -> int:
-    """As the reader, with SUPER_TANGO=true: the check is the client library's, and a client
-    that skips it is served."""
-    access = tango.DeviceProxy(DEVICE).get_access_control()
+    """As the reader, with SUPER_TANGO=true: the check is the client library's, and the server
+    serves a client that skips it."""
+    device = tango.DeviceProxy(DEVICE)
+    access = device.get_access_control()
     assert access == AccessControlType.ACCESS_WRITE, access
-    say("reader", f"with SUPER_TANGO=true: access {access}")
+    steps = device.Steps
+    device.Steps = steps  # a move to where the mount is
+    wait_state(device, DevState.ON)
+    say("reader", f"with SUPER_TANGO=true: access {access}; its write of Steps served")
     return 0
 
 
