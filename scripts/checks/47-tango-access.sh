@@ -136,10 +136,11 @@ cmake --install "$BUILD_DIR" --prefix "$work/prefix" > /dev/null
 start_simulator 47-tango-access --baud 0 --speed 14336 --link "$work/ttyATT0"
 tango_admin --add-server attenuator-tango/lab TorvekAttenuator lab/att/1
 tango_admin --add-property lab/att/1 Port "$work/ttyATT0"
-# The server declares what read-only clients may run before it says it is ready.
+# The server declares what read-only clients may run before it says it is ready (PyTango's
+# line, which stays in Python's buffer unless PYTHONUNBUFFERED is set).
 start_server() {
-  (cd "$work" && exec "$work/prefix/bin/attenuator-tango" lab -ORBendPoint giop:tcp:127.0.0.1: \
-    > "$work/server.log" 2>&1) &
+  (cd "$work" && PYTHONUNBUFFERED=1 exec "$work/prefix/bin/attenuator-tango" lab \
+    -ORBendPoint giop:tcp:127.0.0.1: > "$work/server.log" 2>&1) &
   server_pid=$!
   pids+=("$server_pid")
   for _ in $(seq 300); do
