@@ -15,7 +15,7 @@ them anyway). Nothing that moves is on it, nor Init, which drops a motion's wait
 from __future__ import annotations
 
 import sys
-from typing import Any, List, Sequence
+from typing import List, Sequence
 
 import tango
 
@@ -23,7 +23,7 @@ PROPERTY = "AllowedAccessCmd"
 READ_ONLY_COMMANDS = ("State", "Status", "Stop")
 
 
-def declare(database: Any, class_name: str,
+def declare(database: tango.Database, class_name: str,
             commands: Sequence[str] = READ_ONLY_COMMANDS) -> List[str]:
     """Sets ``AllowedAccessCmd`` of ``class_name`` to ``commands`` unless the database already
     holds a value for it; returns the list in force. A refusal (the server's own user may be
