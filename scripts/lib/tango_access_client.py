@@ -3,7 +3,8 @@ on: ``writer`` (the user who runs the check, with write on lab/att/*) and ``read
 Unix user, read-only there, run by the writer through setpriv). Each prints what it saw.
 
     tango_access_client.py writer READER_USER      # TANGO_HOST names the database
-    tango_access_client.py reader
+    tango_access_client.py reader                  # started by the writer, as READER_USER
+    tango_access_client.py unchecked               # the same, with SUPER_TANGO=true
 
 The reader first reads every attribute and is refused every write and every command but those
 the class allows, then prints "ready"; the writer starts a slow move, which the reader stops.
@@ -110,7 +111,6 @@ def reader() -> int:
     # The server marks a motion that a Stop ended; a Stop at rest would not say so.
     assert "stopped" in status, status
     say("reader", f"Stop during the writer's move served; status: {status}")
-
     return 0
 
 
