@@ -93,6 +93,9 @@ struct SerialPortInfo {
   bool may_open = true;            ///< whether this user may open it for reading and writing
   int open_error = 0;              ///< when not: why, as an errno value
   std::string group;               ///< when not: the group that owns it, which the user may join
+  std::string locked_by;           ///< a lock file that names a live process, as serial
+                                   ///< terminal programs leave one: "process 4242
+                                   ///< (/var/lock/LCK..ttyUSB0)"; empty: none
   int latency_timer_ms = -1;       ///< a USB adapter's latency timer in ms; -1: none or unknown
 };
 
@@ -457,6 +460,14 @@ TORVEK_ATTENUATOR_API const char* StatusName(std::int32_t status);
 /// where the registry records one. Opens no port and sends nothing; needs no handler.
 /// \return the ports, possibly none.
 TORVEK_ATTENUATOR_API std::vector<SerialPortInfo> ListSerialPorts();
+
+/// What the system tells of one port: ListSerialPorts' record for it, also for a port that list
+/// leaves out (a pseudo-terminal, a link to a port). A `usb:` name is resolved first. Opens
+/// nothing; needs no handler.
+/// \param name  a port name or a `usb:` identity.
+/// \return the record; for a name that leads nowhere, `path` and `open_path` hold the name,
+///         `may_open` is false and `open_error` says why.
+TORVEK_ATTENUATOR_API SerialPortInfo DescribePort(const std::string& name);
 
 /// The port a name stands for now. A stable identity, `usb:VID:PID` or `usb:VID:PID:SERIAL`
 /// (hex ids, either case: `usb:0403:6001:TA0001`), becomes the port of the USB adapter that

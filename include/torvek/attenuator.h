@@ -635,6 +635,7 @@ typedef struct torvek_att_port {
   int32_t open_error;         /**< when not: why, as an errno value */
   const char* group;          /**< when not: the group that owns it */
   int32_t latency_timer_ms;   /**< a USB adapter's latency timer in ms; -1: none or unknown */
+  const char* locked_by;      /**< a lock file naming a live process: "process 4242 (...)" */
 } torvek_att_port;
 
 /** The ports torvek_att_list_ports() found. Opaque. */
@@ -662,6 +663,16 @@ TORVEK_ATTENUATOR_API size_t torvek_att_port_count(const torvek_att_port_list* l
  */
 TORVEK_ATTENUATOR_API const torvek_att_port* torvek_att_port_at(const torvek_att_port_list* list,
                                                                 size_t index);
+
+/**
+ * What the system tells of one port, named as it is opened (a `usb:` name is resolved first),
+ * also of one torvek_att_list_ports() leaves out (a pseudo-terminal, a link): a list of that
+ * one port. For a name that leads nowhere, `may_open` is 0 and `open_error` says why.
+ * \param name  a port name or a `usb:` identity, NUL-terminated.
+ * \return a list of one, to be released with torvek_att_free_ports(); NULL when memory ran out
+ *         or `name` is NULL.
+ */
+TORVEK_ATTENUATOR_API torvek_att_port_list* torvek_att_describe_port(const char* name);
 
 /**
  * Releases a list and everything in it. NULL is harmless.

@@ -15,12 +15,12 @@ struct torvek_att_port_list {
   std::vector<torvek_att_port> views;
 };
 
-extern "C" {
+namespace {
 
-torvek_att_port_list* torvek_att_list_ports(void) {
+torvek_att_port_list* ViewsOf(std::vector<TORVEK::SerialPortInfo> ports) {
   try {
     auto list = std::make_unique<torvek_att_port_list>();
-    list->ports = TORVEK::ListSerialPorts();
+    list->ports = std::move(ports);
     list->by_id.reserve(list->ports.size());
     list->views.reserve(list->ports.size());
     for (const TORVEK::SerialPortInfo& port : list->ports) {
@@ -44,9 +44,33 @@ torvek_att_port_list* torvek_att_list_ports(void) {
       view.open_error = port.open_error;
       view.group = port.group.c_str();
       view.latency_timer_ms = port.latency_timer_ms;
+      view.locked_by = port.locked_by.c_str();
       list->views.push_back(view);
     }
     return list.release();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+torvek_att_port_list* torvek_att_list_ports(void) {
+  try {
+    return ViewsOf(TORVEK::ListSerialPorts());
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+torvek_att_port_list* torvek_att_describe_port(const char* name) {
+  if (name == nullptr) {
+    return nullptr;
+  }
+  try {
+    return ViewsOf({TORVEK::DescribePort(name)});
   } catch (...) {
     return nullptr;
   }

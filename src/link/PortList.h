@@ -13,6 +13,9 @@ namespace TORVEK {
 // The ports present, in no particular order.
 std::vector<SerialPortInfo> EnumerateSerialPorts();
 
+// What the system tells of one port, named as it is opened.
+SerialPortInfo DescribeOnePort(const std::string& name);
+
 // `path` (absolute) under TORVEK_ATTENUATOR_SYSROOT; `path` itself when that is not set.
 std::string UnderSysRoot(const std::string& path);
 

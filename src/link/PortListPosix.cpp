@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <grp.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +9,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <utility>
 
@@ -83,10 +87,10 @@ bool IsOnBoardUart(const std::string& name) {
 // From the port's device up the sysfs tree: the first driver on the way, and the USB device's
 // attributes when it is on a USB bus. A USB adapter's port device keeps its latency timer.
 void ReadSysfs(const std::string& name, SerialPortInfo* port) {
-  const std::string timer = Attribute(UnderSysRoot("/sys/class/tty/" + name + "/device/latency_timer"));
-  if (!timer.empty() && std::all_of(timer.begin(), timer.end(), [](unsigned char c) {
-        return std::isdigit(c) != 0;
-      })) {
+  const std::string timer =
+      Attribute(UnderSysRoot("/sys/class/tty/" + name + "/device/latency_timer"));
+  if (!timer.empty() && std::all_of(timer.begin(), timer.end(),
+                                    [](unsigned char c) { return std::isdigit(c) != 0; })) {
     port->latency_timer_ms = std::atoi(timer.c_str());
   }
   const std::string sys = RealPath(UnderSysRoot("/sys"));
@@ -120,6 +124,62 @@ std::string OwningGroup(const std::string& path) {
   }
   const group* g = ::getgrgid(st.st_gid);
   return g != nullptr ? g->gr_name : std::to_string(st.st_gid);
+}
+
+// The process a lock file names: ten ASCII digits in the usual format, a binary int in the
+// old one. 0 when there is no such file or it names nothing.
+long LockOwner(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (text.empty()) {
+    return 0;
+  }
+  char* end = nullptr;
+  const long pid = std::strtol(text.c_str(), &end, 10);
+  if (end != text.c_str()) {
+    return pid;
+  }
+  if (text.size() == sizeof(int)) {
+    int binary = 0;
+    std::memcpy(&binary, text.data(), sizeof binary);
+    return binary;
+  }
+  return 0;
+}
+
+bool Alive(long pid) {
+  return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+// Serial terminal programs leave a lock file for the port they use, under its tty name or one
+// of its by-id names; one that names a live process says who holds the port.
+std::string LiveLock(const SerialPortInfo& port) {
+  std::vector<std::string> names{port.path};
+  names.insert(names.end(), port.by_id.begin(), port.by_id.end());
+  for (const char* directory : {"/var/lock", "/run/lock"}) {
+    for (const std::string& path : names) {
+      const std::string file = std::string(directory) + "/LCK.." + LastComponent(path);
+      const long pid = LockOwner(UnderSysRoot(file));
+      if (Alive(pid)) {
+        return "process " + std::to_string(pid) + " (" + file + ")";
+      }
+    }
+  }
+  return "";
+}
+
+// What the system tells of the port: sysfs for a tty of its own, and for any port whether this
+// user may open it, and who holds it.
+void Describe(const std::string& tty_name, SerialPortInfo* port) {
+  if (!tty_name.empty()) {
+    ReadSysfs(tty_name, port);
+  }
+  if (::access(port->open_path.c_str(), R_OK | W_OK) != 0) {
+    port->may_open = false;
+    port->open_error = errno;
+    port->group = OwningGroup(port->open_path);
+  }
+  port->locked_by = LiveLock(*port);
 }
 
 }  // namespace
@@ -166,15 +226,37 @@ std::vector<SerialPortInfo> EnumerateSerialPorts() {
         port.by_id.push_back(link);
       }
     }
-    ReadSysfs(name, &port);
-    if (::access(port.open_path.c_str(), R_OK | W_OK) != 0) {
-      port.may_open = false;
-      port.open_error = errno;
-      port.group = OwningGroup(port.open_path);
-    }
+    Describe(name, &port);
     ports.push_back(std::move(port));
   }
   return ports;
+}
+
+SerialPortInfo DescribeOnePort(const std::string& name) {
+  SerialPortInfo port;
+  port.path = name;
+  port.open_path = name;
+  // A by-id link leads to the tty whose sysfs entry tells about it: followed link by link
+  // until a node of /dev, which may itself lead on (to a pseudo-terminal, say).
+  const std::filesystem::path dev = std::filesystem::path(UnderSysRoot("/dev")).lexically_normal();
+  std::filesystem::path at = std::filesystem::path(name).lexically_normal();
+  std::string tty;
+  for (int links = 0; links < 8 && tty.empty(); ++links) {
+    if (at.parent_path() == dev) {
+      tty = at.filename().string();
+      break;
+    }
+    const std::string target = LinkTarget(at.string());
+    if (target.empty()) {
+      break;
+    }
+    at = (at.parent_path() / target).lexically_normal();
+  }
+  if (!tty.empty()) {
+    port.path = "/dev/" + tty;
+  }
+  Describe(tty, &port);
+  return port;
 }
 
 }  // namespace TORVEK

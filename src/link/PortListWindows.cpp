@@ -38,8 +38,8 @@ std::string PortNameOf(HKEY instance) {
   char value[64] = {};
   DWORD size = sizeof value - 1;
   DWORD type = 0;
-  if (RegGetValueA(instance, "Device Parameters", "PortName", RRF_RT_REG_SZ, &type, value,
-                   &size) != ERROR_SUCCESS) {
+  if (RegGetValueA(instance, "Device Parameters", "PortName", RRF_RT_REG_SZ, &type, value, &size) !=
+      ERROR_SUCCESS) {
     return "";
   }
   return value;
@@ -124,6 +124,19 @@ std::map<std::string, UsbRecord> UsbIdentities() {
 
 std::string UnderSysRoot(const std::string& path) {
   return path;
+}
+
+SerialPortInfo DescribeOnePort(const std::string& name) {
+  const std::string wanted = Lower(name.rfind("\\\\.\\", 0) == 0 ? name.substr(4) : name);
+  for (SerialPortInfo& port : EnumerateSerialPorts()) {
+    if (Lower(port.path) == wanted) {
+      port.open_path = name;
+      return port;
+    }
+  }
+  SerialPortInfo port;
+  port.path = port.open_path = name;
+  return port;
 }
 
 std::vector<SerialPortInfo> EnumerateSerialPorts() {

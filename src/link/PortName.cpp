@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <tuple>
 
@@ -22,9 +23,8 @@ std::string Lower(std::string text) {
 }
 
 bool IsHexId(const std::string& text) {
-  return text.size() == 4 && std::all_of(text.begin(), text.end(), [](unsigned char c) {
-           return std::isxdigit(c) != 0;
-         });
+  return text.size() == 4 && std::all_of(text.begin(), text.end(),
+                                         [](unsigned char c) { return std::isxdigit(c) != 0; });
 }
 
 // "usb:VID:PID" or "usb:VID:PID:SERIAL"; nothing for any other name. The serial may hold
@@ -66,6 +66,18 @@ std::vector<SerialPortInfo> ListSerialPorts() {
     return PortNameOrder(a.path, b.path);
   });
   return ports;
+}
+
+SerialPortInfo DescribePort(const std::string& name) {
+  std::string path;
+  if (ResolvePortName(name, &path) != ConnectResult::Connected) {
+    SerialPortInfo nowhere;
+    nowhere.path = nowhere.open_path = name;
+    nowhere.may_open = false;
+    nowhere.open_error = ENOENT;
+    return nowhere;
+  }
+  return DescribeOnePort(path);
 }
 
 ConnectResult ResolvePortName(const std::string& name, std::string* path) {

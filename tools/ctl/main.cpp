@@ -283,7 +283,7 @@ int main(int argc, char** argv) {
       torvek::ctl::CancelOnInterrupt(prober);
       torvek::ctl::Failure failure;
       torvek::ctl::Report listing;
-      std::optional<torvek::ctl::SerialPort> found =
+      std::optional<TORVEK::SerialPortInfo> found =
           torvek::ctl::FindAttenuator(prober, a.timeout_ms, &failure, &listing);
       if (torvek::ctl::Interrupted())
         return Finish(name, torvek::ctl::EmitInterrupted(name, std::nullopt, style));

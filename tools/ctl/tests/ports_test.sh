@@ -130,6 +130,7 @@ expect 0 "--port auto --json position --steps" \
 # A lock file of a live process keeps the probe away; that of a dead one does not.
 printf '%10d\n' $$ > "$t/var/lock/LCK..ttyUSB0"
 locked="/dev/ttyUSB0
+  locked by     process $$ (/var/lock/LCK..ttyUSB0)
   access        may open
   probe         busy: locked by process $$ (/var/lock/LCK..ttyUSB0)"
 expect 0 "ports --probe" "$locked"

@@ -107,12 +107,15 @@ check "a hang-up during the call: exit 6, and the hint says the device went away
   test "$rc" = 6 -a -n "$(grep 'went away' "$work/hangup-hint.ctl.err")"
 kill "$sim_pid"
 
-# N = 0 answers nothing: the identification on Connect already goes unanswered.
-for fault in --silent-after --hangup-after; do
-  start_sim "zero$fault" "$fault" 0 --baud 0
-  expect 3 "--port $port status" "" "no attenuator answered on $port"
-  kill "$sim_pid"
-done
+# N = 0 answers nothing: the identification on Connect already goes unanswered, or the line
+# goes away under it.
+start_sim zero-silent --silent-after 0 --baud 0
+expect 3 "--port $port status" "" "no attenuator answered on $port"
+kill "$sim_pid"
+start_sim zero-hangup --hangup-after 0 --baud 0
+expect 3 "--port $port status" "" "cannot use $port
+  hint: the device went away"
+kill "$sim_pid"
 
 # A value no option can mean is a usage error (exit 2), before any port is made.
 for bad in "--silent-after -1" "--hangup-after -1" "--faults-after -1" "--seed -1" \
