@@ -10,6 +10,9 @@ serial line, through the library's C interface (ctypes; no compiled extension).
 The shared library is looked up next to this package, in the library directory of the prefix
 it was installed to, then by the system's loader; the environment variable
 TORVEK_ATTENUATOR_LIBRARY names the file to use instead.
+
+``__version__`` is this package's version, the project's; ``library_version()`` that of the
+shared library it loaded.
 """
 
 from ._attenuator import (
@@ -27,8 +30,10 @@ from ._attenuator import (
     status_name,
 )
 from ._library import LIBRARY_ENV, LibraryNotFoundError
+from ._version import __version__
 
 __all__ = [
+    "__version__",
     "Attenuator",
     "AttenuatorError",
     "DEFAULT_TIMEOUT",

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import math
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -16,6 +17,8 @@ import pytest
 
 import torvek_attenuator
 from torvek_attenuator import Attenuator, AttenuatorError, MotorInfo
+
+REPO = Path(__file__).resolve().parents[2]
 
 STEPS_PER_DEGREE = 143360 / 360
 
@@ -58,6 +61,12 @@ def test_status_names(code: int, name: str) -> None:
 def test_library_version_is_major_minor_patch() -> None:
     parts = torvek_attenuator.library_version().split(".")
     assert len(parts) == 3 and all(part.isdigit() for part in parts)
+
+
+def test_the_package_version_is_the_projects() -> None:
+    project = re.search(r"project\(TorvekAttenuator VERSION (\S+)",
+                        (REPO / "CMakeLists.txt").read_text()).group(1)
+    assert torvek_attenuator.__version__ == project
 
 
 # Connection and identification.
