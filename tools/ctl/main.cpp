@@ -164,7 +164,20 @@ int main(int argc, char** argv) {
   app.footer(
       "Exit codes: 0 Ok, 1 device status code, 2 usage, 3 cannot connect, 4 ReplyTimeout,\n"
       "5 UnexpectedReply, 6 PortUnavailable, 7 InvalidArgument, 8 internal error,\n"
-      "130 interrupted (Ctrl-C: the wait ends at once; a motion is then stopped).");
+      "130 interrupted (Ctrl-C: the wait ends at once; a motion is then stopped).\n"
+      "\n"
+      "Examples:\n"
+      "  $ attenuatorctl --simulate tour\n"
+      "  $ attenuatorctl ports --probe\n"
+      "  $ attenuatorctl --port /dev/ttyUSB0 move 45\n"
+      "  $ attenuatorctl --port auto --json position\n"
+      "  $ attenuatorctl --port /dev/ttyUSB0 transmittance set 0.25 --min-angle 10 --span 90\n"
+      "\n"
+      "Environment:\n"
+      "  TORVEK_ATTENUATOR_TRACE    stderr, or a file: every command and reply on the line\n"
+      "                             (--trace sets stderr for the run)\n"
+      "  TORVEK_ATTENUATOR_SYSROOT  a directory that ports and --port auto read /dev, /sys and\n"
+      "                             the lock files under instead of / (for testing)");
   app.set_version_flag("-V,--version", std::function<std::string()>([] {
                          return std::string("attenuatorctl " TORVEK_CTL_VERSION " (library ") +
                                 TORVEK::LibraryVersion() + ")";
