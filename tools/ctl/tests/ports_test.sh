@@ -197,7 +197,7 @@ if [[ $(id -u) == 0 ]] && command -v setpriv > /dev/null; then
   rm "$reach/tree/dev/ttyUSB0"
   sim=$work/attenuator-sim
   start_sim "$reach/tree/dev/ttyUSB1"
-  "${as_nobody[@]}" python3 -c '
+  "${as_nobody[@]}" /usr/bin/python3 -c '
 import fcntl, os, sys, termios, time
 fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
 fcntl.ioctl(fd, termios.TIOCEXCL)

@@ -101,7 +101,7 @@ for args in "--json $S move ninety" "--json $S scan --points 1" "--json status";
   rc=0
   # shellcheck disable=SC2086
   out=$("$ctl" $args 2> /dev/null) || rc=$?
-  if [[ $rc == 2 ]] && python3 -c 'import json, sys
+  if [[ $rc == 2 ]] && /usr/bin/python3 -c 'import json, sys
 o = json.loads(sys.stdin.read())
 sys.exit(not (o["result"] == "error" and o["exit_code"] == 2))' <<< "$out" 2> /dev/null; then
     echo "ok    attenuatorctl $args (usage error as JSON)"
