@@ -2,8 +2,10 @@
 
 from __future__ import annotations
 
+import os
 import re
 import subprocess
+import sys
 import time
 
 import torvek_attenuator
@@ -54,3 +56,22 @@ def test_version_and_tangos_own_help():
     assert launcher("-V").stdout == version.stdout
     tangos = launcher("--help-tango")
     assert tangos.returncode == 0 and "-nodb" in tangos.stdout and "-dlist" in tangos.stdout
+
+
+def test_the_wait_for_a_server_ends_when_none_answers_or_it_has_ended(tmp_path):
+    """torvek_attenuator_tango.ready: exit 1 with the reason, never a wait past its bound."""
+    from conftest import free_port
+
+    dead = subprocess.Popen(["true"])
+    dead.wait()
+    address = f"127.0.0.1:{free_port()}"
+    for options, reason in ((["--timeout", "0.5"], "did not answer within 0.5 s"),
+                            (["--timeout", "60", "--pid", str(dead.pid)], "the server ended")):
+        began = time.monotonic()
+        done = subprocess.run(
+            [sys.executable, "-m", "torvek_attenuator_tango.ready", "lab", "--address", address,
+             *options], capture_output=True, text=True, timeout=60, cwd=tmp_path,
+            env={**os.environ, "PYTHONPATH": str(BUILD / "python")})
+        assert (done.returncode, done.stdout) == (1, "") and reason in done.stderr
+        assert "dserver/attenuator-tango/lab" in done.stderr
+        assert time.monotonic() - began < 10
