@@ -76,8 +76,8 @@ PACKAGE_PARENT = Path(torvek_attenuator.__file__).resolve().parent.parent
      "from torvek_attenuator.calibration import measure; measure(None, None, [])"),
     ("tango", "python3-tango", "import torvek_attenuator_tango"),
 ])
-def test_a_missing_debian_module_says_which_package_and_interpreter(tmp_path, missing, package,
-                                                                     code) -> None:
+def test_a_missing_debian_module_says_which_package_and_interpreter(
+        tmp_path, missing, package, code) -> None:
     blocked = f"import sys; sys.modules[{missing!r}] = None\n"
     done = subprocess.run([sys.executable, "-c", blocked + code], cwd=tmp_path,
                           capture_output=True, text=True,
