@@ -1,7 +1,7 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """How well and how fast torvek_attenuator.calibration.fit recovers the transmittance model.
 
-    PYTHONPATH=build/python python3 bench/calibration_fit.py [--quick]
+    PYTHONPATH=build/python /usr/bin/python3 bench/calibration_fit.py [--quick]
 
 Synthetic sweeps of 100 readings over a grid of models (min angle, span), sweep lengths,
 sweep starts on either side of a minimum, backgrounds and noise levels; for each, the error of

@@ -15,6 +15,9 @@ the machine's serial ports; a port may be named by its USB adapter's stable iden
 The shared library is looked up next to this package, in the library directory of the prefix
 it was installed to, then by the system's loader; the environment variable
 TORVEK_ATTENUATOR_LIBRARY names the file to use instead.
+
+``__version__`` is this package's version, the project's; ``library_version()`` that of the
+shared library it loaded.
 """
 
 from ._attenuator import DEFAULT_TIMEOUT, Attenuator, MotorInfo
@@ -53,8 +56,10 @@ from ._status import (
     status_hint,
     status_name,
 )
+from ._version import __version__
 
 __all__ = [
+    "__version__",
     "ACCESS_DENIED",
     "AMBIGUOUS_PORT",
     "Attenuator",

@@ -15,7 +15,8 @@ meter in the beam, fit, and pass the result on:
 
 The power follows P = background + amplitude * sin^2(90 * (angle - min_angle) / angle_span),
 angles in degrees. Needs numpy and scipy; ``plot`` needs matplotlib, ``measure``'s progress
-bar tqdm.
+bar tqdm: Debian's packages python3-numpy, python3-scipy, python3-matplotlib and python3-tqdm,
+which Debian's own interpreter /usr/bin/python3 has.
 """
 
 from __future__ import annotations
@@ -25,13 +26,18 @@ import os
 import sys
 import time
 from dataclasses import dataclass, field
-from typing import Callable, Dict, Iterable, List, NamedTuple, Optional, Sequence, Tuple, Union
-
-import numpy as np
+from typing import (TYPE_CHECKING, Callable, Dict, Iterable, List, NamedTuple, Optional, Sequence,
+                    Tuple, Union)
 
 from ._attenuator import Attenuator
 from ._model import MAX_DEGREES, transmittance_curve
+from ._requires import require
 from ._status import AttenuatorError
+
+if TYPE_CHECKING:
+    import numpy as np
+else:
+    np = require("numpy", "python3-numpy", __name__)
 
 __all__ = [
     "Calibration",
@@ -128,7 +134,7 @@ def measure(att: Attenuator, read_power: Callable[[], float], angles: Iterable[f
     settle = float(settle)
     if not (settle >= 0.0 and math.isfinite(settle)):
         raise ValueError(f"settle {settle!r} is not a number of seconds >= 0")
-    from tqdm import tqdm
+    tqdm = require("tqdm", "python3-tqdm", __name__).tqdm
 
     readings: List[Reading] = []
     progress = tqdm(total=len(targets), desc="sweep", unit="point", file=sys.stderr,
@@ -311,7 +317,7 @@ def _coarse_search(x: np.ndarray, y: np.ndarray, length: float,
 
 
 def _refine(x: np.ndarray, y: np.ndarray, start: np.ndarray) -> Optional[np.ndarray]:
-    from scipy.optimize import least_squares
+    least_squares = require("scipy.optimize", "python3-scipy", __name__).least_squares
 
     def residuals(p: np.ndarray) -> np.ndarray:
         return _model(x, *p) - y
@@ -450,7 +456,8 @@ def plot(result: Calibration, path: "Union[str, os.PathLike[str]]") -> None:
     """Draws the readings and the fitted curve above, the residuals below, into ``path``: PNG
     or SVG by its extension. No display is needed."""
     file_format = plot_format(path)
-    from matplotlib.figure import Figure  # draws with Agg, without pyplot's global state
+    # Draws with Agg, without pyplot's global state.
+    Figure = require("matplotlib.figure", "python3-matplotlib", __name__).Figure
 
     figure = Figure(figsize=(9.6, 5.6), dpi=100, layout="constrained")
     top, bottom = figure.subplots(2, 1, sharex=True, gridspec_kw={"height_ratios": [3, 1]})

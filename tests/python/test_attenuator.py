@@ -4,8 +4,8 @@ from __future__ import annotations
 
 import math
 import os
+import re
 import shutil
-import struct
 import subprocess
 import sys
 import threading
@@ -16,6 +16,9 @@ import pytest
 
 import torvek_attenuator
 from torvek_attenuator import Attenuator, AttenuatorError, MotorInfo
+
+REPO = Path(__file__).resolve().parents[2]
+
 
 def degrees_of(steps: int) -> float:
     return torvek_attenuator.steps_to_degrees(steps)
@@ -50,6 +53,12 @@ def test_status_names_and_hints(code: int, name: str) -> None:
 def test_library_version_is_major_minor_patch() -> None:
     parts = torvek_attenuator.library_version().split(".")
     assert len(parts) == 3 and all(part.isdigit() for part in parts)
+
+
+def test_the_package_version_is_the_projects() -> None:
+    project = re.search(r"project\(TorvekAttenuator VERSION (\S+)",
+                        (REPO / "CMakeLists.txt").read_text()).group(1)
+    assert torvek_attenuator.__version__ == project
 
 
 # Connection and identification.

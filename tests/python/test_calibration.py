@@ -170,12 +170,12 @@ def test_command_line_failures(tmp_path, capsys, text, options, code, message) -
     assert message in failure["error"] and failure["hint"]
 
 
+PACKAGE_PARENT = str(Path(torvek_attenuator.__file__).resolve().parents[1])
+
+
 def test_a_missing_file_exits_with_3(tmp_path, capsys) -> None:
     assert main([str(tmp_path / "none.csv")]) == 3
     assert "calibrate: cannot read " in capsys.readouterr().err
-
-
-PACKAGE_PARENT = str(Path(torvek_attenuator.__file__).resolve().parents[1])
 
 
 def test_module_writes_png_and_svg_plots_and_fails_on_a_full_output(tmp_path) -> None:
@@ -268,3 +268,18 @@ def test_an_interrupted_sweep_propagates_with_the_readings_so_far(att, exception
     with pytest.raises(exception) as caught:
         measure(att, read, ANGLES)
     assert [(r.angle, r.power) for r in caught.value.readings] == [(-10.0, 0.1), (-3.0, 0.2)]
+
+
+def test_the_calibrate_example_draws_only_when_asked(sim, tmp_path) -> None:
+    script = Path(__file__).resolve().parents[2] / "examples" / "calibrate.py"
+    command = [sys.executable, str(script), sim.port, "--step", "10"]
+    env = {**os.environ, "PYTHONPATH": PACKAGE_PARENT}
+    quiet = subprocess.run(command, cwd=tmp_path, capture_output=True, text=True, timeout=120,
+                           env=env)
+    assert quiet.returncode == 0, quiet.stderr
+    assert list(tmp_path.iterdir()) == [] and "\nplot " not in quiet.stdout
+    drawn = subprocess.run(command + ["--plot", "fit.svg"], cwd=tmp_path, capture_output=True,
+                           text=True, timeout=120, env=env)
+    assert drawn.returncode == 0, drawn.stderr
+    assert [p.name for p in tmp_path.iterdir()] == ["fit.svg"]
+    assert "\nplot              fit.svg\n" in drawn.stdout

@@ -117,8 +117,8 @@ Report Describe(const std::vector<Surveyed>& found) {
             .String("ident_b", i.ident_b)
             .String("ident_c", i.ident_c)
             .String("ident_d", i.ident_d)
-            .String("degrees_per_revolution_text", i.degrees_per_revolution_text)
-            .String("pulses_per_revolution_text", i.pulses_per_revolution_text);
+            .Decimal("degrees_per_revolution", i.degrees_per_revolution_text)
+            .Decimal("pulses_per_revolution", i.pulses_per_revolution_text);
       }
     }
     items.push_back(json);
