@@ -204,11 +204,11 @@ def test_a_hang_up_faults_and_init_recovers_on_a_fresh_device(start_sim, start_s
     assert wait_state(proxy, ON, FAULT) == ON, proxy.status()
     proxy.Position = 10.0
     assert wait_state(proxy, ON, FAULT, ALARM) == FAULT
-    assert "UnexpectedReply" in proxy.status() and "Init" in proxy.status()
+    assert "PortUnavailable" in proxy.status() and "Init" in proxy.status()
     for attempt in (lambda: proxy.Position, lambda: proxy.write_attribute("Steps", 1)):
         with pytest.raises(tango.DevFailed) as caught:
             attempt()
-        assert caught.value.args[0].reason == "UnexpectedReply"
+        assert caught.value.args[0].reason == "PortUnavailable"
         assert "FAULT" in caught.value.args[0].desc
     start_sim("--speed", "0", "--position", "1234")
     proxy.Init()
