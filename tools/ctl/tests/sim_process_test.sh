@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # attenuatorctl --port against attenuator-sim running as a process of its own, the way a user
 # runs them: the port read from the simulator's first line of output, the tour through its
-# --link symlink, and the faults a host sees as exit codes. About 11 s.
+# --link symlink, the faults a host sees as exit codes, a Ctrl-C that stops a move, the line
+# unplugged and plugged back in, a USB adapter's latency. About 17 s.
 set -uo pipefail
 sim=$1
 ctl=$2
@@ -39,6 +40,20 @@ stop_sim() {
     failures=$((failures + 1))
     echo "FAIL: attenuator-sim exit $rc on SIGTERM"
   fi
+}
+
+# wait_for CONDITION...: true as soon as the condition holds, false if it has not within 10 s.
+wait_for() {
+  for _ in $(seq 200); do
+    "$@" && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+# has_lines N FILE: FILE holds N lines.
+has_lines() {
+  test "$(wc -l < "$2")" = "$1"
 }
 
 # check NAME CONDITION...: one named case decided by a test expression.
@@ -116,7 +131,8 @@ done
 
 # A value no option can mean is a usage error (exit 2), before any port is made.
 for bad in "--silent-after -1" "--hangup-after -1" "--faults-after -1" "--seed -1" \
-  "--drop nan" "--late nan" "--corrupt nan" "--fragment nan"; do
+  "--drop nan" "--late nan" "--corrupt nan" "--fragment nan" "--adapter-latency-ms 256" \
+  "--unplug-after-ms -1" "--replug-after-ms -1"; do
   rc=0
   # shellcheck disable=SC2086
   out=$(timeout 2 "$sim" $bad --baud 0 < /dev/null 2> /dev/null) || rc=$?
@@ -142,8 +158,10 @@ start_sim fine-scale --degrees 1 --pulses 100000000 --baud 0 --speed 0
 expect 7 "--port $port move 300" "" "32 bits"
 kill "$sim_pid"
 
-# Ctrl-C during a slow move: the wait ends at once, Stop goes out, exit 130. A move of 90 degrees
-# at 1000 steps a second would take 36 s.
+# Ctrl-C during a slow move: the wait ends at once, Stop goes out, exit 130, and the mount stands
+# where the stop found it. A move of 90 degrees at 1000 steps a second would take 36 s. The device
+# answers the move it cut short (its position frame) before the stop (its status frame), so the
+# first line the Stop reads is the position frame: the library reports UnexpectedReply.
 for json in "" "--json"; do
   start_sim interrupt --trace --baud 0 --speed 1000
   # shellcheck disable=SC2086
@@ -159,13 +177,70 @@ for json in "" "--json"; do
   wait "$ctl_pid" || rc=$?
   check "Ctrl-C during a slow move${json:+ with $json}: exit 130 within 5 s (exit $rc, $((SECONDS - start)) s)" \
     test "$rc" = 130 -a $((SECONDS - start)) -le 5
-  check "Ctrl-C during a slow move${json:+ with $json}: Stop on the line" grep -q "host   0st" "$work/interrupt.err"
+  check "Ctrl-C during a slow move${json:+ with $json}: the move's reply, cut short, then the stop's" \
+    grep -Pzq '\n *\d+\.\d{6} host   0st\n *\d+\.\d{6} device 0PO[0-9A-F]{8}\\r\\n\n *\d+\.\d{6} device 0GS00\\r\\n\n' "$work/interrupt.err"
   if [[ -z $json ]]; then
-    check "Ctrl-C during a slow move: says so" grep -q "attenuatorctl move: interrupted: the wait for the device was cut short; Stop sent: " "$work/ctl-interrupt.err"
+    check "Ctrl-C during a slow move: says so" grep -q "attenuatorctl move: interrupted: the wait for the device was cut short; Stop sent: UnexpectedReply$" "$work/ctl-interrupt.err"
   else
-    check "Ctrl-C during a slow move with --json: one object" grep -q '^{"command":"move","result":"interrupted","status":-2,"stop":"[A-Za-z]*".*"exit_code":130}$' "$work/ctl-interrupt.out"
+    check "Ctrl-C during a slow move with --json: one object" grep -q '^{"command":"move","result":"interrupted","status":-2,"stop":"UnexpectedReply".*"exit_code":130}$' "$work/ctl-interrupt.out"
   fi
+  steps=$("$ctl" --port "$port" position --steps 2> /dev/null)
+  steps=${steps% steps}
+  check "Ctrl-C during a slow move${json:+ with $json}: the mount stopped between start and target ($steps steps)" \
+    test "${steps:-0}" -gt 0 -a "${steps:-0}" -lt 35840
   kill "$sim_pid"
 done
+
+# Unplugged by the clock, plugged back in after a while: a new port line on stdout, the link
+# made anew, and the device answers there.
+start_sim timers --link "$work/ttyPlug" --baud 0 --unplug-after-ms 200 --replug-after-ms 300
+check "unplug and replug by the clock: a second port line" \
+  wait_for has_lines 2 "$work/timers.out"
+second=$(sed -n 2p "$work/timers.out")
+check "the link leads to the new port" test "$(readlink "$work/ttyPlug")" = "$second" -a -c "$second"
+check "stderr tells of the unplug, then of the replug" \
+  grep -Pzq 'attenuator-sim: unplugged\nattenuator-sim: plugged in again on \Q'"$second"'\E as ' "$work/timers.err"
+expect 0 "--port $work/ttyPlug status" "Ok"
+stop_sim
+
+# SIGUSR1 in the middle of a slow move pulls the line out: the waiting call fails, port and link
+# are gone. The next SIGUSR1 plugs it back in: the mount stands where the unplug found it.
+start_sim usr1 --link "$work/ttyUsr1" --baud 0 --speed 1000 --trace
+"$ctl" --port "$work/ttyUsr1" --timeout 60000 move 90 > /dev/null 2>&1 &
+ctl_pid=$!
+wait_for grep -q "host   0ma00008C00" "$work/usr1.err"
+kill -USR1 "$sim_pid"
+rc=0
+wait "$ctl_pid" || rc=$?
+check "SIGUSR1 during a move: the call fails with UnexpectedReply (exit $rc)" test "$rc" = 5
+check "SIGUSR1 during a move: the port and the link are gone" \
+  wait_for test ! -e "$port" -a ! -L "$work/ttyUsr1"
+kill -USR1 "$sim_pid"
+check "the next SIGUSR1 plugs it back in: a second port line" \
+  wait_for has_lines 2 "$work/usr1.out"
+steps=$("$ctl" --port "$work/ttyUsr1" position --steps 2> /dev/null)
+steps=${steps% steps}
+check "after the replug the mount stands where the unplug found it ($steps steps)" \
+  test "${steps:-0}" -gt 0 -a "${steps:-0}" -lt 35840
+stop_sim
+
+# --power-cycle: the device comes back as from power-on, at --position.
+start_sim power --link "$work/ttyPower" --baud 0 --speed 0 --position 5 --power-cycle
+expect 0 "--port $work/ttyPower move --steps 1000" "Ok"
+kill -USR1 "$sim_pid"
+wait_for test ! -L "$work/ttyPower"
+kill -USR1 "$sim_pid"
+wait_for has_lines 2 "$work/power.out"
+expect 0 "--port $work/ttyPower position --steps" "5 steps"
+stop_sim
+
+# Behind a 16 ms adapter a status reply reaches the host no sooner than 16 ms after the device
+# sent it, whatever the load.
+start_sim adapter --baud 0 --adapter-latency-ms 16
+waited=$(TORVEK_ATTENUATOR_TRACE=stderr "$ctl" --port "$port" status 2>&1 >/dev/null |
+  awk '$3 == "wait" { ms = $4 } END { print ms }')
+check "through a 16 ms adapter the status reply waits at least 16 ms ($waited ms)" \
+  awk -v ms="${waited:-0}" 'BEGIN { exit !(ms >= 16) }'
+stop_sim
 
 summary
