@@ -86,8 +86,8 @@ void DeviceServer::Run() {
     if (replug_requested_)
       Reopen();
     if (pty_.MasterFd() < 0) {
-      // Hung up: nothing left to serve, so sleep until stopped. Drain first so a stale hang-up
-      // request cannot keep the wake fd readable.
+      // Hung up or unplugged: nothing left to serve, so sleep until stopped or plugged back in.
+      // Drain first so a stale request cannot keep the wake fd readable.
       std::uint64_t count;
       const bool drained = read(wake_fd_, &count, sizeof count) == sizeof count;
       pollfd wake{wake_fd_, POLLIN, 0};

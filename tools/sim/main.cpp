@@ -239,7 +239,19 @@ class Plug {
   // When the next unplug or replug is due; time_point::max() when none is.
   Clock::time_point Next() const { return next_; }
 
-  void Toggle() {
+  // The unplug or replug that was due; the other one is done already (SIGUSR1, a hang-up).
+  void OnTimer() {
+    next_ = Clock::time_point::max();
+    if (server_.Plugged() == next_is_unplug_) {
+      if (next_is_unplug_) {
+        Unplug();
+      } else {
+        Replug();
+      }
+    }
+  }
+
+  void OnSignal() {
     next_ = Clock::time_point::max();
     if (server_.Plugged()) {
       Unplug();
@@ -254,8 +266,10 @@ class Plug {
     server_.Unplug();
     link_.Remove();
     std::fprintf(stderr, "attenuator-sim: unplugged\n");
-    if (s_.replug_after_ms)
+    if (s_.replug_after_ms) {
       next_ = Clock::now() + std::chrono::milliseconds(*s_.replug_after_ms);
+      next_is_unplug_ = false;
+    }
   }
 
   void Replug() {
@@ -274,6 +288,7 @@ class Plug {
   torvek::sim::AttenuatorModel& model_;
   OwnLink& link_;
   Clock::time_point next_ = Clock::time_point::max();
+  bool next_is_unplug_ = true;
 };
 
 // Waits for one of `signals` until `deadline` (max: no deadline). 0 when the deadline came first.
@@ -364,7 +379,11 @@ int main(int argc, char** argv) {
     int signal_number = 0;
     while ((signal_number = WaitForSignal(stop_signals, plug.Next())) == 0 ||
            signal_number == SIGUSR1) {
-      plug.Toggle();
+      if (signal_number == 0) {
+        plug.OnTimer();
+      } else {
+        plug.OnSignal();
+      }
     }
     own_link.Remove();
     std::fprintf(stderr, "attenuator-sim: stopped by signal %d\n", signal_number);
