@@ -18,7 +18,7 @@ import sys
 
 import numpy as np
 
-from torvek_attenuator import Attenuator, AttenuatorError
+from torvek_attenuator import Attenuator, AttenuatorError, transmittance_curve
 from torvek_attenuator.calibrate import report
 from torvek_attenuator.calibration import CalibrationError, fit, measure, plot
 
@@ -34,7 +34,7 @@ class SimulatedMeter:
 
     def __call__(self) -> float:
         angle = self.att.position_deg
-        transmittance = math.sin(0.5 * math.pi * (angle - MIN_ANGLE) / SPAN) ** 2
+        transmittance = transmittance_curve([angle], MIN_ANGLE, SPAN)[0]
         clean = PEAK_MW * (BACKGROUND + (1 - BACKGROUND) * transmittance)
         return clean + PEAK_MW * NOISE * float(self.rng.standard_normal())
 

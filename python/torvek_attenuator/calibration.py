@@ -29,7 +29,9 @@ from typing import Callable, Dict, Iterable, List, NamedTuple, Optional, Sequenc
 
 import numpy as np
 
-from ._attenuator import Attenuator, AttenuatorError
+from ._attenuator import Attenuator
+from ._model import MAX_DEGREES, transmittance_curve
+from ._status import AttenuatorError
 
 __all__ = [
     "Calibration",
@@ -69,7 +71,7 @@ _BLOCK = 1 << 20
 _REFINED = 3
 
 # SetTransmittance accepts min_angle > -360 and min_angle + span < 360.
-_ANGLE_LIMIT = 360.0
+_ANGLE_LIMIT = MAX_DEGREES
 
 
 # Measuring.
@@ -94,11 +96,12 @@ class MeasurementError(AttenuatorError):
 
     def __init__(self, error: AttenuatorError, readings: List[Reading], angle: float,
                  total: int) -> None:
-        super().__init__(error.code, error.operation)
+        stopped = (f"the sweep stopped at {angle:g} degrees after {len(readings)} of {total} "
+                   "readings")
+        super().__init__(error.code, error.operation,
+                         f"{error.detail}; {stopped}" if error.detail else stopped)
         self.readings = readings
         self.angle = angle
-        self.args = (f"{error}; the sweep stopped at {angle:g} degrees after "
-                     f"{len(readings)} of {total} readings",)
 
 
 def _stderr_is_terminal() -> bool:
@@ -191,9 +194,10 @@ class Calibration:
             "residual_rms", "min_angle_err", "angle_span_err", "background_err", "amplitude_err")
 
     def transmittance(self, angles: Union[float, Sequence[float], np.ndarray]) -> np.ndarray:
-        """The model's transmittance (0 to 1) at ``angles`` (degrees)."""
-        angle = np.asarray(angles, dtype=float)
-        return np.sin(0.5 * np.pi * (angle - self.min_angle) / self.angle_span) ** 2
+        """The model's transmittance (0 to 1) at ``angles`` (degrees): the library's model,
+        in double precision (the attenuator narrows it to a C float)."""
+        return transmittance_curve(np.asarray(angles, dtype=float), self.min_angle,
+                                   self.angle_span)
 
     def power(self, angles: Union[float, Sequence[float], np.ndarray]) -> np.ndarray:
         """The fitted power at ``angles`` (degrees)."""
@@ -239,19 +243,22 @@ def _checked(angles: object, powers: object) -> Tuple[np.ndarray, np.ndarray]:
 
 def _model(x: np.ndarray, background: float, amplitude: float, low: float,
            span: float) -> np.ndarray:
-    return background + amplitude * np.sin(0.5 * np.pi * (x - low) / span) ** 2
+    return background + amplitude * transmittance_curve(x, low, span)
 
 
 def _jacobian(x: np.ndarray, background: float, amplitude: float, low: float,
               span: float) -> np.ndarray:
-    theta = 0.5 * np.pi * (x - low) / span
-    slope = amplitude * np.sin(2.0 * theta)  # d(amplitude sin^2)/d(theta)
-    return np.column_stack([
-        np.ones_like(x),
-        np.sin(theta) ** 2,
-        slope * (-0.5 * np.pi / span),
-        slope * (-theta / span),
-    ])
+    """The model's derivatives by its four parameters, by central differences of the
+    library's model: the fit needs no formula of its own."""
+    p = np.array([background, amplitude, low, span], dtype=float)
+    columns = []
+    for i in range(4):
+        step = 1e-6 * max(abs(p[i]), 1.0)
+        up, down = p.copy(), p.copy()
+        up[i] += step
+        down[i] -= step
+        columns.append((_model(x, *up) - _model(x, *down)) / (2.0 * step))
+    return np.column_stack(columns)
 
 
 def _coarse_search(x: np.ndarray, y: np.ndarray, length: float,

@@ -40,6 +40,8 @@ from torvek_attenuator import (
     MotorInfo,
 )
 
+from . import access
+
 #: The server's name, whatever the launcher is called: instances are registered under it.
 SERVER_NAME = "attenuator-tango"
 
@@ -719,5 +721,6 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     """Runs the server: ``attenuator-tango INSTANCE [-file=PATH] [-ORBendPoint ...]``."""
     args = list(sys.argv if argv is None else argv)
     args[0] = SERVER_NAME
-    run((TorvekAttenuator,), args=args)
+    run((TorvekAttenuator,), args=args,
+        post_init_callback=(access.declare_at_start, (TorvekAttenuator.__name__,)))
     return 0

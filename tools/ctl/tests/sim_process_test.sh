@@ -111,15 +111,15 @@ scale           720 degrees, 288000 steps per revolution
 home offset     1.000000 degrees"
 kill "$sim_pid"
 start_sim hangup --hangup-after 1 --baud 0
-expect 5 "--port $port status" "" "status: UnexpectedReply"
+expect 6 "--port $port status" "" "status: PortUnavailable"
 kill "$sim_pid"
 
-# The line closed under the call: no reply came, so the hint must not say one did.
+# The line closed under the call: the port has gone, and the hint says so.
 start_sim hangup-hint --hangup-after 1 --baud 0
 rc=0
 "$ctl" --port "$port" status 2> "$work/hangup-hint.ctl.err" || rc=$?
-check "a hang-up during the call: exit 5, and the hint does not claim a reply came" \
-  test "$rc" = 5 -a -z "$(grep 'a reply came' "$work/hangup-hint.ctl.err")"
+check "a hang-up during the call: exit 6, and the hint says the device went away" \
+  test "$rc" = 6 -a -n "$(grep 'went away' "$work/hangup-hint.ctl.err")"
 kill "$sim_pid"
 
 # N = 0 answers nothing: the identification on Connect already goes unanswered.
