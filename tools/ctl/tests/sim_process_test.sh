@@ -212,7 +212,7 @@ wait_for grep -q "host   0ma00008C00" "$work/usr1.err"
 kill -USR1 "$sim_pid"
 rc=0
 wait "$ctl_pid" || rc=$?
-check "SIGUSR1 during a move: the call fails with UnexpectedReply (exit $rc)" test "$rc" = 5
+check "SIGUSR1 during a move: the call fails with PortUnavailable (exit $rc)" test "$rc" = 6
 check "SIGUSR1 during a move: the port and the link are gone" \
   wait_for test ! -e "$port" -a ! -L "$work/ttyUsr1"
 kill -USR1 "$sim_pid"
