@@ -73,22 +73,23 @@ void AddOptions(CLI::App& app, Settings& s) {
   app.add_flag("--trace", s.trace, "Print every command and reply with timestamps on stderr");
   auto* line = "USB adapter";
   app.add_option("--adapter-latency-ms", s.adapter_latency_ms,
-                 "Replies pass a USB serial adapter with this latency timer, as a real one "
-                 "does: it hands on what came off the line N ms after the first byte, or at once "
-                 "when a 64-byte USB packet (62 bytes of data) is full; it cannot tell where a "
-                 "reply ends, so a short one waits the whole N ms (Linux's default: 16). 0 = no "
-                 "adapter")
+                 "Replies pass a USB serial adapter with a latency timer of this many ms, as a "
+                 "real one does: it hands on what came off the line once the timer, started by "
+                 "the first byte it holds, runs out, or at once when a 64-byte USB packet (62 "
+                 "bytes of data) is full; it cannot tell where a reply ends, so a short one waits "
+                 "out the whole timer (Linux's default: 16). 0 = no adapter")
       ->check(CLI::Range(0, 255))
       ->capture_default_str()
       ->group(line);
   app.add_option("--unplug-after-ms", s.unplug_after_ms,
-                 "Pull the adapter out T ms after start: the port path (and --link) disappears; "
-                 "a reply the device was waiting to send is lost and the mount halts where it is")
+                 "Pull the adapter out this many ms after start: the port path (and --link) "
+                 "disappears; a reply the device was waiting to send is lost and the mount halts "
+                 "where it is")
       ->check(CLI::Range(0LL, kLongestMs))
       ->group(line);
   app.add_option("--replug-after-ms", s.replug_after_ms,
-                 "Plug it back in U ms after each unplug, on a new pty behind the same --link, "
-                 "its path printed as a new line on stdout; the device keeps its state")
+                 "Plug it back in this many ms after each unplug, on a new pty behind the same "
+                 "--link, its path printed as a new line on stdout; the device keeps its state")
       ->check(CLI::Range(0LL, kLongestMs))
       ->group(line);
   app.add_flag("--power-cycle", s.power_cycle,
@@ -316,7 +317,8 @@ int WaitForSignal(const sigset_t& signals, Plug::Clock::time_point deadline) {
 int main(int argc, char** argv) {
   CLI::App app{
       "A simulated attenuator on a pseudo-terminal. Prints the port to open as the first "
-      "line of stdout and serves until interrupted.",
+      "line of stdout (and the new one as another line after each replug) and serves until "
+      "interrupted. SIGUSR1 pulls the USB adapter out, or plugs it back in.",
       "attenuator-sim"};
   Settings s;
   AddOptions(app, s);
