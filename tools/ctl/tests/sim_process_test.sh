@@ -67,6 +67,14 @@ check() {
   fi
 }
 
+# check_between NAME PORT: the mount on PORT stands between 0 and 35840 steps, both left out.
+check_between() {
+  local steps
+  steps=$("$ctl" --port "$2" position --steps 2> /dev/null)
+  steps=${steps% steps}
+  check "$1 ($steps steps)" test "${steps:-0}" -gt 0 -a "${steps:-0}" -lt 35840
+}
+
 # The tour over a real port, through the link; the simulator traces the line on stderr.
 start_sim tour --link "$work/ttyATT0" --trace
 check "first line is the pty, nothing else on stdout" \
@@ -184,10 +192,7 @@ for json in "" "--json"; do
   else
     check "Ctrl-C during a slow move with --json: one object" grep -q '^{"command":"move","result":"interrupted","status":-2,"stop":"UnexpectedReply".*"exit_code":130}$' "$work/ctl-interrupt.out"
   fi
-  steps=$("$ctl" --port "$port" position --steps 2> /dev/null)
-  steps=${steps% steps}
-  check "Ctrl-C during a slow move${json:+ with $json}: the mount stopped between start and target ($steps steps)" \
-    test "${steps:-0}" -gt 0 -a "${steps:-0}" -lt 35840
+  check_between "Ctrl-C during a slow move${json:+ with $json}: the mount stopped between start and target" "$port"
   kill "$sim_pid"
 done
 
@@ -198,8 +203,6 @@ check "unplug and replug by the clock: a second port line" \
   wait_for has_lines 2 "$work/timers.out"
 second=$(sed -n 2p "$work/timers.out")
 check "the link leads to the new port" test "$(readlink "$work/ttyPlug")" = "$second" -a -c "$second"
-check "stderr tells of the unplug, then of the replug" \
-  grep -Pzq 'attenuator-sim: unplugged\nattenuator-sim: plugged in again on \Q'"$second"'\E as ' "$work/timers.err"
 expect 0 "--port $work/ttyPlug status" "Ok"
 stop_sim
 
@@ -218,10 +221,7 @@ check "SIGUSR1 during a move: the port and the link are gone" \
 kill -USR1 "$sim_pid"
 check "the next SIGUSR1 plugs it back in: a second port line" \
   wait_for has_lines 2 "$work/usr1.out"
-steps=$("$ctl" --port "$work/ttyUsr1" position --steps 2> /dev/null)
-steps=${steps% steps}
-check "after the replug the mount stands where the unplug found it ($steps steps)" \
-  test "${steps:-0}" -gt 0 -a "${steps:-0}" -lt 35840
+check_between "after the replug the mount stands where the unplug found it" "$work/ttyUsr1"
 stop_sim
 
 # --power-cycle: the device comes back as from power-on, at --position.
