@@ -188,11 +188,13 @@ TEST_F(Faults, GarbageIsAnUnexpectedReplyAndTouchesNothing) {
        }},
       {"a status of -2, which would pose as ReplyTimeout",
        [](const std::string&) { return std::string("0GS-2\r\n"); }},
+      // (A position in answer to a stop is the motion's, which the stop passes over: the
+      // motion tests show it.)
       {"the reply to another command",
        [](const std::string& c) {
-         return torvek::fault::FrameFor(c) == torvek::fault::Frame::kPosition
-                    ? torvek::test::kDefaultIdentification
-                    : torvek::sim::PositionFrame(torvek::fault::kGoodSteps);
+         return torvek::fault::FrameFor(c) == torvek::fault::Frame::kInfo
+                    ? torvek::sim::PositionFrame(torvek::fault::kGoodSteps)
+                    : torvek::test::kDefaultIdentification;
        }},
   };
   for (const GarbageCase& garbage : cases) {

@@ -59,9 +59,9 @@ std::vector<RequestEnd> RequestEnds(const Call& call, const Plan& plan, bool fir
       ends.push_back({plan.status_instead, false});
       break;
     case Fault::kGarbage:
+    case Fault::kWrongFrame:
     case Fault::kCutShort:
     case Fault::kNoDigits:
-    case Fault::kWrongFrame:
     case Fault::kNoiseBeforeReply:
       ends.push_back({TORVEK::UnexpectedReply, false});
       break;

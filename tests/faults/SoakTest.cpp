@@ -162,8 +162,10 @@ class SoakDevice : public torvek::sim::Responder {
         return Action::Reply(line);
       }
       case Fault::kWrongFrame:
+        // A position in answer to a stop would be the motion's, which the stop passes over:
+        // status commands get an identification instead.
         return Action::Reply(
-            reply.size() == 13 && reply.compare(1, 2, "PO") == 0
+            (reply.size() == 13 && reply.compare(1, 2, "PO") == 0) || reply.compare(1, 2, "GS") == 0
                 ? torvek::test::kDefaultIdentification
                 : torvek::sim::PositionFrame(static_cast<std::int32_t>(random_())));
       case Fault::kNoiseBeforeReply:

@@ -146,8 +146,21 @@ TEST_F(Motion, HomingOptimisingCleaningAndStopping) {
 }
 
 TEST_F(Motion, OperationsThatExpectAStatusRefuseAPosition) {
-  Expect("0st", Position(0));
-  EXPECT_EQ(handler.Stop(500), TORVEK::UnexpectedReply);
+  Expect("0om", Position(0));
+  EXPECT_EQ(handler.StartOptimization(500), TORVEK::UnexpectedReply);
+}
+
+// A stop that cuts a motion short is answered by the motion's position, then by its own status:
+// the first is passed over within the stop's time-out.
+TEST_F(Motion, AStopTakesItsStatusAfterTheMotionsPosition) {
+  Expect("0st", Position(1234) + "0GS00\r\n");
+  EXPECT_EQ(handler.Stop(500), TORVEK::Ok);
+  Expect("0st", torvek::sim::Action::Fragments({torvek::sim::Chunk{0us, Position(99)},
+                                                torvek::sim::Chunk{30ms, "0GS07\r\n"}}));
+  EXPECT_EQ(handler.Stop(500), 7);
+  Expect("0st", Position(5));
+  EXPECT_EQ(handler.Stop(50), TORVEK::ReplyTimeout);
+  EXPECT_EQ(Wire(), "0st0st0st");
 }
 
 TEST_F(Motion, TheDevicesScaleChangesTheStepsButNotTheBounds) {

@@ -201,9 +201,8 @@ for json in "" "--json"; do
 done
 
 # A Stop whose confirmation is lost (the device stops, its status frame does not come): the
-# hint says the device may still be moving and how to wait for it; the wait it proposes ends
-# at once, where the stop left the mount. --drop 1 after the first two commands loses every
-# reply from the stop on; the move's own, cut short, still comes.
+# hint says the device may still be moving and how to wait for it. --drop 1 after the first two
+# commands loses every reply from the stop on; the move's own, cut short, still comes.
 start_sim interrupt-unconfirmed --trace --baud 0 --speed 1000 --drop 1 --faults-after 2
 "$ctl" --port "$port" --timeout 60000 move 90 > /dev/null 2> "$work/unconfirmed.ctl.err" &
 ctl_pid=$!
@@ -214,11 +213,6 @@ wait "$ctl_pid" || rc=$?
 wait_hint="until attenuatorctl --port $port position; do sleep 1; done"
 check "an unconfirmed Stop: says so (exit $rc)" grep -q "Stop sent: ReplyTimeout" "$work/unconfirmed.ctl.err"
 check "an unconfirmed Stop: the hint says how to wait for the device" grep -qF "$wait_hint" "$work/unconfirmed.ctl.err"
-waited=$(sed -n 's/^.*wait for it with: //p' "$work/unconfirmed.ctl.err")
-rc=0
-out=$(PATH="$(dirname "$ctl"):$PATH" timeout 30 bash -c "$waited" 2> /dev/null) || rc=$?
-check "the hint's wait ends where the stop left the mount (exit $rc, '$out')" \
-  test "$rc" = 0 -a "$out" != "90.0000 degrees" -a -n "$out"
 kill "$sim_pid"
 
 # A second Ctrl-C while the Stop waits ends the run at once; with --json it still leaves one
