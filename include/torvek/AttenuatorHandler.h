@@ -93,7 +93,7 @@ struct SerialPortInfo {
   std::string manufacturer;        ///< the USB adapter's manufacturer, as it names itself
   std::string product;             ///< the USB adapter's product name
   std::string driver;              ///< the kernel driver that serves the port
-  std::string system_name;         ///< Windows: the device behind the COM name, \Device\Serial0
+  std::string system_name;         ///< Windows: the device behind the COM name, `\Device\Serial0`
   bool may_open = true;            ///< whether this user may open it for reading and writing
   int open_error = 0;              ///< when not: why, as an errno value
   std::string group;               ///< when not: the group that owns it, which the user may join
