@@ -27,6 +27,7 @@ from ._attenuator import (
     status_name,
 )
 from ._library import LIBRARY_ENV, LibraryNotFoundError
+from .mount import Motion, Mount, MountError, MountSnapshot, MountState
 
 __all__ = [
     "Attenuator",
@@ -44,3 +45,4 @@ __all__ = [
     "library_version",
     "status_name",
 ]
+__all__ += ["Motion", "Mount", "MountError", "MountSnapshot", "MountState"]
