@@ -33,17 +33,8 @@ import time
 from concurrent.futures import Future, InvalidStateError
 from typing import Callable, List, Optional, Tuple, TypeVar
 
-from ._attenuator import (
-    INTERNAL_ERROR,
-    INVALID_ARGUMENT,
-    PORT_UNAVAILABLE,
-    REPLY_TIMEOUT,
-    UNEXPECTED_REPLY,
-    Attenuator,
-    AttenuatorError,
-    MotorInfo,
-    status_name,
-)
+from ._attenuator import (INTERNAL_ERROR, INVALID_ARGUMENT, PORT_UNAVAILABLE, REPLY_TIMEOUT,
+                          UNEXPECTED_REPLY, Attenuator, AttenuatorError, MotorInfo, status_name)
 
 #: The device must identify itself within 100 ms of the port opening, which a busy host
 #: misses now and then; attenuatorctl tries as often.

@@ -1,14 +1,11 @@
 """The TorvekAttenuator Tango device: one attenuator on a serial port, shared by every client
-of the control system. A map of properties, attributes, commands and states onto
-:class:`torvek_attenuator.Mount`, which owns the motion logic: its worker connects and runs
-the motions, so that requests return at once; reads during a motion give its last known
-position; Stop cancels the motion's wait; a port that goes away is waited for.
+of the control system; a map of properties, attributes, commands and states onto
+:class:`torvek_attenuator.Mount`, which connects, runs the motions on its worker and knows the
+position during them.
 
-Threads. Tango runs each client request on one of its own threads, one request at a time per
-device (the device's monitor). The Mount's changes reach the device's event thread through a
-queue, and that thread pushes the change events under the monitor: Tango wants an omniORB
-identity on a thread that pushes, and the Mount's threads must never wait for the monitor.
-Init closes the Mount and makes a new one; the old one's event thread ends on its own.
+Threads. Tango runs the requests to a device one at a time (its monitor). The Mount's changes
+reach the device's event thread through a queue; that thread pushes the change events under
+the monitor, so that no thread of the Mount ever waits for it. Init makes a new Mount.
 """
 
 from __future__ import annotations
@@ -23,7 +20,7 @@ import tango
 from tango import AttrQuality, AttrWriteType, DevState, DispLevel
 from tango.server import Device, attribute, command, device_property, run
 
-from torvek_attenuator import MotorInfo, Mount, MountError, MountSnapshot, MountState
+from torvek_attenuator import Mount, MountError, MountSnapshot, MountState
 from torvek_attenuator.mount import MAX_DEGREES, MAX_STEPS
 
 #: The server's name, whatever the launcher is called: instances are registered under it.
@@ -42,19 +39,20 @@ def _advice(reason: str, text: str, state: Optional[MountState] = None) -> str:
     return text
 
 
+def _quality(snap: MountSnapshot) -> AttrQuality:
+    return AttrQuality.ATTR_CHANGING if snap.moving else AttrQuality.ATTR_VALID
+
+
 def throw(reason: str, description: str, origin: str) -> None:
     tango.Except.throw_exception(reason, description, f"TorvekAttenuator.{origin}")
 
 
 class TorvekAttenuator(Device):
-    """A motorised optical attenuator: a rotation mount whose transmittance follows
-    sin^2 of its angle, on a serial line.
-
-    Writing Position, Steps or Transmittance, and the commands Home, StartOptimization and
-    StartCleaning, start a motion and return at once; the state is MOVING until the device
-    answers, then ON (ALARM when it answered with a status code, FAULT when the line failed).
-    Stop ends a motion. Init reconnects.
-    """
+    """A motorised optical attenuator: a rotation mount whose transmittance follows sin^2 of
+    its angle, on a serial line. Writing Position, Steps or Transmittance, Home,
+    StartOptimization and StartCleaning start a motion and return at once: MOVING until the
+    device answers, then ON (ALARM: a device status code; FAULT: the line failed). Stop ends a
+    motion; Init reconnects."""
 
     Port = device_property(
         dtype=str, mandatory=True,
@@ -92,22 +90,28 @@ class TorvekAttenuator(Device):
         min_value=0, max_value=255,
         doc="The status code the device reports: 0 is fine, 1 to 255 its own fault codes")
     HomeOffset = attribute(
-        dtype=float, label="Home offset", unit="deg", format="%10.6f",
+        dtype=float, label="Home offset", unit="deg", format="%10.6f", fget="_read_info",
         doc="The device's home offset in degrees, read when it connected")
     DegreesPerRevolution = attribute(
         dtype=tango.DevLong, label="Degrees per revolution", unit="deg", format="%d",
-        display_level=DispLevel.EXPERT, doc="The device's scale, from its identification")
+        display_level=DispLevel.EXPERT, fget="_read_info",
+        doc="The device's scale, from its identification")
     StepsPerRevolution = attribute(
         dtype=tango.DevLong, label="Steps per revolution", unit="steps", format="%d",
-        display_level=DispLevel.EXPERT, doc="The device's scale, from its identification")
+        display_level=DispLevel.EXPERT, fget="_read_info",
+        doc="The device's scale, from its identification")
     IdentA = attribute(dtype=str, label="Identification A", display_level=DispLevel.EXPERT,
+                       fget="_read_info",
                        doc="First identification field (8 characters, as the device sent it)")
     IdentB = attribute(dtype=str, label="Identification B", display_level=DispLevel.EXPERT,
-                       doc="Second identification field (4 characters)")
+                       fget="_read_info", doc="Second identification field (4 characters)")
     IdentC = attribute(dtype=str, label="Identification C", display_level=DispLevel.EXPERT,
-                       doc="Third identification field (2 characters)")
+                       fget="_read_info", doc="Third identification field (2 characters)")
     IdentD = attribute(dtype=str, label="Identification D", display_level=DispLevel.EXPERT,
-                       doc="Fourth identification field (2 characters)")
+                       fget="_read_info", doc="Fourth identification field (2 characters)")
+    _INFO = {"HomeOffset": "home_offset_deg", "DegreesPerRevolution": "degrees_per_revolution",
+             "StepsPerRevolution": "steps_per_revolution", "IdentA": "ident_a",
+             "IdentB": "ident_b", "IdentC": "ident_c", "IdentD": "ident_d"}
 
     # Life cycle: the properties make a Mount, or a FAULT that says which one is wrong.
 
@@ -136,9 +140,8 @@ class TorvekAttenuator(Device):
                                "be a number of milliseconds above 0; fix it, then run Init")
                 return
         try:
-            mount = Mount(port, timeout=self.TimeoutMs / 1000.0,
-                          motion_timeout=self.MotionTimeoutMs / 1000.0,
-                          min_angle=self.MinAngle, span=self.AngleSpan,
+            mount = Mount(port, timeout=self.TimeoutMs / 1000.0, min_angle=self.MinAngle,
+                          motion_timeout=self.MotionTimeoutMs / 1000.0, span=self.AngleSpan,
                           connect_wait=CONNECT_WAIT_S)
         except MountError as err:
             self._fault = (err.reason, f"properties MinAngle = {self.MinAngle:g}, AngleSpan = "
@@ -208,8 +211,7 @@ class TorvekAttenuator(Device):
         if not ended and (last.steps, last.moving, last.info) == (
                 snap.steps, snap.moving, snap.info):
             return
-        now, quality = time.time(), AttrQuality.ATTR_CHANGING if snap.moving \
-            else AttrQuality.ATTR_VALID
+        now, quality = time.time(), _quality(snap)
         if snap.degrees is None or snap.transmittance is None or snap.steps is None:
             values, quality = (0.0, 0, 0.0), AttrQuality.ATTR_INVALID
         else:
@@ -236,11 +238,7 @@ class TorvekAttenuator(Device):
     def _position(self) -> Tuple[MountSnapshot, AttrQuality]:
         if self._sample is None:
             self._sample = self._call("read Position", "read_position")
-        quality = AttrQuality.ATTR_CHANGING if self._sample.moving else AttrQuality.ATTR_VALID
-        return self._sample, quality
-
-    def _info(self, what: str) -> MotorInfo:
-        return self._call(what, "ready", what, moving_ok=True).info
+        return self._sample, _quality(self._sample)
 
     def read_Position(self) -> Tuple[float, float, AttrQuality]:
         snap, quality = self._position()
@@ -265,29 +263,12 @@ class TorvekAttenuator(Device):
 
     def read_DeviceStatusCode(self) -> Tuple[int, float, AttrQuality]:
         snap = self._call("read DeviceStatusCode", "read_status_code")
-        quality = AttrQuality.ATTR_CHANGING if snap.moving else AttrQuality.ATTR_VALID
-        return snap.status_code, time.time(), quality
+        return snap.status_code, time.time(), _quality(snap)
 
-    def read_HomeOffset(self) -> float:
-        return self._info("read HomeOffset").home_offset_deg
-
-    def read_DegreesPerRevolution(self) -> int:
-        return self._info("read DegreesPerRevolution").degrees_per_revolution
-
-    def read_StepsPerRevolution(self) -> int:
-        return self._info("read StepsPerRevolution").steps_per_revolution
-
-    def read_IdentA(self) -> str:
-        return self._info("read IdentA").ident_a
-
-    def read_IdentB(self) -> str:
-        return self._info("read IdentB").ident_b
-
-    def read_IdentC(self) -> str:
-        return self._info("read IdentC").ident_c
-
-    def read_IdentD(self) -> str:
-        return self._info("read IdentD").ident_d
+    def _read_info(self, attr: tango.Attribute) -> None:
+        what = f"read {attr.get_name()}"
+        info = self._call(what, "ready", what, moving_ok=True).info
+        attr.set_value(getattr(info, self._INFO[attr.get_name()]))
 
     @command(doc_in="Homes the mount (mechanical calibration); returns at once, state MOVING "
                     "until the device reports it done")
