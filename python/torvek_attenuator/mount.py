@@ -114,8 +114,9 @@ def _hint(error: AttenuatorError, port: str, attempts: int = CONNECT_ATTEMPTS) -
         if node is not None and not os.access(node, os.R_OK | os.W_OK):
             return (f"permission denied on {port}: add this program's user to the port's group "
                     "(usually dialout)")
-        return (f"no attenuator identified itself on {port} ({attempts} attempts): check that "
-                "it is powered and cabled to this port")
+        tries = f"{attempts} attempts" if attempts > 1 else "one attempt"
+        return (f"no attenuator identified itself on {port} ({tries}): check that it is "
+                "powered and cabled to this port")
     if error.code == REPLY_TIMEOUT:
         return (f"no reply from the attenuator on {port} in time; check that it is powered and "
                 "cabled, or allow it more time")
