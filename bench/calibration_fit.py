@@ -1,7 +1,7 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """How well and how fast torvek_attenuator.calibration.fit recovers the transmittance model.
 
-    PYTHONPATH=build/python python3 bench/calibration_fit.py [--quick]
+    PYTHONPATH=build/python /usr/bin/python3 bench/calibration_fit.py [--quick]
 
 Synthetic sweeps of 100 readings over a grid of models (min angle, span), sweep lengths,
 sweep starts on either side of a minimum, backgrounds and noise levels; for each, the error of
@@ -20,6 +20,7 @@ import time
 
 import numpy as np
 
+from torvek_attenuator import transmittance_curve
 from torvek_attenuator.calibration import CalibrationError, fit
 
 MIN_ANGLES = [-300.0, -150.0, -20.0, 0.0, 45.0, 170.0, 280.0]
@@ -45,7 +46,7 @@ def sweep(low: float, span: float, start_spans: float, sweep_spans: float) -> np
 
 def powers(x: np.ndarray, low: float, span: float, background: float, noise: float,
            rng: np.random.Generator) -> np.ndarray:
-    clean = background + (1.0 - background) * np.sin(0.5 * np.pi * (x - low) / span) ** 2
+    clean = background + (1.0 - background) * transmittance_curve(x, low, span)
     return clean + noise * rng.standard_normal(x.size)
 
 

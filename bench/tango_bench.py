@@ -69,11 +69,12 @@ def start_server(build: Path, work: Path, link: Path) -> tuple:
         server = subprocess.Popen(
             [str(build / "tools/tango/attenuator-tango"), "bench", f"-file={database}",
              "-ORBendPoint", f"giop:tcp:127.0.0.1:{port}"], stdout=out, stderr=subprocess.STDOUT)
-    deadline = time.monotonic() + 60
-    while b"Ready to accept request" not in log.read_bytes():
-        if server.poll() is not None or time.monotonic() > deadline:
-            raise BenchFailed(f"the server did not start:\n{log.read_text()}")
-        time.sleep(0.05)
+    from torvek_attenuator_tango.ready import NotServing, admin_device, wait_until_serving
+    try:
+        wait_until_serving(admin_device("bench", f"127.0.0.1:{port}"), 60.0,
+                           lambda: server.poll() is None)
+    except NotServing as failure:
+        raise BenchFailed(f"the server did not start: {failure}\n{log.read_text()}")
     proxy = tango.DeviceProxy(f"tango://127.0.0.1:{port}/bench/attenuator/1#dbase=no")
     while proxy.state() == tango.DevState.INIT:
         time.sleep(0.05)

@@ -28,9 +28,14 @@ function(torvek_man_page target summary)
   endif()
   set(dir ${CMAKE_CURRENT_BINARY_DIR}/man)
   set(see_also ${dir}/${target}.h2m)
-  file(WRITE ${see_also}.in
-       "[SEE ALSO]\n.BR attenuatorctl (1),\n.BR attenuator-sim (1);\n"
-       "the README of torvek-attenuator.\n")
+  # Every page names the others, the Tango server's too (its own package).
+  set(text "[SEE ALSO]\n")
+  foreach(page IN ITEMS attenuatorctl attenuator-sim attenuator-tango)
+    if(NOT page STREQUAL target)
+      string(APPEND text ".BR ${page} (1),\n")
+    endif()
+  endforeach()
+  file(WRITE ${see_also}.in "${text}the README of torvek-attenuator.\n")
   configure_file(${see_also}.in ${see_also} COPYONLY)
   add_custom_command(OUTPUT ${dir}/${target}.1.gz
     COMMAND ${TORVEK_HELP2MAN} --no-info --section 1 --name ${summary}

@@ -1,10 +1,12 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Calibrates the transmittance model on a simulated attenuator with a simulated power meter:
-sweeps the mount, fits the model to the readings, draws the fit, then sets a transmittance with
-the parameters found.
+sweeps the mount, fits the model to the readings, then sets a transmittance with the parameters
+found; draws the fit when asked.
 
     attenuator-sim --baud 0 --speed 0 &        # prints its port, e.g. /dev/pts/3
-    python3 examples/calibrate.py /dev/pts/3 --plot fit.png
+    /usr/bin/python3 examples/calibrate.py /dev/pts/3 --plot /tmp/fit.png
+
+Debian's interpreter, /usr/bin/python3, has the numpy, scipy and matplotlib it needs.
 
 The meter plays a beam through an attenuator whose model the fit is not told (min angle 14.2
 degrees, span 87.5 degrees, 2.5 mW at most, a background of 1.5 % of that): it asks the device
@@ -18,7 +20,7 @@ import sys
 
 import numpy as np
 
-from torvek_attenuator import Attenuator, AttenuatorError
+from torvek_attenuator import Attenuator, AttenuatorError, transmittance_curve
 from torvek_attenuator.calibrate import report
 from torvek_attenuator.calibration import CalibrationError, fit, measure, plot
 
@@ -34,7 +36,7 @@ class SimulatedMeter:
 
     def __call__(self) -> float:
         angle = self.att.position_deg
-        transmittance = math.sin(0.5 * math.pi * (angle - MIN_ANGLE) / SPAN) ** 2
+        transmittance = transmittance_curve([angle], MIN_ANGLE, SPAN)[0]
         clean = PEAK_MW * (BACKGROUND + (1 - BACKGROUND) * transmittance)
         return clean + PEAK_MW * NOISE * float(self.rng.standard_normal())
 
@@ -47,8 +49,11 @@ def main() -> int:
     parser.add_argument("--step", type=float, default=3.0, help="degrees between readings (3)")
     parser.add_argument("--settle", type=float, default=0.0,
                         help="seconds to wait after each move before reading (default 0)")
-    parser.add_argument("--plot", default="calibration-fit.png", help="PNG or SVG to draw")
-    parser.add_argument("--csv", help="also write the readings here (angle_deg,power)")
+    parser.add_argument("--plot", metavar="FILE",
+                        help="draw the readings, the fitted curve and the residuals into FILE "
+                             "(PNG or SVG, by its extension); without it nothing is drawn")
+    parser.add_argument("--csv", metavar="FILE",
+                        help="also write the readings into FILE (angle_deg,power)")
     parser.add_argument("--seed", type=int, default=1, help="the meter's noise (default 1)")
     args = parser.parse_args()
     if not args.step > 0 or not args.stop > args.start:
@@ -61,7 +66,8 @@ def main() -> int:
             readings = measure(att, meter, angles, settle=args.settle)
             # The angles the mount reported: the asked ones truncated to whole motor steps.
             result = fit([r.angle_read for r in readings], [r.power for r in readings])
-            plot(result, args.plot)
+            if args.plot:
+                plot(result, args.plot)
             print(report(result, args.plot))
             print(f"(the meter's model: min angle {MIN_ANGLE}, span {SPAN}, background "
                   f"{PEAK_MW * BACKGROUND:g}, amplitude {PEAK_MW * (1 - BACKGROUND):g})")

@@ -1,8 +1,8 @@
 // Arbitrary reply lines against every reply decoder and the hexadecimal field reader.
 //
 // Whatever the line, no decoder may crash, return a code outside its set, or claim delivery of
-// a frame that did not arrive; and the caller's destination (a number, a MotorInfo record) must
-// keep its prior content unless the expected frame arrived, in which case it must hold exactly
+// a frame that did not arrive; and the caller's destination (a number, an identification record)
+// must keep its prior content unless the expected frame arrived, in which case it must hold exactly
 // what the frame carries. Numbers are checked against the C library's strtoul, which is how the
 // device's frames have always been read.
 #include <cerrno>
@@ -21,7 +21,6 @@ namespace {
 
 using TORVEK::DecodedReply;
 using TORVEK::FrameKind;
-using TORVEK::MotorInfo;
 
 void Require(bool holds, const char* what, const std::string& line) {
   if (holds) {
@@ -111,13 +110,27 @@ void CheckNumberReply(const std::string& line, FrameKind kind) {
           "a null destination changes the result", line);
 }
 
-using torvek::test::SameInfo;
-using torvek::test::SentinelInfo;
+using TORVEK::Identification;
+
+// A record whose texts no frame could hold and whose numbers none could carry together.
+Identification SentinelIdentification() {
+  Identification id;
+  id.ident_a = id.ident_b = id.ident_c = id.ident_d = "<untouched>";
+  id.degrees_per_revolution = -123456789;
+  id.pulses_per_revolution = 987654321;
+  return id;
+}
+
+bool SameIdentification(const Identification& a, const Identification& b) {
+  return a.ident_a == b.ident_a && a.ident_b == b.ident_b && a.ident_c == b.ident_c &&
+         a.ident_d == b.ident_d && a.degrees_per_revolution == b.degrees_per_revolution &&
+         a.pulses_per_revolution == b.pulses_per_revolution;
+}
 
 void CheckInfoReply(const std::string& line) {
-  const MotorInfo before = SentinelInfo();
-  MotorInfo info = before;
-  const DecodedReply decoded = TORVEK::DecodeInfoReply(line, &info);
+  const Identification before = SentinelIdentification();
+  Identification id = before;
+  const DecodedReply decoded = TORVEK::DecodeInfoReply(line, &id);
   Require(IsStatusResult(decoded.status), "info decoder result outside -1, 0..255", line);
   Require(!decoded.delivered || decoded.status == TORVEK::Ok, "delivered with a non-zero result",
           line);
@@ -130,20 +143,21 @@ void CheckInfoReply(const std::string& line) {
     Require(decoded.status == (readable ? TORVEK::Ok : TORVEK::UnexpectedReply),
             "identification frame gave the wrong result", line);
     if (readable) {
-      MotorInfo expected = before;
+      Identification expected;
       expected.ident_a = line.substr(5, 8);
       expected.ident_b = line.substr(13, 4);
       expected.ident_c = line.substr(17, 2);
       expected.ident_d = line.substr(19, 2);
-      expected.degrees_per_revolution_text = std::to_string(*degrees);
-      expected.pulses_per_revolution_text = std::to_string(*pulses);
-      Require(SameInfo(info, expected), "record differs from the frame's fields", line);
+      expected.degrees_per_revolution = *degrees;
+      expected.pulses_per_revolution = *pulses;
+      Require(SameIdentification(id, expected), "record differs from the frame's fields", line);
     } else {
-      Require(SameInfo(info, before), "record touched by a frame with an unreadable number", line);
+      Require(SameIdentification(id, before), "record touched by a frame with an unreadable number",
+              line);
     }
   } else {
     RequireStatusInstead(line, decoded);
-    Require(SameInfo(info, before), "record touched without an identification frame", line);
+    Require(SameIdentification(id, before), "record touched without an identification frame", line);
   }
 
   const DecodedReply without = TORVEK::DecodeInfoReply(line, nullptr);

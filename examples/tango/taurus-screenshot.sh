@@ -22,7 +22,7 @@ trap cleanup EXIT
 "$build/tools/sim/attenuator-sim" --baud 0 --speed 0 --position 17920 --link "$work/ttyATT0" \
   > "$work/sim.out" 2> /dev/null &
 pids+=($!)
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 cat > "$work/devices.db" << DB
 attenuator-tango/demo/DEVICE/TorvekAttenuator: lab/attenuator/1
 lab/attenuator/1->Port: $work/ttyATT0
@@ -33,11 +33,13 @@ for _ in $(seq 100); do [ -e "$work/ttyATT0" ] && break; sleep 0.1; done
 (cd "$work" && exec "$build/tools/tango/attenuator-tango" demo -file="$work/devices.db" \
   -ORBendPoint "giop:tcp:127.0.0.1:$port" > "$work/server.log" 2>&1) &
 pids+=($!)
+# Asks the server (its admin device answers a ping) rather than reading its log.
+PYTHONPATH=$build/python /usr/bin/python3 -m torvek_attenuator_tango.ready demo \
+  --address "127.0.0.1:$port" --timeout 60 --pid "${pids[-1]}" || { cat "$work/server.log"; exit 1; }
 
 display=:$((90 + RANDOM % 400))
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do grep -q "Ready to accept request" "$work/server.log" && break; sleep 0.1; done
 
 # The form `taurus form MODEL...` builds (taurus.qt.qtgui.panel.TaurusForm), given a size, since
 # Xvfb has no window manager to give it one, and saved as a picture once the values are in.

@@ -39,6 +39,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "torvek/Export.h"
 
@@ -55,6 +56,47 @@ enum AttenuatorStatus : std::int32_t {
                          ///< failed or found the line stalled
   InvalidArgument = -4,  ///< an argument is out of range or not a number; nothing was sent
   // 1 to 255: the device's status code from a status frame.
+};
+
+/// What Connect(port_name, attempts) came to. The values are those of the C interface's
+/// results (TORVEK_ATT_NO_SUCH_PORT, ...), so StatusName and StatusHint take them too.
+enum class ConnectResult : std::int32_t {
+  Connected = 0,            ///< the port is open and the device's scale adopted
+  Cancelled = -2,           ///< Cancel cut the pause or the identification's wait short
+  PortUnavailable = -3,     ///< the port failed to open for a reason not below, or the
+                            ///< identification request could not be written
+  NoSuchPort = -6,          ///< no port of that name (mistyped, or the adapter is unplugged)
+  AccessDenied = -7,        ///< the port exists, but this user may not open it
+  PortBusy = -8,            ///< another program holds the port (exclusive mode; on Windows,
+                            ///< any program that has it open)
+  NotASerialPort = -9,      ///< it opened, but refused 9600 8N1: not a serial device
+  NoIdentification = -10,   ///< nothing answered the identification within 100 ms
+  BadIdentification = -11,  ///< a reply came, but no usable identification (another device,
+                            ///< noise, a status frame, a scale of zero or less)
+  AmbiguousPort = -13,      ///< a `usb:VID:PID` name fits more than one port: add the serial
+};
+
+/// A serial port of this machine, with what the system knows of it; empty texts for what it
+/// does not know. Filled by ListSerialPorts.
+struct SerialPortInfo {
+  std::string path;                ///< as the system names it: /dev/ttyUSB0, COM3
+  std::string open_path;           ///< what to open: `path`, under TORVEK_ATTENUATOR_SYSROOT
+                                   ///< when that is set
+  std::vector<std::string> by_id;  ///< the /dev/serial/by-id/ names that lead to it
+  std::string vendor_id;           ///< the USB adapter's vendor id, four hex digits
+  std::string product_id;          ///< the USB adapter's product id, four hex digits
+  std::string serial;              ///< the USB adapter's serial number
+  std::string manufacturer;        ///< the USB adapter's manufacturer, as it names itself
+  std::string product;             ///< the USB adapter's product name
+  std::string driver;              ///< the kernel driver that serves the port
+  std::string system_name;         ///< Windows: the device behind the COM name, \Device\Serial0
+  bool may_open = true;            ///< whether this user may open it for reading and writing
+  int open_error = 0;              ///< when not: why, as an errno value
+  std::string group;               ///< when not: the group that owns it, which the user may join
+  std::string locked_by;           ///< a lock file that names a live process, as serial
+                                   ///< terminal programs leave one: "process 4242
+                                   ///< (/var/lock/LCK..ttyUSB0)"; empty: none
+  int latency_timer_ms = -1;       ///< a USB adapter's latency timer in ms; -1: none or unknown
 };
 
 /// The device's identification record, filled by AttenuatorHandler::GetMotorInfo.
@@ -117,6 +159,20 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   ///                short: then no port is open.
   bool Connect(const std::string& port_name);
 
+  /// Connects as Connect(port_name) does, says why not, and tries the identification again
+  /// when the device missed its 100 ms window.
+  ///
+  /// A host busy with other work, or a device still finishing a motion, misses the window now
+  /// and then; so up to `attempts` times, the port is opened again and the identification
+  /// asked again while the result is NoIdentification or BadIdentification. Every other
+  /// result is final at once. Each attempt sends `0in` after its 100 ms pause and takes what
+  /// Connect(port_name) takes.
+  /// \param port_name  as for Connect(port_name).
+  /// \param attempts   how many identifications to try; below 1 counts as 1.
+  /// \return Connected, or why not; the state afterwards is that of Connect(port_name) after
+  ///         the last attempt (a port that could not be opened leaves an earlier one open).
+  ConnectResult Connect(const std::string& port_name, int attempts);
+
   /// Closes the port. Harmless without one. The scale of the last Connect is kept.
   ///
   /// Sends nothing. Takes the lock, so it waits until a call in progress returns (Cancel first
@@ -142,17 +198,28 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   /// Sends nothing: a motion under way goes on.
   void Cancel() noexcept;
 
+  /// Tells whether the port is still there, without sending anything and without waiting: a
+  /// light check to run now and then while no call is made, so that an unplugged adapter is
+  /// noticed before the next command.
+  ///
+  /// Looks at the port's state only (a hang-up, as the system reports an unplugged USB
+  /// adapter). A port found gone is closed, as a call that meets it closes it. When another
+  /// call holds the handler's lock, returns Ok at once: that call finds a vanished port itself.
+  /// \retval Ok               a port is open and has not gone, or a call in progress holds it.
+  /// \retval PortUnavailable  no port is open, or it has gone (now closed): Connect again.
+  AttenuatorStatus CheckPort();
+
   /// Reads the device's status code.
   ///
   /// Sends `0gs`; expects a status frame.
   /// \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
   /// \retval Ok               the device reports status 0.
   /// \retval 1..255           the device's status code.
-  /// \retval UnexpectedReply  the line was no status frame (or its code is not 0 to 255), or
-  ///                          the port failed before CR LF (a hang-up).
+  /// \retval UnexpectedReply  the line was no status frame (or its code is not 0 to 255).
   /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel.
-  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
-  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
+  /// \retval PortUnavailable  no port open, the port has gone (an adapter unplugged, the line hung
+  ///                          up: then closed, at once), or the line took no bytes within
+  ///                          timeout_ms + 100 ms.
   AttenuatorStatus GetCurrentStatus(int timeout_ms);
 
   /// Reads the identification record ("0in") and the home offset in degrees ("0go"), each
@@ -172,14 +239,13 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   ///                          one gave Ok and the other a device status code.
   /// \retval 1..255           both requests got status frames of codes 1 to 255: the smaller
   ///                          code. The identification members are not written.
-  /// \retval UnexpectedReply  one request got a line that is neither its frame nor a status
-  ///                          frame, or the port failed before CR LF, and the other gave no
-  ///                          smaller result.
+  /// \retval UnexpectedReply  one request got a line that is neither its frame nor a status frame,
+  ///                          and the other gave no smaller result.
   /// \retval ReplyTimeout     one request got no complete line within timeout_ms / 2, or
   ///                          Cancel cut it short (then the second is not sent), and neither
   ///                          gave PortUnavailable.
-  /// \retval PortUnavailable  no port open, or a command could not be written (also the second
-  ///                          after a hang-up during the first).
+  /// \retval PortUnavailable  no port open, the port has gone (then closed, at once; the second
+  ///                          request then finds no port), or a command could not be written.
   AttenuatorStatus GetMotorInfo(MotorInfo* info, int timeout_ms);
 
   /// Moves to an absolute position in motor steps, -143360 <= steps <= 143360 ("0ma" + 8 hex
@@ -193,12 +259,12 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   /// \retval Ok               a position frame with a readable number, or a status frame of
   ///                          code 0.
   /// \retval 1..255           the device's status frame instead of the position.
-  /// \retval UnexpectedReply  any other line, a position without readable digits, or the port
-  ///                          failed before CR LF (a hang-up).
+  /// \retval UnexpectedReply  any other line, or a position without readable digits.
   /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel; the
   ///                          mount may still be moving.
-  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
-  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
+  /// \retval PortUnavailable  no port open, the port has gone (an adapter unplugged, the line hung
+  ///                          up: then closed, at once), or the line took no bytes within
+  ///                          timeout_ms + 100 ms.
   /// \retval InvalidArgument  `steps` outside -143360 to 143360 (checked first, also with no
   ///                          port open); nothing sent.
   AttenuatorStatus SetMotorSteps(int steps, int timeout_ms);
@@ -211,11 +277,11 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   /// \retval Ok               a position frame with a readable number: written to `*steps`; or
   ///                          a status frame of code 0: nothing written.
   /// \retval 1..255           the device's status frame instead of the position.
-  /// \retval UnexpectedReply  any other line, a position without readable digits, or the port
-  ///                          failed before CR LF (a hang-up).
+  /// \retval UnexpectedReply  any other line, or a position without readable digits.
   /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel.
-  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
-  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
+  /// \retval PortUnavailable  no port open, the port has gone (an adapter unplugged, the line hung
+  ///                          up: then closed, at once), or the line took no bytes within
+  ///                          timeout_ms + 100 ms.
   AttenuatorStatus GetMotorSteps(int* steps, int timeout_ms);
 
   /// Moves to an absolute angle, -360 < degree < 360, truncated toward zero to whole steps of
@@ -230,12 +296,12 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   /// \retval Ok               a position frame with a readable number, or a status frame of
   ///                          code 0.
   /// \retval 1..255           the device's status frame instead of the position.
-  /// \retval UnexpectedReply  any other line, a position without readable digits, or the port
-  ///                          failed before CR LF (a hang-up).
+  /// \retval UnexpectedReply  any other line, or a position without readable digits.
   /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel; the
   ///                          mount may still be moving.
-  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
-  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
+  /// \retval PortUnavailable  no port open, the port has gone (an adapter unplugged, the line hung
+  ///                          up: then closed, at once), or the line took no bytes within
+  ///                          timeout_ms + 100 ms.
   /// \retval InvalidArgument  `degree` NaN, infinite, -360 or below, 360 or above, or its step
   ///                          count beyond 32 bits (checked first, also with no port open);
   ///                          nothing sent.
@@ -250,11 +316,11 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   /// \retval Ok               a position frame with a readable number: written to `*degree`;
   ///                          or a status frame of code 0: nothing written.
   /// \retval 1..255           the device's status frame instead of the position.
-  /// \retval UnexpectedReply  any other line, a position without readable digits, or the port
-  ///                          failed before CR LF (a hang-up).
+  /// \retval UnexpectedReply  any other line, or a position without readable digits.
   /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel.
-  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
-  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
+  /// \retval PortUnavailable  no port open, the port has gone (an adapter unplugged, the line hung
+  ///                          up: then closed, at once), or the line took no bytes within
+  ///                          timeout_ms + 100 ms.
   AttenuatorStatus GetMotorDegree(float* degree, int timeout_ms);
 
   /// Homes the mount ("0ho0").
@@ -265,12 +331,12 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   /// \retval Ok               a position frame with a readable number, or a status frame of
   ///                          code 0.
   /// \retval 1..255           the device's status frame instead of the position.
-  /// \retval UnexpectedReply  any other line, a position without readable digits, or the port
-  ///                          failed before CR LF (a hang-up).
+  /// \retval UnexpectedReply  any other line, or a position without readable digits.
   /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel; the
   ///                          mount may still be moving.
-  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
-  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
+  /// \retval PortUnavailable  no port open, the port has gone (an adapter unplugged, the line hung
+  ///                          up: then closed, at once), or the line took no bytes within
+  ///                          timeout_ms + 100 ms.
   AttenuatorStatus MechanicalCalibration(int timeout_ms);
 
   /// Starts the device's motor optimisation ("0om").
@@ -280,12 +346,12 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   /// \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
   /// \retval Ok               a status frame of code 0.
   /// \retval 1..255           the device's status code.
-  /// \retval UnexpectedReply  the line was no status frame (or its code is not 0 to 255), or
-  ///                          the port failed before CR LF (a hang-up).
+  /// \retval UnexpectedReply  the line was no status frame (or its code is not 0 to 255).
   /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel; the
   ///                          run may still be going on.
-  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
-  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
+  /// \retval PortUnavailable  no port open, the port has gone (an adapter unplugged, the line hung
+  ///                          up: then closed, at once), or the line took no bytes within
+  ///                          timeout_ms + 100 ms.
   AttenuatorStatus StartOptimization(int timeout_ms);
 
   /// Starts the device's mechanics cleaning ("0cm").
@@ -295,12 +361,12 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   /// \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
   /// \retval Ok               a status frame of code 0.
   /// \retval 1..255           the device's status code.
-  /// \retval UnexpectedReply  the line was no status frame (or its code is not 0 to 255), or
-  ///                          the port failed before CR LF (a hang-up).
+  /// \retval UnexpectedReply  the line was no status frame (or its code is not 0 to 255).
   /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel; the
   ///                          run may still be going on.
-  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
-  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
+  /// \retval PortUnavailable  no port open, the port has gone (an adapter unplugged, the line hung
+  ///                          up: then closed, at once), or the line took no bytes within
+  ///                          timeout_ms + 100 ms.
   AttenuatorStatus StartCleaningMechanics(int timeout_ms);
 
   /// Stops a motion ("0st"). It cannot overtake a call that is still waiting for its reply.
@@ -310,11 +376,11 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   /// \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
   /// \retval Ok               a status frame of code 0.
   /// \retval 1..255           the device's status code.
-  /// \retval UnexpectedReply  the line was no status frame (or its code is not 0 to 255), or
-  ///                          the port failed before CR LF (a hang-up).
+  /// \retval UnexpectedReply  the line was no status frame (or its code is not 0 to 255).
   /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel.
-  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
-  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
+  /// \retval PortUnavailable  no port open, the port has gone (an adapter unplugged, the line hung
+  ///                          up: then closed, at once), or the line took no bytes within
+  ///                          timeout_ms + 100 ms.
   AttenuatorStatus Stop(int timeout_ms);
 
   /// Moves to the angle that gives `transmittance` (0 to 1, both included).
@@ -335,12 +401,12 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   /// \retval Ok               a position frame with a readable number, or a status frame of
   ///                          code 0.
   /// \retval 1..255           the device's status frame instead of the position.
-  /// \retval UnexpectedReply  any other line, a position without readable digits, or the port
-  ///                          failed before CR LF (a hang-up).
+  /// \retval UnexpectedReply  any other line, or a position without readable digits.
   /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel; the
   ///                          mount may still be moving.
-  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
-  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
+  /// \retval PortUnavailable  no port open, the port has gone (an adapter unplugged, the line hung
+  ///                          up: then closed, at once), or the line took no bytes within
+  ///                          timeout_ms + 100 ms.
   /// \retval InvalidArgument  `transmittance` NaN or outside 0 to 1; min_angle or angle_span
   ///                          not finite, or outside the model's bounds above; the angle or its
   ///                          step count beyond what a float or 32 bits hold (checked first,
@@ -360,11 +426,11 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   /// \retval Ok               a position frame with a readable number: `*transmittance`
   ///                          written; or a status frame of code 0: nothing written.
   /// \retval 1..255           the device's status frame instead of the position.
-  /// \retval UnexpectedReply  any other line, a position without readable digits, or the port
-  ///                          failed before CR LF (a hang-up).
+  /// \retval UnexpectedReply  any other line, or a position without readable digits.
   /// \retval ReplyTimeout     no complete line within timeout_ms, or cut short by Cancel.
-  /// \retval PortUnavailable  no port open, or the command could not be written (the line took
-  ///                          no bytes within timeout_ms + 100 ms, or the port failed).
+  /// \retval PortUnavailable  no port open, the port has gone (an adapter unplugged, the line hung
+  ///                          up: then closed, at once), or the line took no bytes within
+  ///                          timeout_ms + 100 ms.
   /// \retval InvalidArgument  `transmittance` null; min_angle or angle_span not finite, or
   ///                          outside the model's bounds of SetTransmittance (checked first,
   ///                          also with no port open); nothing sent.
@@ -374,6 +440,133 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
  private:
   std::unique_ptr<AttenuatorHandlerImpl> impl;
 };
+
+/// The name of a result: "Ok", "ReplyTimeout", "NoSuchPort", ..., "DeviceStatus" for 1 to
+/// 255, "Unknown" for a value the library never returns. Takes AttenuatorStatus, the values of
+/// ConnectResult and the C interface's results alike.
+///
+/// Needs no handler and takes no lock: any thread, at any time.
+/// \param status  any value.
+/// \return a static string, never null.
+TORVEK_ATTENUATOR_API const char* StatusName(std::int32_t status);
+
+/// The serial ports of this machine, in name order (ttyUSB2 before ttyUSB10, COM3 before
+/// COM10).
+///
+/// Linux: USB adapters (ttyUSB), modems of the ACM class (ttyACM) and on-board UARTs that have
+/// hardware behind them, with what sysfs tells of each; /dev and /sys are read under the
+/// directory named by the environment variable TORVEK_ATTENUATOR_SYSROOT when it is set (a test
+/// gives it a tree of its own). Windows: the COM names the registry lists, with the USB identity
+/// where the registry records one. Opens no port and sends nothing; needs no handler.
+/// \return the ports, possibly none.
+TORVEK_ATTENUATOR_API std::vector<SerialPortInfo> ListSerialPorts();
+
+/// What the system tells of one port: ListSerialPorts' record for it, also for a port that list
+/// leaves out (a pseudo-terminal, a link to a port). A `usb:` name is resolved first. Opens
+/// nothing; needs no handler.
+/// \param name  a port name or a `usb:` identity.
+/// \return the record; for a name that leads nowhere, `path` and `open_path` hold the name,
+///         `may_open` is false and `open_error` says why.
+TORVEK_ATTENUATOR_API SerialPortInfo DescribePort(const std::string& name);
+
+/// The port a name stands for now. A stable identity, `usb:VID:PID` or `usb:VID:PID:SERIAL`
+/// (hex ids, either case: `usb:0403:6001:TA0001`), becomes the port of the USB adapter that
+/// carries it, whatever node it got when it was plugged in; any other name is itself. Connect
+/// does the same with the names it is given.
+///
+/// Needs no handler and takes no lock.
+/// \param name       a port name, or a `usb:` identity.
+/// \param[out] path  the port to open; written on Connected only.
+/// \retval ConnectResult::Connected      `*path` written.
+/// \retval ConnectResult::NoSuchPort     a `usb:` name that is malformed, or that no port has
+///                                      (on Windows also when the registry does not tell).
+/// \retval ConnectResult::AmbiguousPort  more than one port has that identity.
+TORVEK_ATTENUATOR_API ConnectResult ResolvePortName(const std::string& name, std::string* path);
+
+/// StatusName of a ConnectResult.
+/// \param result  a result of Connect(port_name, attempts).
+/// \return a static string, never null.
+inline const char* StatusName(ConnectResult result) {
+  return StatusName(static_cast<std::int32_t>(result));
+}
+
+/// What a person can do about a result: one line, for a message beside StatusName ("no reply
+/// in time: check that the device is powered and cabled; ..."). Empty for Ok and unknown
+/// values.
+///
+/// Needs no handler and takes no lock: any thread, at any time.
+/// \param status  any value, as for StatusName.
+/// \return a static string, never null.
+TORVEK_ATTENUATOR_API const char* StatusHint(std::int32_t status);
+
+/// StatusHint of a ConnectResult.
+/// \param result  a result of Connect(port_name, attempts).
+/// \return a static string, never null; empty for Connected.
+inline const char* StatusHint(ConnectResult result) {
+  return StatusHint(static_cast<std::int32_t>(result));
+}
+
+/// The transmittance the handler's model gives at a mount angle, as GetTransmittance computes
+/// it from a position read: T = sin^2(90 * (angle - min_angle) / angle_span), narrowed to
+/// float. Lets a host plan or show transmittances without a device.
+///
+/// Needs no handler and takes no lock.
+/// \param angle           the mount angle in degrees; any finite value.
+/// \param min_angle       the model's angle of T = 0, in degrees.
+/// \param angle_span      the model's rotation from T = 0 to T = 1, in degrees.
+/// \param[out] transmittance  written on Ok only.
+/// \retval Ok               `*transmittance` written, 0 to 1.
+/// \retval InvalidArgument  `transmittance` null, `angle` not finite, or the model refused as
+///                          SetTransmittance refuses it; nothing written.
+TORVEK_ATTENUATOR_API AttenuatorStatus TransmittanceAt(float angle, double min_angle,
+                                                       double angle_span, float* transmittance);
+
+/// The mount angle SetTransmittance moves to for a transmittance: on the half-period from
+/// min_angle to min_angle + angle_span, narrowed to float.
+///
+/// Needs no handler and takes no lock.
+/// \param transmittance  0 to 1, both included.
+/// \param min_angle      the model's angle of T = 0, in degrees.
+/// \param angle_span     the model's rotation from T = 0 to T = 1, in degrees.
+/// \param[out] angle     written on Ok only, in degrees.
+/// \retval Ok               `*angle` written.
+/// \retval InvalidArgument  `angle` null, or what SetTransmittance refuses before sending
+///                          (the transmittance, the model, an angle beyond a float); nothing
+///                          written.
+TORVEK_ATTENUATOR_API AttenuatorStatus AngleFor(float transmittance, double min_angle,
+                                                double angle_span, float* angle);
+
+/// The motor steps SetMotorDegree sends for an angle, at a device's scale: degrees times
+/// steps_per_revolution / degrees_per_revolution (in double), truncated toward zero.
+///
+/// Needs no handler and takes no lock.
+/// \param degrees                 -360 < degrees < 360.
+/// \param degrees_per_revolution  the device's scale, above 0 (360 for the default device).
+/// \param steps_per_revolution    the device's scale, above 0 (143360 for the default device).
+/// \param[out] steps              written on Ok only.
+/// \retval Ok               `*steps` written.
+/// \retval InvalidArgument  `steps` null, a scale of 0 or less, or what SetMotorDegree
+///                          refuses (degrees not finite or out of range, a step count beyond
+///                          32 bits); nothing written.
+TORVEK_ATTENUATOR_API AttenuatorStatus DegreesToSteps(float degrees,
+                                                      std::int32_t degrees_per_revolution,
+                                                      std::int32_t steps_per_revolution,
+                                                      std::int32_t* steps);
+
+/// The angle GetMotorDegree reports for a position in motor steps, at a device's scale: steps
+/// divided by steps_per_revolution / degrees_per_revolution (in double), narrowed to float.
+///
+/// Needs no handler and takes no lock.
+/// \param steps                   any position.
+/// \param degrees_per_revolution  the device's scale, above 0.
+/// \param steps_per_revolution    the device's scale, above 0.
+/// \param[out] degrees            written on Ok only.
+/// \retval Ok               `*degrees` written.
+/// \retval InvalidArgument  `degrees` null or a scale of 0 or less; nothing written.
+TORVEK_ATTENUATOR_API AttenuatorStatus StepsToDegrees(std::int32_t steps,
+                                                      std::int32_t degrees_per_revolution,
+                                                      std::int32_t steps_per_revolution,
+                                                      float* degrees);
 
 /// The library's version, "major.minor.patch".
 ///

@@ -23,14 +23,23 @@
  *    0      TORVEK_ATT_OK                the expected reply arrived (a device status 0 too)
  *   -1      TORVEK_ATT_UNEXPECTED_REPLY  a reply arrived but was not the one expected
  *   -2      TORVEK_ATT_REPLY_TIMEOUT     no complete reply line within the time-out
- *   -3      TORVEK_ATT_PORT_UNAVAILABLE  no port open, the port failed, or (connect) the port
- *                                        could not be opened or no device identified itself
+ *   -3      TORVEK_ATT_PORT_UNAVAILABLE  no port open, the port has gone (then closed), or the
+ *                                        command could not be written
  *   -4      TORVEK_ATT_INVALID_ARGUMENT  an argument out of range or not a number, a null
  *                                        handle, or a null pointer where one is required;
  *                                        nothing was sent
  *   -5      TORVEK_ATT_INTERNAL_ERROR    the library failed inside (out of memory, or the system
  *                                        refused what a read needs); nothing of the outputs was
  *                                        written. The handle stays usable.
+ *   -6      TORVEK_ATT_NO_SUCH_PORT      (connect) no port of that name
+ *   -7      TORVEK_ATT_ACCESS_DENIED     (connect) this user may not open the port
+ *   -8      TORVEK_ATT_PORT_BUSY         (connect) another program holds the port
+ *   -9      TORVEK_ATT_NOT_A_SERIAL_PORT (connect) it opened but refused 9600 8N1
+ *   -10     TORVEK_ATT_NO_IDENTIFICATION (connect) nothing answered the identification
+ *   -11     TORVEK_ATT_BAD_IDENTIFICATION (connect) an answer, but no usable identification
+ *   -12     TORVEK_ATT_NO_VALUE          (reads) the device answered with status 0 in place
+ *                                        of the value; nothing was written
+ *   -13     TORVEK_ATT_AMBIGUOUS_PORT    (connect) a usb: name fits more than one port
  *   1..255  the device's own status code from a status frame, passed through unchanged.
  * \endverbatim
  * No C++ exception ever leaves a function of this interface.
@@ -49,6 +58,7 @@
  * more, then the call returns TORVEK_ATT_PORT_UNAVAILABLE, as in the C++ class.
  */
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "torvek/Export.h"
@@ -69,9 +79,62 @@ extern "C" {
 #define TORVEK_ATT_INVALID_ARGUMENT (-4)
 /** The library failed inside (out of memory, a system object refused); outputs untouched. */
 #define TORVEK_ATT_INTERNAL_ERROR (-5)
+/** (connect) No port of that name: mistyped, or the adapter is unplugged. */
+#define TORVEK_ATT_NO_SUCH_PORT (-6)
+/** (connect) The port exists, but this user may not open it. */
+#define TORVEK_ATT_ACCESS_DENIED (-7)
+/** (connect) Another program holds the port (exclusive mode; on Windows, any that has it). */
+#define TORVEK_ATT_PORT_BUSY (-8)
+/** (connect) The port opened but refused 9600 8N1: no serial device (a file, /dev/null). */
+#define TORVEK_ATT_NOT_A_SERIAL_PORT (-9)
+/** (connect) Nothing answered the identification within 100 ms. */
+#define TORVEK_ATT_NO_IDENTIFICATION (-10)
+/** (connect) A reply came, but no usable identification: another device, noise, a scale of 0. */
+#define TORVEK_ATT_BAD_IDENTIFICATION (-11)
+/** (reads) The device answered with a status frame of code 0 instead of the value asked for;
+ *  the output was not written. */
+#define TORVEK_ATT_NO_VALUE (-12)
+/** (connect) A `usb:VID:PID` name fits more than one port: add the serial number. */
+#define TORVEK_ATT_AMBIGUOUS_PORT (-13)
+
+/** The moves' bound in motor steps: -TORVEK_ATT_MAX_STEPS <= steps <= TORVEK_ATT_MAX_STEPS. */
+#define TORVEK_ATT_MAX_STEPS 143360
+/** The moves' bound in degrees, not included: -360 < degrees < 360. */
+#define TORVEK_ATT_MAX_DEGREES 360.0
+/** The transmittance model's smallest span, either way, in degrees. */
+#define TORVEK_ATT_MIN_SPAN 1e-9
+/** How often torvek_att_connect_with_attempts() is meant to try by default: the attempts
+ *  attenuatorctl, the Python package and the Tango server make. */
+#define TORVEK_ATT_CONNECT_ATTEMPTS 3
+
+/** torvek_att_accepted_range(): the steps of a move. */
+#define TORVEK_ATT_RANGE_STEPS 1
+/** torvek_att_accepted_range(): the degrees of a move. */
+#define TORVEK_ATT_RANGE_DEGREES 2
+/** torvek_att_accepted_range(): a transmittance. */
+#define TORVEK_ATT_RANGE_TRANSMITTANCE 3
+/** torvek_att_accepted_range(): the transmittance model's min angle and span. */
+#define TORVEK_ATT_RANGE_MODEL 4
 
 /** The size of every text member of torvek_att_motor_info, terminating NUL included. */
 #define TORVEK_ATT_TEXT_SIZE 32
+
+/** The size of torvek_att_identification's texts, terminating NUL included. */
+#define TORVEK_ATT_IDENT_SIZE 12
+
+/**
+ * The device's identification with its numbers as numbers, filled by
+ * torvek_att_get_identification().
+ */
+typedef struct torvek_att_identification {
+  char ident_a[TORVEK_ATT_IDENT_SIZE]; /**< 8 characters, as the device sent them */
+  char ident_b[TORVEK_ATT_IDENT_SIZE]; /**< 4 characters */
+  char ident_c[TORVEK_ATT_IDENT_SIZE]; /**< 2 characters */
+  char ident_d[TORVEK_ATT_IDENT_SIZE]; /**< 2 characters */
+  int32_t degrees_per_revolution;      /**< the device's scale, e.g. 360 */
+  int32_t steps_per_revolution;        /**< the device's scale, e.g. 143360 */
+  double home_offset_deg;              /**< the home offset in degrees, as a C float holds it */
+} torvek_att_identification;
 
 /** One attenuator connection. Opaque: only pointers to it are ever used. */
 typedef struct torvek_att_handle torvek_att_handle;
@@ -90,7 +153,7 @@ typedef struct torvek_att_motor_info {
   char pulses_per_revolution_text[TORVEK_ATT_TEXT_SIZE];  /**< decimal, e.g. "143360" */
   char ident_c[TORVEK_ATT_TEXT_SIZE];                     /**< 2 characters, as sent */
   char ident_d[TORVEK_ATT_TEXT_SIZE];                     /**< 2 characters, as sent */
-  char home_offset_text[TORVEK_ATT_TEXT_SIZE]; /**< degrees, six decimals, "0.040179" */
+  char home_offset_text[TORVEK_ATT_TEXT_SIZE];            /**< degrees, six decimals, "0.040179" */
 } torvek_att_motor_info;
 
 /**
@@ -115,13 +178,14 @@ TORVEK_ATTENUATOR_API torvek_att_handle* torvek_att_create(void);
 TORVEK_ATTENUATOR_API void torvek_att_destroy(torvek_att_handle* handle);
 
 /**
- * Connects the handle to the attenuator on a serial port.
+ * Connects the handle to the attenuator on a serial port, and says why not.
  *
  * Opens the serial port `port_name` ("/dev/ttyUSB0", "COM3", `"\\\\.\\COM10"`), handed to the
  * system unchanged, sets 9600 8N1, waits 100 ms and accepts the device only if it answers the
  * identification request within 100 ms with a usable scale, which it then adopts. Takes the
  * 100 ms pause and the identification's round trip (its 35 bytes alone take 36 ms at 9600 baud)
- * when a device is there.
+ * when a device is there. One attempt: torvek_att_connect_with_attempts() tries again when the
+ * device missed its window.
  * Returns TORVEK_ATT_OK when connected. Note that this is 0: test the result against
  * TORVEK_ATT_OK, not for truth.
  *
@@ -131,17 +195,57 @@ TORVEK_ATTENUATOR_API void torvek_att_destroy(torvek_att_handle* handle);
  * closes any earlier one of the handle.
  * \param handle     from torvek_att_create().
  * \param port_name  the system's name of the port, NUL-terminated.
- * \retval TORVEK_ATT_OK                connected: the port is open and the scale adopted.
- * \retval TORVEK_ATT_PORT_UNAVAILABLE  not opened (no such port, permission denied): at once,
- *                                      an earlier connection of the handle still open. Or
- *                                      opened, but 9600 8N1 was refused, or no usable
- *                                      identification came within 100 ms, or the command
- *                                      could not be written, or torvek_att_cancel() cut the
- *                                      pause or the wait short: then no port is open.
- * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` or `port_name` is NULL.
- * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory, or (Windows) no event for the wait.
+ * \retval TORVEK_ATT_OK                  connected: the port is open and the scale adopted.
+ * \retval TORVEK_ATT_NO_SUCH_PORT        no port of that name; at once, everything as before, an
+ *                                        earlier connection of the handle still open.
+ * \retval TORVEK_ATT_ACCESS_DENIED       this user may not open it; at once, as above.
+ * \retval TORVEK_ATT_PORT_BUSY           another program holds it; at once, as above.
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE    it could not be opened for another reason (at once, as
+ *                                        above); or it opened but the identification request
+ *                                        could not be written (then no port is open).
+ * \retval TORVEK_ATT_NOT_A_SERIAL_PORT   it is no serial device (it refused 9600 8N1); no port
+ *                                        is open.
+ * \retval TORVEK_ATT_NO_IDENTIFICATION   nothing answered within 100 ms; no port is open.
+ * \retval TORVEK_ATT_BAD_IDENTIFICATION  an answer that is no usable identification (another
+ *                                        line, a status frame, a scale of zero or less); no port
+ *                                        is open.
+ * \retval TORVEK_ATT_REPLY_TIMEOUT       torvek_att_cancel() cut the pause or the wait short; no
+ *                                        port is open.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT    `handle` or `port_name` is NULL.
+ * \retval TORVEK_ATT_INTERNAL_ERROR      out of memory, or (Windows) no event for the wait.
  */
 TORVEK_ATTENUATOR_API int32_t torvek_att_connect(torvek_att_handle* handle, const char* port_name);
+
+/**
+ * Connects as torvek_att_connect() does, trying the identification up to `attempts` times.
+ *
+ * A host busy with other work, or a device still finishing a motion, misses the 100 ms window
+ * now and then: while the result is TORVEK_ATT_NO_IDENTIFICATION or
+ * TORVEK_ATT_BAD_IDENTIFICATION, the port is opened and the identification asked again, up to
+ * `attempts` times in all (TORVEK_ATT_CONNECT_ATTEMPTS is what the library's own tools use).
+ * Every other result is final at once.
+ * \param handle     from torvek_att_create().
+ * \param port_name  the system's name of the port, NUL-terminated.
+ * \param attempts   how many identifications to try; below 1 counts as 1.
+ * \return the result of the last attempt, as torvek_att_connect() returns it.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_connect_with_attempts(torvek_att_handle* handle,
+                                                               const char* port_name,
+                                                               int32_t attempts);
+
+/**
+ * Tells whether the handle's port is still there, without sending anything or waiting.
+ *
+ * A light check to run now and then while no call is made (a device server's watch, a
+ * window's timer), so that an unplugged adapter is noticed before the next command. It looks at
+ * the port's state only; a port found gone is closed. When another call on the handle is in
+ * progress it returns TORVEK_ATT_OK at once: that call finds a vanished port itself.
+ * \param handle  from torvek_att_create().
+ * \retval TORVEK_ATT_OK                a port is open and has not gone, or a call holds it.
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port is open, or it has gone (now closed).
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` is NULL.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_check_port(torvek_att_handle* handle);
 
 /**
  * Closes the port. Harmless without one; the scale of the last connect is kept.
@@ -160,7 +264,7 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_disconnect(torvek_att_handle* handle);
  * Cuts short the call in progress on the handle, from any thread or a signal handler.
  *
  * Ends at once the wait of the call in progress on the handle, if there is one: that call
- * returns TORVEK_ATT_REPLY_TIMEOUT (torvek_att_connect: TORVEK_ATT_PORT_UNAVAILABLE) and writes
+ * returns TORVEK_ATT_REPLY_TIMEOUT (torvek_att_connect too, with no port open) and writes
  * no output, as when its time-out runs out; the handle stays usable. Made while no call is in
  * progress, or as its call returns, it does nothing, and it never reaches a later call. A call
  * still waiting for the handle's lock is not in progress: to stop a motion from another
@@ -185,11 +289,12 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_cancel(torvek_att_handle* handle);
  * \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
  * \retval TORVEK_ATT_OK                the device reports status 0.
  * \retval 1..255                       the device's status code.
- * \retval TORVEK_ATT_UNEXPECTED_REPLY  the line was no status frame (or its code is not 0 to
- *                                      255), or the port failed before CR LF (a hang-up).
+ * \retval TORVEK_ATT_UNEXPECTED_REPLY  the line was no status frame (or its code is not 0 to 255).
  * \retval TORVEK_ATT_REPLY_TIMEOUT     no complete line within timeout_ms, or cut short by
  *                                      torvek_att_cancel().
- * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, or the command could not be written.
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, the port has gone (an adapter unplugged, the
+ *                                      line hung up: then closed, at once), or the command could
+ *                                      not be written.
  * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` is NULL.
  * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory, or (Windows) no event for the wait.
  */
@@ -211,19 +316,21 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_get_current_status(torvek_att_handle* h
  * \param[out] info    the record to fill, or NULL.
  * \param timeout_ms   shared by the two requests: each waits at most timeout_ms / 2 (integer
  *                     division), in milliseconds.
- * \retval TORVEK_ATT_OK                both requests gave TORVEK_ATT_OK (a frame, or a status
- *                                      frame of code 0), or one did and the other a device
- *                                      status code.
+ * \retval TORVEK_ATT_OK                both frames arrived, or one did and the other request
+ *                                      got a device status code 1 to 255.
+ * \retval TORVEK_ATT_NO_VALUE          neither request failed, but a status frame of code 0
+ *                                      came in place of a frame: what did arrive is written,
+ *                                      home_offset_text "0.000000" when it did not.
  * \retval 1..255                       both requests got status frames of codes 1 to 255: the
  *                                      smaller code; the identification members not written.
  * \retval TORVEK_ATT_UNEXPECTED_REPLY  one request got a line that is neither its frame nor a
- *                                      status frame, or the port failed before CR LF, and the
- *                                      other gave no smaller result.
+ *                                      status frame, and the other gave no smaller result.
  * \retval TORVEK_ATT_REPLY_TIMEOUT     one request got no complete line within timeout_ms / 2,
  *                                      or torvek_att_cancel() cut it short (then the second is
  *                                      not sent), and neither gave TORVEK_ATT_PORT_UNAVAILABLE.
- * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, or a command could not be written (also
- *                                      the second after a hang-up during the first).
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, the port has gone (then closed, at once; the
+ *                                      second request then finds no port), or a command could not
+ *                                      be written.
  * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` is NULL; nothing sent, nothing written.
  * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory, or (Windows) no event for the wait;
  *                                      nothing written.
@@ -245,11 +352,12 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_get_motor_info(torvek_att_handle* handl
  * \retval TORVEK_ATT_OK                a position frame with a readable number, or a status
  *                                      frame of code 0.
  * \retval 1..255                       the device's status frame instead of the position.
- * \retval TORVEK_ATT_UNEXPECTED_REPLY  any other line, a position without readable digits, or
- *                                      the port failed before CR LF (a hang-up).
+ * \retval TORVEK_ATT_UNEXPECTED_REPLY  any other line, or a position without readable digits.
  * \retval TORVEK_ATT_REPLY_TIMEOUT     no complete line within timeout_ms, or cut short by
  *                                      torvek_att_cancel(); the mount may still be moving.
- * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, or the command could not be written.
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, the port has gone (an adapter unplugged, the
+ *                                      line hung up: then closed, at once), or the command could
+ *                                      not be written.
  * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` is NULL, or `steps` outside -143360 to 143360
  *                                      (checked first, also with no port open); nothing sent.
  * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory, or (Windows) no event for the wait.
@@ -265,13 +373,16 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_set_motor_steps(torvek_att_handle* hand
  * \param[out] steps   the position; written only when a position frame arrived.
  * \param timeout_ms   the wait for the reply, in milliseconds; 0 or less: no wait.
  * \retval TORVEK_ATT_OK                a position frame with a readable number: written to
- *                                      `*steps`; or a status frame of code 0: nothing written.
+ *                                      `*steps`.
+ * \retval TORVEK_ATT_NO_VALUE          a status frame of code 0 in place of the position;
+ *                                      nothing written.
  * \retval 1..255                       the device's status frame instead of the position.
- * \retval TORVEK_ATT_UNEXPECTED_REPLY  any other line, a position without readable digits, or
- *                                      the port failed before CR LF (a hang-up).
+ * \retval TORVEK_ATT_UNEXPECTED_REPLY  any other line, or a position without readable digits.
  * \retval TORVEK_ATT_REPLY_TIMEOUT     no complete line within timeout_ms, or cut short by
  *                                      torvek_att_cancel().
- * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, or the command could not be written.
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, the port has gone (an adapter unplugged, the
+ *                                      line hung up: then closed, at once), or the command could
+ *                                      not be written.
  * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` is NULL; nothing sent.
  * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory, or (Windows) no event for the wait.
  */
@@ -292,11 +403,12 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_get_motor_steps(torvek_att_handle* hand
  * \retval TORVEK_ATT_OK                a position frame with a readable number, or a status
  *                                      frame of code 0.
  * \retval 1..255                       the device's status frame instead of the position.
- * \retval TORVEK_ATT_UNEXPECTED_REPLY  any other line, a position without readable digits, or
- *                                      the port failed before CR LF (a hang-up).
+ * \retval TORVEK_ATT_UNEXPECTED_REPLY  any other line, or a position without readable digits.
  * \retval TORVEK_ATT_REPLY_TIMEOUT     no complete line within timeout_ms, or cut short by
  *                                      torvek_att_cancel(); the mount may still be moving.
- * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, or the command could not be written.
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, the port has gone (an adapter unplugged, the
+ *                                      line hung up: then closed, at once), or the command could
+ *                                      not be written.
  * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` is NULL, or `degree` NaN, infinite, -360 or
  *                                      below, 360 or above, or its step count beyond 32 bits
  *                                      (checked first, also with no port open); nothing sent.
@@ -314,13 +426,16 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_set_motor_degree(torvek_att_handle* han
  * \param[out] degree  the position in degrees; written only when a position frame arrived.
  * \param timeout_ms   the wait for the reply, in milliseconds; 0 or less: no wait.
  * \retval TORVEK_ATT_OK                a position frame with a readable number: written to
- *                                      `*degree`; or a status frame of code 0: nothing written.
+ *                                      `*degree`.
+ * \retval TORVEK_ATT_NO_VALUE          a status frame of code 0 in place of the position;
+ *                                      nothing written.
  * \retval 1..255                       the device's status frame instead of the position.
- * \retval TORVEK_ATT_UNEXPECTED_REPLY  any other line, a position without readable digits, or
- *                                      the port failed before CR LF (a hang-up).
+ * \retval TORVEK_ATT_UNEXPECTED_REPLY  any other line, or a position without readable digits.
  * \retval TORVEK_ATT_REPLY_TIMEOUT     no complete line within timeout_ms, or cut short by
  *                                      torvek_att_cancel().
- * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, or the command could not be written.
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, the port has gone (an adapter unplugged, the
+ *                                      line hung up: then closed, at once), or the command could
+ *                                      not be written.
  * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` is NULL; nothing sent.
  * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory, or (Windows) no event for the wait.
  */
@@ -337,11 +452,12 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_get_motor_degree(torvek_att_handle* han
  * \retval TORVEK_ATT_OK                a position frame with a readable number, or a status
  *                                      frame of code 0.
  * \retval 1..255                       the device's status frame instead of the position.
- * \retval TORVEK_ATT_UNEXPECTED_REPLY  any other line, a position without readable digits, or
- *                                      the port failed before CR LF (a hang-up).
+ * \retval TORVEK_ATT_UNEXPECTED_REPLY  any other line, or a position without readable digits.
  * \retval TORVEK_ATT_REPLY_TIMEOUT     no complete line within timeout_ms, or cut short by
  *                                      torvek_att_cancel(); the mount may still be moving.
- * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, or the command could not be written.
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, the port has gone (an adapter unplugged, the
+ *                                      line hung up: then closed, at once), or the command could
+ *                                      not be written.
  * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` is NULL; nothing sent.
  * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory, or (Windows) no event for the wait.
  */
@@ -357,11 +473,12 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_mechanical_calibration(torvek_att_handl
  * \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
  * \retval TORVEK_ATT_OK                a status frame of code 0.
  * \retval 1..255                       the device's status code.
- * \retval TORVEK_ATT_UNEXPECTED_REPLY  the line was no status frame (or its code is not 0 to
- *                                      255), or the port failed before CR LF (a hang-up).
+ * \retval TORVEK_ATT_UNEXPECTED_REPLY  the line was no status frame (or its code is not 0 to 255).
  * \retval TORVEK_ATT_REPLY_TIMEOUT     no complete line within timeout_ms, or cut short by
  *                                      torvek_att_cancel(); the run may still be going on.
- * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, or the command could not be written.
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, the port has gone (an adapter unplugged, the
+ *                                      line hung up: then closed, at once), or the command could
+ *                                      not be written.
  * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` is NULL; nothing sent.
  * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory, or (Windows) no event for the wait.
  */
@@ -377,11 +494,12 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_start_optimization(torvek_att_handle* h
  * \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
  * \retval TORVEK_ATT_OK                a status frame of code 0.
  * \retval 1..255                       the device's status code.
- * \retval TORVEK_ATT_UNEXPECTED_REPLY  the line was no status frame (or its code is not 0 to
- *                                      255), or the port failed before CR LF (a hang-up).
+ * \retval TORVEK_ATT_UNEXPECTED_REPLY  the line was no status frame (or its code is not 0 to 255).
  * \retval TORVEK_ATT_REPLY_TIMEOUT     no complete line within timeout_ms, or cut short by
  *                                      torvek_att_cancel(); the run may still be going on.
- * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, or the command could not be written.
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, the port has gone (an adapter unplugged, the
+ *                                      line hung up: then closed, at once), or the command could
+ *                                      not be written.
  * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` is NULL; nothing sent.
  * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory, or (Windows) no event for the wait.
  */
@@ -398,11 +516,12 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_start_cleaning_mechanics(torvek_att_han
  * \param timeout_ms  the wait for the reply, in milliseconds; 0 or less: no wait.
  * \retval TORVEK_ATT_OK                a status frame of code 0.
  * \retval 1..255                       the device's status code.
- * \retval TORVEK_ATT_UNEXPECTED_REPLY  the line was no status frame (or its code is not 0 to
- *                                      255), or the port failed before CR LF (a hang-up).
+ * \retval TORVEK_ATT_UNEXPECTED_REPLY  the line was no status frame (or its code is not 0 to 255).
  * \retval TORVEK_ATT_REPLY_TIMEOUT     no complete line within timeout_ms, or cut short by
  *                                      torvek_att_cancel().
- * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, or the command could not be written.
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, the port has gone (an adapter unplugged, the
+ *                                      line hung up: then closed, at once), or the command could
+ *                                      not be written.
  * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` is NULL; nothing sent.
  * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory, or (Windows) no event for the wait.
  */
@@ -428,11 +547,12 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_stop(torvek_att_handle* handle, int32_t
  * \retval TORVEK_ATT_OK                a position frame with a readable number, or a status
  *                                      frame of code 0.
  * \retval 1..255                       the device's status frame instead of the position.
- * \retval TORVEK_ATT_UNEXPECTED_REPLY  any other line, a position without readable digits, or
- *                                      the port failed before CR LF (a hang-up).
+ * \retval TORVEK_ATT_UNEXPECTED_REPLY  any other line, or a position without readable digits.
  * \retval TORVEK_ATT_REPLY_TIMEOUT     no complete line within timeout_ms, or cut short by
  *                                      torvek_att_cancel(); the mount may still be moving.
- * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, or the command could not be written.
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, the port has gone (an adapter unplugged, the
+ *                                      line hung up: then closed, at once), or the command could
+ *                                      not be written.
  * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` is NULL; `transmittance` NaN or outside 0 to 1;
  *                                      min_angle or angle_span not finite, or outside the
  *                                      model's bounds above; the angle or its step count beyond
@@ -457,13 +577,16 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_set_transmittance(torvek_att_handle* ha
  * \param angle_span          the model's rotation from T = 0 to T = 1, in degrees.
  * \param timeout_ms          the wait for the reply, in milliseconds; 0 or less: no wait.
  * \retval TORVEK_ATT_OK                a position frame with a readable number: `*transmittance`
- *                                      written; or a status frame of code 0: nothing written.
+ *                                      written.
+ * \retval TORVEK_ATT_NO_VALUE          a status frame of code 0 in place of the position;
+ *                                      nothing written.
  * \retval 1..255                       the device's status frame instead of the position.
- * \retval TORVEK_ATT_UNEXPECTED_REPLY  any other line, a position without readable digits, or
- *                                      the port failed before CR LF (a hang-up).
+ * \retval TORVEK_ATT_UNEXPECTED_REPLY  any other line, or a position without readable digits.
  * \retval TORVEK_ATT_REPLY_TIMEOUT     no complete line within timeout_ms, or cut short by
  *                                      torvek_att_cancel().
- * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, or the command could not be written.
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port open, the port has gone (an adapter unplugged, the
+ *                                      line hung up: then closed, at once), or the command could
+ *                                      not be written.
  * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` or `transmittance` is NULL; min_angle or
  *                                      angle_span not finite, or outside the model's bounds of
  *                                      torvek_att_set_transmittance() (checked first, also with
@@ -475,17 +598,238 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_get_transmittance(torvek_att_handle* ha
                                                            double angle_span, int32_t timeout_ms);
 
 /**
+ * Reads the identification record ("0in") and the home offset ("0go") with their numbers as
+ * numbers: the same requests and results as torvek_att_get_motor_info().
+ *
+ * Sends `0in`, then `0go`, each waiting at most timeout_ms / 2.
+ * \param handle       from torvek_att_create().
+ * \param[out] ident   the record to fill, not NULL; only written, never read. The texts and
+ *                     the scale only when the identification arrived, home_offset_deg only when
+ *                     the home offset did.
+ * \param timeout_ms   shared by the two requests, in milliseconds.
+ * \return as torvek_att_get_motor_info(); TORVEK_ATT_INVALID_ARGUMENT when `handle` or `ident`
+ *         is NULL (nothing sent).
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_get_identification(torvek_att_handle* handle,
+                                                            torvek_att_identification* ident,
+                                                            int32_t timeout_ms);
+
+/**
+ * One serial port of this machine, as torvek_att_list_ports() finds it. Every text is
+ * NUL-terminated and never NULL (empty where the system tells nothing), and lives as long as
+ * the list it came in.
+ */
+typedef struct torvek_att_port {
+  const char* path;           /**< as the system names it: "/dev/ttyUSB0", "COM3" */
+  const char* open_path;      /**< what to open: `path`, under TORVEK_ATTENUATOR_SYSROOT if set */
+  const char* const* by_id;   /**< the /dev/serial/by-id/ names that lead to it */
+  size_t by_id_count;         /**< how many names `by_id` holds */
+  const char* vendor_id;      /**< the USB adapter's vendor id, four hex digits */
+  const char* product_id;     /**< the USB adapter's product id, four hex digits */
+  const char* serial;         /**< the USB adapter's serial number */
+  const char* manufacturer;   /**< the USB adapter's manufacturer */
+  const char* product;        /**< the USB adapter's product name */
+  const char* driver;         /**< the kernel driver that serves the port */
+  const char* system_name;    /**< Windows: the device behind the COM name */
+  int32_t may_open;           /**< 1 when this user may open it for reading and writing */
+  int32_t open_error;         /**< when not: why, as an errno value */
+  const char* group;          /**< when not: the group that owns it */
+  int32_t latency_timer_ms;   /**< a USB adapter's latency timer in ms; -1: none or unknown */
+  const char* locked_by;      /**< a lock file naming a live process: "process 4242 (...)" */
+} torvek_att_port;
+
+/** The ports torvek_att_list_ports() found. Opaque. */
+typedef struct torvek_att_port_list torvek_att_port_list;
+
+/**
+ * The serial ports of this machine, in name order, with what the system knows of each: see
+ * TORVEK::ListSerialPorts. Opens no port; needs no handle.
+ * \return the list, to be released with torvek_att_free_ports(); NULL when memory ran out.
+ */
+TORVEK_ATTENUATOR_API torvek_att_port_list* torvek_att_list_ports(void);
+
+/**
+ * How many ports a list holds.
+ * \param list  from torvek_att_list_ports(), or NULL (0).
+ * \return the count.
+ */
+TORVEK_ATTENUATOR_API size_t torvek_att_port_count(const torvek_att_port_list* list);
+
+/**
+ * One port of a list.
+ * \param list   from torvek_att_list_ports().
+ * \param index  0 to torvek_att_port_count() - 1.
+ * \return the port, valid until the list is released; NULL for a NULL list or an index beyond.
+ */
+TORVEK_ATTENUATOR_API const torvek_att_port* torvek_att_port_at(const torvek_att_port_list* list,
+                                                                size_t index);
+
+/**
+ * What the system tells of one port, named as it is opened (a `usb:` name is resolved first),
+ * also of one torvek_att_list_ports() leaves out (a pseudo-terminal, a link): a list of that
+ * one port. For a name that leads nowhere, `may_open` is 0 and `open_error` says why.
+ * \param name  a port name or a `usb:` identity, NUL-terminated.
+ * \return a list of one, to be released with torvek_att_free_ports(); NULL when memory ran out
+ *         or `name` is NULL.
+ */
+TORVEK_ATTENUATOR_API torvek_att_port_list* torvek_att_describe_port(const char* name);
+
+/**
+ * Releases a list and everything in it. NULL is harmless.
+ * \param list  from torvek_att_list_ports(), or NULL.
+ */
+TORVEK_ATTENUATOR_API void torvek_att_free_ports(torvek_att_port_list* list);
+
+/**
+ * The port a name stands for now: a stable identity `usb:VID:PID` or `usb:VID:PID:SERIAL`
+ * becomes the port its USB adapter has now; any other name is itself. torvek_att_connect()
+ * does the same with the names it is given. Needs no handle.
+ * \param name       a port name or a `usb:` identity, NUL-terminated.
+ * \param[out] path  where the port's name goes, NUL-terminated; written on TORVEK_ATT_OK only.
+ * \param size       the room at `path`, terminating NUL included.
+ * \retval TORVEK_ATT_OK                `path` written.
+ * \retval TORVEK_ATT_NO_SUCH_PORT      a malformed `usb:` name, or no port has that identity.
+ * \retval TORVEK_ATT_AMBIGUOUS_PORT    more than one port has it.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `name` or `path` NULL, or the name does not fit in `size`.
+ * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_resolve_port(const char* name, char* path, size_t size);
+
+/**
+ * The transmittance the handler's model gives at a mount angle, as
+ * torvek_att_get_transmittance() computes it from a position read:
+ * T = sin^2(90 * (angle - min_angle) / angle_span), narrowed to float.
+ *
+ * Needs no handle and takes no lock: any thread, at any time.
+ * \param angle               the mount angle in degrees, finite.
+ * \param min_angle           the model's angle of T = 0, in degrees.
+ * \param angle_span          the model's rotation from T = 0 to T = 1, in degrees.
+ * \param[out] transmittance  written on TORVEK_ATT_OK only.
+ * \retval TORVEK_ATT_OK                `*transmittance` written, 0 to 1.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `transmittance` NULL, `angle` not finite, or the model
+ *                                      refused as torvek_att_set_transmittance() refuses it.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_transmittance_at(float angle, double min_angle,
+                                                          double angle_span, float* transmittance);
+
+/**
+ * The model's transmittance at many angles, in double precision: the arithmetic of
+ * torvek_att_transmittance_at() before its narrowing to float, for fits and plots. A fit may
+ * try parameters beyond the bounds a move takes, so only a model without meaning is refused
+ * here: parameters not finite, or a span smaller than TORVEK_ATT_MIN_SPAN either way.
+ *
+ * Needs no handle and takes no lock.
+ * \param angles          `count` angles in degrees; a non-finite one gives NaN.
+ * \param count           how many.
+ * \param min_angle       the model's angle of T = 0, in degrees.
+ * \param angle_span      the model's rotation from T = 0 to T = 1, in degrees.
+ * \param[out] transmittances  `count` values, written on TORVEK_ATT_OK only.
+ * \retval TORVEK_ATT_OK                written.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  a NULL array with a count above 0, a parameter not
+ *                                      finite, or a span below TORVEK_ATT_MIN_SPAN.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_transmittance_curve(const double* angles, size_t count,
+                                                             double min_angle, double angle_span,
+                                                             double* transmittances);
+
+/**
+ * The mount angle torvek_att_set_transmittance() moves to for a transmittance: on the
+ * half-period from min_angle to min_angle + angle_span, narrowed to float.
+ *
+ * Needs no handle and takes no lock.
+ * \param transmittance  0 to 1, both included.
+ * \param min_angle      the model's angle of T = 0, in degrees.
+ * \param angle_span     the model's rotation from T = 0 to T = 1, in degrees.
+ * \param[out] angle     in degrees; written on TORVEK_ATT_OK only.
+ * \retval TORVEK_ATT_OK                `*angle` written.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `angle` NULL, or what torvek_att_set_transmittance()
+ *                                      refuses before sending.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_angle_for(float transmittance, double min_angle,
+                                                   double angle_span, float* angle);
+
+/**
+ * The motor steps torvek_att_set_motor_degree() sends for an angle at a device's scale:
+ * degrees times steps_per_revolution / degrees_per_revolution (in double), truncated toward
+ * zero.
+ *
+ * Needs no handle and takes no lock.
+ * \param degrees                 -360 < degrees < 360.
+ * \param degrees_per_revolution  the device's scale, above 0 (360 by default).
+ * \param steps_per_revolution    the device's scale, above 0 (143360 by default).
+ * \param[out] steps              written on TORVEK_ATT_OK only.
+ * \retval TORVEK_ATT_OK                `*steps` written.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `steps` NULL, a scale of 0 or less, or what
+ *                                      torvek_att_set_motor_degree() refuses.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_degrees_to_steps(float degrees,
+                                                          int32_t degrees_per_revolution,
+                                                          int32_t steps_per_revolution,
+                                                          int32_t* steps);
+
+/**
+ * The angle torvek_att_get_motor_degree() reports for a position in steps at a device's scale:
+ * steps divided by steps_per_revolution / degrees_per_revolution (in double), narrowed to float.
+ *
+ * Needs no handle and takes no lock.
+ * \param steps                   any position.
+ * \param degrees_per_revolution  the device's scale, above 0.
+ * \param steps_per_revolution    the device's scale, above 0.
+ * \param[out] degrees            written on TORVEK_ATT_OK only.
+ * \retval TORVEK_ATT_OK                `*degrees` written.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `degrees` NULL or a scale of 0 or less.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_steps_to_degrees(int32_t steps,
+                                                          int32_t degrees_per_revolution,
+                                                          int32_t steps_per_revolution,
+                                                          float* degrees);
+
+/**
+ * Whether the transmittance model's parameters are taken: min_angle > -360,
+ * min_angle + angle_span < 360, a span of at least TORVEK_ATT_MIN_SPAN either way, both finite.
+ *
+ * Needs no handle and takes no lock.
+ * \param min_angle   the model's angle of T = 0, in degrees.
+ * \param angle_span  the model's rotation from T = 0 to T = 1, in degrees.
+ * \retval TORVEK_ATT_OK                taken.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  refused, as the transmittance calls refuse them.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_check_model(double min_angle, double angle_span);
+
+/**
  * The name of a status.
  *
  * "Ok", "UnexpectedReply", "ReplyTimeout", "PortUnavailable", "InvalidArgument",
- * "InternalError", "DeviceStatus" for 1 to 255, "Unknown" for anything else. A static string,
- * never NULL.
+ * "InternalError", "NoSuchPort", "AccessDenied", "PortBusy", "NotASerialPort",
+ * "NoIdentification", "BadIdentification", "NoValue", "AmbiguousPort", "DeviceStatus" for 1
+ * to 255, "Unknown" for anything else. A static string, never NULL.
  *
  * Needs no handle and takes no lock: any thread, at any time.
  * \param status  any value, as returned by a function of this interface or not.
  * \return the name, a static string.
  */
 TORVEK_ATTENUATOR_API const char* torvek_att_status_name(int32_t status);
+
+/**
+ * What a person can do about a status: one line, lower case, to print beside its name ("no
+ * reply in time: check that the device is powered and cabled; ..."). attenuatorctl, the Python
+ * package and the Tango server show these words. Empty for TORVEK_ATT_OK and unknown values.
+ *
+ * Needs no handle and takes no lock: any thread, at any time.
+ * \param status  any value.
+ * \return the hint, a static string, never NULL.
+ */
+TORVEK_ATTENUATOR_API const char* torvek_att_status_hint(int32_t status);
+
+/**
+ * The values a quantity accepts, in words, for the message of a TORVEK_ATT_INVALID_ARGUMENT
+ * ("-143360 <= steps <= 143360").
+ *
+ * Needs no handle and takes no lock.
+ * \param quantity  TORVEK_ATT_RANGE_STEPS, _DEGREES, _TRANSMITTANCE or _MODEL.
+ * \return a static string, never NULL; empty for an unknown quantity.
+ */
+TORVEK_ATTENUATOR_API const char* torvek_att_accepted_range(int32_t quantity);
 
 /**
  * The library's version, "major.minor.patch". A static string.

@@ -11,48 +11,28 @@ from dataclasses import dataclass
 from typing import Callable, List, Optional, Tuple
 
 from . import _library
-
-OK = 0
-UNEXPECTED_REPLY = -1
-REPLY_TIMEOUT = -2
-PORT_UNAVAILABLE = -3
-INVALID_ARGUMENT = -4
-INTERNAL_ERROR = -5
+from ._model import CONNECT_ATTEMPTS
+from ._status import (
+    INTERNAL_ERROR,
+    INVALID_ARGUMENT,
+    NO_SUCH_PORT,
+    NO_VALUE,
+    OK,
+    PORT_UNAVAILABLE,
+    RANGE_DEGREES,
+    RANGE_MODEL,
+    RANGE_STEPS,
+    RANGE_TRANSMITTANCE,
+    UNEXPECTED_REPLY,
+    AttenuatorError,
+    invalid_argument,
+)
 
 #: The time-out of a call that is given none, in seconds.
 DEFAULT_TIMEOUT = 5.0
 
 _INT32_MIN = -(2**31)
 _INT32_MAX = 2**31 - 1
-
-
-def status_name(code: int) -> str:
-    """The library's name of a status code: "Ok", "ReplyTimeout", "DeviceStatus" (1 to 255)..."""
-    return _library.load().torvek_att_status_name(code).decode("ascii")
-
-
-def library_version() -> str:
-    """The version of the loaded shared library, "major.minor.patch"."""
-    return _library.load().torvek_att_library_version().decode("ascii")
-
-
-class AttenuatorError(Exception):
-    """A call did not succeed.
-
-    ``code`` is the status: a negative value is the library's own ("ReplyTimeout" -2,
-    "PortUnavailable" -3, "InvalidArgument" -4, ...), 1 to 255 is a status code the device
-    reported ("DeviceStatus"). ``name`` is the status's name, ``operation`` the call that
-    failed.
-    """
-
-    def __init__(self, code: int, operation: str, detail: str = "") -> None:
-        self.code = code
-        self.name = status_name(code)
-        self.operation = operation
-        text = f"{operation}: {self.name} ({code})"
-        if detail:
-            text += f": {detail}"
-        super().__init__(text)
 
 
 @dataclass(frozen=True)
@@ -117,20 +97,26 @@ class Attenuator:
 
     # Life cycle.
 
-    def connect(self, port: "str | os.PathLike[str]") -> None:
-        """Opens ``port`` ("/dev/ttyUSB0", "COM3") at 9600 8N1 and identifies the device.
+    def connect(self, port: "str | os.PathLike[str]", *,
+                attempts: int = CONNECT_ATTEMPTS) -> None:
+        """Opens ``port`` ("/dev/ttyUSB0", "COM3", or a USB adapter's stable identity
+        "usb:VID:PID[:SERIAL]") at 9600 8N1 and identifies the device.
 
-        Takes about 0.2 s. Raises AttenuatorError "PortUnavailable" when the port cannot be
-        opened (an earlier connection then stays open) or no device identified itself on it
-        (no port is open then, though ``port`` still names the earlier one).
+        Takes about 0.2 s. The device must answer within 100 ms, a window a busy host misses
+        now and then: up to ``attempts`` identifications are tried. Raises AttenuatorError
+        saying why not, with its hint: "NoSuchPort", "AccessDenied", "PortBusy",
+        "AmbiguousPort" (the port could not be opened; an earlier connection then stays open),
+        "NotASerialPort", "NoIdentification", "BadIdentification", "PortUnavailable" (no port
+        is open then, though ``port`` still names the earlier one).
         """
         name = os.fsencode(port)
         operation = f"connect({os.fsdecode(port)!r})"
         if b"\0" in name:
             # The C interface would read the name only up to the NUL and open another port.
-            raise AttenuatorError(PORT_UNAVAILABLE, operation,
+            raise AttenuatorError(NO_SUCH_PORT, operation,
                                   "a port name cannot hold a NUL character")
-        self._check(self._call(lambda h: self._lib.torvek_att_connect(h, name)), operation)
+        self._check(self._call(lambda h: self._lib.torvek_att_connect_with_attempts(
+            h, name, int(attempts))), operation)
         self.port = os.fsdecode(port)
 
     def disconnect(self) -> None:
@@ -146,6 +132,14 @@ class Attenuator:
         with self._handle_lock:
             if self._handle:
                 self._lib.torvek_att_cancel(self._handle)
+
+    def check_port(self) -> bool:
+        """Whether the port is still there, looked at without sending anything or waiting: a
+        light check to make now and then while nothing else is asked, so that an unplugged
+        adapter is noticed at once. A port found gone is closed (reconnect to go on). True
+        too while another thread's call holds the line: that call finds a vanished port
+        itself."""
+        return self._call(self._lib.torvek_att_check_port) == OK
 
     def close(self) -> None:
         """Closes the port and releases the attenuator for good. Harmless twice."""
@@ -195,26 +189,24 @@ class Attenuator:
 
     def get_position_deg(self, *, timeout: Optional[float] = None) -> float:
         """Reads the mount's angle in degrees."""
-        value = ctypes.c_float(math.nan)
+        value = ctypes.c_float()
         self._request(
             "position_deg",
             timeout,
             lambda h, t: self._lib.torvek_att_get_motor_degree(h, ctypes.byref(value), t),
+            "a position",
         )
-        return self._delivered(value.value, "position_deg", "a position")
+        return value.value
 
     def get_position_steps(self, *, timeout: Optional[float] = None) -> int:
         """Reads the mount's position in motor steps."""
-        # No device position is this far out: still there after Ok, nothing was delivered.
-        value = ctypes.c_int32(_INT32_MIN)
+        value = ctypes.c_int32()
         self._request(
             "position_steps",
             timeout,
             lambda h, t: self._lib.torvek_att_get_motor_steps(h, ctypes.byref(value), t),
+            "a position",
         )
-        if value.value == _INT32_MIN:
-            raise AttenuatorError(UNEXPECTED_REPLY, "position_steps",
-                                  "the device sent a status instead of a position")
         return value.value
 
     def move_to(self, degrees: float, *, timeout: Optional[float] = None) -> None:
@@ -224,6 +216,7 @@ class Attenuator:
             f"move_to({degrees!r})",
             timeout,
             lambda h, t: self._lib.torvek_att_set_motor_degree(h, value, t),
+            accepted=(RANGE_DEGREES,),
         )
 
     def move_to_steps(self, steps: int, *, timeout: Optional[float] = None) -> None:
@@ -231,9 +224,10 @@ class Attenuator:
         value = operator.index(steps)
         what = f"move_to_steps({steps!r})"
         if not _INT32_MIN <= value <= _INT32_MAX:
-            raise AttenuatorError(INVALID_ARGUMENT, what, "out of range")
+            raise invalid_argument(what, RANGE_STEPS)
         self._request(what, timeout,
-                      lambda h, t: self._lib.torvek_att_set_motor_steps(h, value, t))
+                      lambda h, t: self._lib.torvek_att_set_motor_steps(h, value, t),
+                      accepted=(RANGE_STEPS,))
 
     # Transmittance.
 
@@ -244,15 +238,17 @@ class Attenuator:
         T = 0, ``span`` the rotation from T = 0 to T = 1 (not zero; min_angle > -360 and
         min_angle + span < 360).
         """
-        value = ctypes.c_float(math.nan)
+        value = ctypes.c_float()
         low, width = float(min_angle), float(span)
         self._request(
             "transmittance",
             timeout,
             lambda h, t: self._lib.torvek_att_get_transmittance(h, ctypes.byref(value), low,
                                                                 width, t),
+            "a position",
+            accepted=(RANGE_MODEL,),
         )
-        return self._delivered(value.value, "transmittance", "a position")
+        return value.value
 
     def set_transmittance(self, transmittance: float, *, min_angle: float, span: float,
                           timeout: Optional[float] = None) -> None:
@@ -263,6 +259,7 @@ class Attenuator:
             f"set_transmittance({transmittance!r})",
             timeout,
             lambda h, t: self._lib.torvek_att_set_transmittance(h, value, low, width, t),
+            accepted=(RANGE_TRANSMITTANCE, RANGE_MODEL),
         )
 
     # Device commands.
@@ -291,27 +288,22 @@ class Attenuator:
     def info(self, *, timeout: Optional[float] = None) -> MotorInfo:
         """The device's identification and home offset (two requests, each waiting at most
         half the time-out)."""
-        record = _library.MotorInfoRecord()
+        record = _library.IdentificationRecord()
         self._request(
             "info",
             timeout,
-            lambda h, t: self._lib.torvek_att_get_motor_info(h, ctypes.byref(record), t),
+            lambda h, t: self._lib.torvek_att_get_identification(h, ctypes.byref(record), t),
+            "its identification",
         )
-        try:
-            degrees = int(record.degrees_per_revolution_text)
-            steps = int(record.pulses_per_revolution_text)
-        except ValueError:
-            # Ok without the record: the device answered the request with a status frame.
-            raise AttenuatorError(UNEXPECTED_REPLY, "info",
-                                  "the device sent a status instead of its identification")
         return MotorInfo(
             ident_a=_text(record.ident_a),
             ident_b=_text(record.ident_b),
             ident_c=_text(record.ident_c),
             ident_d=_text(record.ident_d),
-            degrees_per_revolution=degrees,
-            steps_per_revolution=steps,
-            home_offset_deg=float(record.home_offset_text),
+            degrees_per_revolution=record.degrees_per_revolution,
+            steps_per_revolution=record.steps_per_revolution,
+            # To the microdegree, as the identification record's text gives it.
+            home_offset_deg=round(record.home_offset_deg, 6),
         )
 
     # Plumbing.
@@ -368,18 +360,21 @@ class Attenuator:
         return value  # type: ignore[return-value]
 
     def _request(self, operation: str, timeout: Optional[float],
-                 function: Callable[[int, int], int]) -> None:
+                 function: Callable[[int, int], int], value: str = "",
+                 accepted: Tuple[int, ...] = ()) -> None:
+        """Makes the call; ``value`` names what it reads, ``accepted`` the quantities whose
+        ranges an InvalidArgument names."""
         milliseconds = self._timeout_ms(timeout, operation)
-        self._check(self._call(function, milliseconds), operation)
+        result = self._call(function, milliseconds)
+        if result == NO_VALUE:
+            # Ok by the device, yet no value: it answered with its status instead.
+            raise AttenuatorError(UNEXPECTED_REPLY, operation,
+                                  f"the device sent a status instead of {value}")
+        if result == INVALID_ARGUMENT and accepted:
+            raise invalid_argument(operation, *accepted)
+        self._check(result, operation)
 
     @staticmethod
     def _check(result: int, operation: str, detail: str = "") -> None:
         if result != OK:
             raise AttenuatorError(result, operation, detail)
-
-    @staticmethod
-    def _delivered(value: float, operation: str, what: str) -> float:
-        if math.isnan(value):
-            raise AttenuatorError(UNEXPECTED_REPLY, operation,
-                                  f"the device sent a status instead of {what}")
-        return value

@@ -13,6 +13,7 @@ from typing import List, Optional
 LIBRARY_ENV = "TORVEK_ATTENUATOR_LIBRARY"
 
 TEXT_SIZE = 32  # TORVEK_ATT_TEXT_SIZE of torvek/attenuator.h
+IDENT_SIZE = 12  # TORVEK_ATT_IDENT_SIZE
 
 
 class LibraryNotFoundError(OSError):
@@ -30,6 +31,42 @@ class MotorInfoRecord(ctypes.Structure):
         ("ident_c", ctypes.c_char * TEXT_SIZE),
         ("ident_d", ctypes.c_char * TEXT_SIZE),
         ("home_offset_text", ctypes.c_char * TEXT_SIZE),
+    ]
+
+
+class IdentificationRecord(ctypes.Structure):
+    """torvek_att_identification: the texts, the scale and the home offset as numbers."""
+
+    _fields_ = [
+        ("ident_a", ctypes.c_char * IDENT_SIZE),
+        ("ident_b", ctypes.c_char * IDENT_SIZE),
+        ("ident_c", ctypes.c_char * IDENT_SIZE),
+        ("ident_d", ctypes.c_char * IDENT_SIZE),
+        ("degrees_per_revolution", ctypes.c_int32),
+        ("steps_per_revolution", ctypes.c_int32),
+        ("home_offset_deg", ctypes.c_double),
+    ]
+
+
+class PortRecord(ctypes.Structure):
+    """torvek_att_port: one serial port, its texts owned by the list it came in."""
+
+    _fields_ = [
+        ("path", ctypes.c_char_p),
+        ("open_path", ctypes.c_char_p),
+        ("by_id", ctypes.POINTER(ctypes.c_char_p)),
+        ("by_id_count", ctypes.c_size_t),
+        ("vendor_id", ctypes.c_char_p),
+        ("product_id", ctypes.c_char_p),
+        ("serial", ctypes.c_char_p),
+        ("manufacturer", ctypes.c_char_p),
+        ("product", ctypes.c_char_p),
+        ("driver", ctypes.c_char_p),
+        ("system_name", ctypes.c_char_p),
+        ("may_open", ctypes.c_int32),
+        ("open_error", ctypes.c_int32),
+        ("group", ctypes.c_char_p),
+        ("latency_timer_ms", ctypes.c_int32),
     ]
 
 
@@ -121,6 +158,24 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
         "torvek_att_create": (handle, []),
         "torvek_att_destroy": (None, [handle]),
         "torvek_att_connect": (i32, [handle, ctypes.c_char_p]),
+        "torvek_att_connect_with_attempts": (i32, [handle, ctypes.c_char_p, i32]),
+        "torvek_att_check_port": (i32, [handle]),
+        "torvek_att_get_identification": (
+            i32, [handle, ctypes.POINTER(IdentificationRecord), i32]),
+        "torvek_att_transmittance_at": (i32, [f32, f64, f64, ctypes.POINTER(f32)]),
+        "torvek_att_transmittance_curve": (
+            i32, [ctypes.POINTER(f64), ctypes.c_size_t, f64, f64, ctypes.POINTER(f64)]),
+        "torvek_att_angle_for": (i32, [f32, f64, f64, ctypes.POINTER(f32)]),
+        "torvek_att_degrees_to_steps": (i32, [f32, i32, i32, ctypes.POINTER(i32)]),
+        "torvek_att_steps_to_degrees": (i32, [i32, i32, i32, ctypes.POINTER(f32)]),
+        "torvek_att_check_model": (i32, [f64, f64]),
+        "torvek_att_status_hint": (ctypes.c_char_p, [i32]),
+        "torvek_att_accepted_range": (ctypes.c_char_p, [i32]),
+        "torvek_att_list_ports": (ctypes.c_void_p, []),
+        "torvek_att_port_count": (ctypes.c_size_t, [ctypes.c_void_p]),
+        "torvek_att_port_at": (ctypes.POINTER(PortRecord), [ctypes.c_void_p, ctypes.c_size_t]),
+        "torvek_att_free_ports": (None, [ctypes.c_void_p]),
+        "torvek_att_resolve_port": (i32, [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t]),
         "torvek_att_disconnect": (i32, [handle]),
         "torvek_att_cancel": (i32, [handle]),
         "torvek_att_get_current_status": (i32, [handle, i32]),

@@ -15,7 +15,8 @@ meter in the beam, fit, and pass the result on:
 
 The power follows P = background + amplitude * sin^2(90 * (angle - min_angle) / angle_span),
 angles in degrees. Needs numpy and scipy; ``plot`` needs matplotlib, ``measure``'s progress
-bar tqdm.
+bar tqdm: Debian's packages python3-numpy, python3-scipy, python3-matplotlib and python3-tqdm,
+which Debian's own interpreter /usr/bin/python3 has.
 """
 
 from __future__ import annotations
@@ -25,11 +26,18 @@ import os
 import sys
 import time
 from dataclasses import dataclass, field
-from typing import Callable, Dict, Iterable, List, NamedTuple, Optional, Sequence, Tuple, Union
+from typing import (TYPE_CHECKING, Callable, Dict, Iterable, List, NamedTuple, Optional, Sequence,
+                    Tuple, Union)
 
-import numpy as np
+from ._attenuator import Attenuator
+from ._model import MAX_DEGREES, transmittance_curve
+from ._requires import require
+from ._status import AttenuatorError
 
-from ._attenuator import Attenuator, AttenuatorError
+if TYPE_CHECKING:
+    import numpy as np
+else:
+    np = require("numpy", "python3-numpy", __name__)
 
 __all__ = [
     "Calibration",
@@ -69,7 +77,7 @@ _BLOCK = 1 << 20
 _REFINED = 3
 
 # SetTransmittance accepts min_angle > -360 and min_angle + span < 360.
-_ANGLE_LIMIT = 360.0
+_ANGLE_LIMIT = MAX_DEGREES
 
 
 # Measuring.
@@ -94,11 +102,12 @@ class MeasurementError(AttenuatorError):
 
     def __init__(self, error: AttenuatorError, readings: List[Reading], angle: float,
                  total: int) -> None:
-        super().__init__(error.code, error.operation)
+        stopped = (f"the sweep stopped at {angle:g} degrees after {len(readings)} of {total} "
+                   "readings")
+        super().__init__(error.code, error.operation,
+                         f"{error.detail}; {stopped}" if error.detail else stopped)
         self.readings = readings
         self.angle = angle
-        self.args = (f"{error}; the sweep stopped at {angle:g} degrees after "
-                     f"{len(readings)} of {total} readings",)
 
 
 def _stderr_is_terminal() -> bool:
@@ -125,7 +134,7 @@ def measure(att: Attenuator, read_power: Callable[[], float], angles: Iterable[f
     settle = float(settle)
     if not (settle >= 0.0 and math.isfinite(settle)):
         raise ValueError(f"settle {settle!r} is not a number of seconds >= 0")
-    from tqdm import tqdm
+    tqdm = require("tqdm", "python3-tqdm", __name__).tqdm
 
     readings: List[Reading] = []
     progress = tqdm(total=len(targets), desc="sweep", unit="point", file=sys.stderr,
@@ -191,9 +200,10 @@ class Calibration:
             "residual_rms", "min_angle_err", "angle_span_err", "background_err", "amplitude_err")
 
     def transmittance(self, angles: Union[float, Sequence[float], np.ndarray]) -> np.ndarray:
-        """The model's transmittance (0 to 1) at ``angles`` (degrees)."""
-        angle = np.asarray(angles, dtype=float)
-        return np.sin(0.5 * np.pi * (angle - self.min_angle) / self.angle_span) ** 2
+        """The model's transmittance (0 to 1) at ``angles`` (degrees): the library's model,
+        in double precision (the attenuator narrows it to a C float)."""
+        return transmittance_curve(np.asarray(angles, dtype=float), self.min_angle,
+                                   self.angle_span)
 
     def power(self, angles: Union[float, Sequence[float], np.ndarray]) -> np.ndarray:
         """The fitted power at ``angles`` (degrees)."""
@@ -239,19 +249,22 @@ def _checked(angles: object, powers: object) -> Tuple[np.ndarray, np.ndarray]:
 
 def _model(x: np.ndarray, background: float, amplitude: float, low: float,
            span: float) -> np.ndarray:
-    return background + amplitude * np.sin(0.5 * np.pi * (x - low) / span) ** 2
+    return background + amplitude * transmittance_curve(x, low, span)
 
 
 def _jacobian(x: np.ndarray, background: float, amplitude: float, low: float,
               span: float) -> np.ndarray:
-    theta = 0.5 * np.pi * (x - low) / span
-    slope = amplitude * np.sin(2.0 * theta)  # d(amplitude sin^2)/d(theta)
-    return np.column_stack([
-        np.ones_like(x),
-        np.sin(theta) ** 2,
-        slope * (-0.5 * np.pi / span),
-        slope * (-theta / span),
-    ])
+    """The model's derivatives by its four parameters, by central differences of the
+    library's model: the fit needs no formula of its own."""
+    p = np.array([background, amplitude, low, span], dtype=float)
+    columns = []
+    for i in range(4):
+        step = 1e-6 * max(abs(p[i]), 1.0)
+        up, down = p.copy(), p.copy()
+        up[i] += step
+        down[i] -= step
+        columns.append((_model(x, *up) - _model(x, *down)) / (2.0 * step))
+    return np.column_stack(columns)
 
 
 def _coarse_search(x: np.ndarray, y: np.ndarray, length: float,
@@ -304,7 +317,7 @@ def _coarse_search(x: np.ndarray, y: np.ndarray, length: float,
 
 
 def _refine(x: np.ndarray, y: np.ndarray, start: np.ndarray) -> Optional[np.ndarray]:
-    from scipy.optimize import least_squares
+    least_squares = require("scipy.optimize", "python3-scipy", __name__).least_squares
 
     def residuals(p: np.ndarray) -> np.ndarray:
         return _model(x, *p) - y
@@ -443,7 +456,8 @@ def plot(result: Calibration, path: "Union[str, os.PathLike[str]]") -> None:
     """Draws the readings and the fitted curve above, the residuals below, into ``path``: PNG
     or SVG by its extension. No display is needed."""
     file_format = plot_format(path)
-    from matplotlib.figure import Figure  # draws with Agg, without pyplot's global state
+    # Draws with Agg, without pyplot's global state.
+    Figure = require("matplotlib.figure", "python3-matplotlib", __name__).Figure
 
     figure = Figure(figsize=(9.6, 5.6), dpi=100, layout="constrained")
     top, bottom = figure.subplots(2, 1, sharex=True, gridspec_kw={"height_ratios": [3, 1]})

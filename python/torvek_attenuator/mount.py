@@ -20,25 +20,24 @@ is back. Motions return a :class:`Motion`, a ``concurrent.futures.Future`` that
 
 from __future__ import annotations
 
-import ctypes
 import dataclasses
 import enum
 import logging
 import math
 import operator
-import os
 import queue
 import threading
 import time
 from concurrent.futures import Future, InvalidStateError
 from typing import Callable, List, Optional, Tuple, TypeVar
 
-from ._attenuator import (INTERNAL_ERROR, INVALID_ARGUMENT, PORT_UNAVAILABLE, REPLY_TIMEOUT,
-                          UNEXPECTED_REPLY, Attenuator, AttenuatorError, MotorInfo, status_name)
+from ._attenuator import Attenuator, MotorInfo
+from ._model import (CONNECT_ATTEMPTS, MAX_STEPS, angle_for, check_model, degrees_to_steps,
+                     steps_to_degrees, transmittance_at)
+from ._status import (INTERNAL_ERROR, NO_SUCH_PORT, PORT_UNAVAILABLE, RANGE_STEPS, REPLY_TIMEOUT,
+                      UNEXPECTED_REPLY, AttenuatorError, invalid_argument, status_hint,
+                      status_name)
 
-#: The device must identify itself within 100 ms of the port opening, which a busy host
-#: misses now and then; attenuatorctl tries as often.
-CONNECT_ATTEMPTS = 3
 #: How often the worker looks at the port while no call runs, in seconds.
 WATCH_INTERVAL_S = 0.5
 #: The least time between two attempts to connect again to a port that went away.
@@ -49,91 +48,16 @@ CANCEL_WAIT_S = 1.0
 _log = logging.getLogger(__name__)
 _T = TypeVar("_T")
 
-# The library's rules: the model, the scale, the bounds of a move, connecting and what to do
-# about a failed call. Everything the mount takes from them is in this block, so that one edit
-# puts the library's own functions in its place.
-
-MAX_DEGREES = 360.0
-MAX_STEPS = 143360
-_MODEL_PI = 3.14159265359
-_MODEL_HALF_PI = 1.57079632679
-_MIN_SPAN = 1e-9
-
-
-def _float32(value: float) -> float:
-    return ctypes.c_float(value).value
-
-
-def _check_model(min_angle: float, span: float) -> None:
-    if not (math.isfinite(min_angle) and math.isfinite(span) and abs(span) >= _MIN_SPAN
-            and min_angle > -MAX_DEGREES and min_angle + span < MAX_DEGREES):
-        raise AttenuatorError(INVALID_ARGUMENT, "check_model")
-
-
-def _transmittance_at(angle: float, min_angle: float, span: float) -> float:
-    k = _MODEL_PI / span
-    return _float32(0.5 * math.sin(k * (_float32(angle) - min_angle) - _MODEL_HALF_PI) + 0.5)
-
-
-def _angle_for(transmittance: float, min_angle: float, span: float) -> float:
-    u = (_float32(transmittance) - 0.5) / 0.5
-    return _float32(span / _MODEL_PI * (math.asin(u) + _MODEL_HALF_PI) + min_angle)
-
-
-def _steps_to_degrees(steps: int, degrees_per_revolution: int, steps_per_revolution: int) -> float:
-    return _float32(steps / (steps_per_revolution / degrees_per_revolution))
-
-
-def _degrees_to_steps(degrees: float, degrees_per_revolution: int,
-                      steps_per_revolution: int) -> int:
-    return math.trunc(degrees * (steps_per_revolution / degrees_per_revolution))
-
-
-def _connect(att: Attenuator, port: str, attempts: int) -> None:
-    for attempt in range(attempts):
-        try:
-            att.connect(port)
-            return
-        except AttenuatorError:
-            if attempt + 1 == attempts:
-                raise
-
-
-def _port_node(port: str) -> Optional[str]:
-    """The file whose presence tells whether the port is there; None for a name the system
-    resolves itself (COM3, a usb:VID:PID identity)."""
-    return port if os.name == "posix" and "/" in port else None
-
-
-def _hint(error: AttenuatorError, port: str, attempts: int = CONNECT_ATTEMPTS) -> str:
-    if error.operation.startswith("connect"):
-        node = _port_node(port)
-        if node is not None and not os.path.exists(node):
-            return (f"port {port} does not exist: the adapter is unplugged or the port name is "
-                    "wrong; plug it in or fix the name")
-        if node is not None and not os.access(node, os.R_OK | os.W_OK):
-            return (f"permission denied on {port}: add this program's user to the port's group "
-                    "(usually dialout)")
-        tries = f"{attempts} attempts" if attempts > 1 else "one attempt"
-        return (f"no attenuator identified itself on {port} ({tries}): check that it is "
-                "powered and cabled to this port")
-    if error.code == REPLY_TIMEOUT:
-        return (f"no reply from the attenuator on {port} in time; check that it is powered and "
-                "cabled, or allow it more time")
-    if error.code == UNEXPECTED_REPLY:
-        return (f"the attenuator's answer was not the expected reply (noise on the line, "
-                f"another program on {port}, or the line hung up); try again, and connect "
-                "again if it persists")
-    if error.code == PORT_UNAVAILABLE:
-        return f"the port {port} is gone or takes no bytes (adapter unplugged?); plug it in"
-    if error.code == INVALID_ARGUMENT:
-        return "the value is outside what the attenuator accepts; nothing was sent"
-    if error.code > 0:
-        return f"the attenuator reported status code {error.code}; home the mount"
-    return str(error)
-
-
-# End of the library's rules.
+#: What a refused connect found, with the port's name; what to do is the library's hint.
+_CONNECT_FAILURES = {
+    "NoSuchPort": "port {port} does not exist",
+    "AccessDenied": "permission denied on {port}",
+    "PortBusy": "port {port} is held by another program",
+    "NotASerialPort": "{port} is not a serial port",
+    "NoIdentification": "no attenuator identified itself on {port}",
+    "BadIdentification": "what answered on {port} is not an attenuator",
+    "AmbiguousPort": "{port} names more than one adapter",
+}
 
 
 class MountState(enum.Enum):
@@ -240,13 +164,12 @@ class Mount:
                             ("connect_wait", connect_wait)):
             if not (math.isfinite(value) and value > 0):
                 raise MountError("InvalidArgument", f"{name} = {value!r} refused: a number of "
-                                 "seconds above 0", INVALID_ARGUMENT)
+                                 "seconds above 0")
         try:
-            _check_model(float(min_angle), float(span))
+            check_model(min_angle, span)
         except AttenuatorError as err:
             raise MountError(err.name, f"model min_angle = {min_angle:g}, span = {span:g} "
-                             "refused: it needs min_angle > -360, min_angle + span < 360 and "
-                             "a span other than 0", err.code) from None
+                             f"refused: {err.detail}", err.code, err.hint) from None
         self.port = str(port)
         self.timeout, self.motion_timeout = float(timeout), float(motion_timeout)
         self.min_angle, self.span, self.connect_wait = float(min_angle), float(span), connect_wait
@@ -353,9 +276,9 @@ class Mount:
         """Under the guard: applies the changes and numbers the snapshot for delivery."""
         snap = dataclasses.replace(self._snap, **changes)  # type: ignore[arg-type]
         if snap.steps is not None and snap.info is not None:
-            degrees = _steps_to_degrees(snap.steps, snap.info.degrees_per_revolution,
-                                        snap.info.steps_per_revolution)
-            snap = dataclasses.replace(snap, degrees=degrees, transmittance=_transmittance_at(
+            degrees = steps_to_degrees(snap.steps, snap.info.degrees_per_revolution,
+                                       snap.info.steps_per_revolution)
+            snap = dataclasses.replace(snap, degrees=degrees, transmittance=transmittance_at(
                 degrees, self.min_angle, self.span))
         self._snap = snap
         self._seq += 1
@@ -417,10 +340,10 @@ class Mount:
         finally:
             self._line.release()
         self._refuse_if(self._closed, "Closed", f"{what}: the mount was closed")
+        text = self._explain(failure, what)
         if failure.code == PORT_UNAVAILABLE:
-            self._deliver(self._fail(failure, what))
-        raise MountError(failure.name, self._explain(failure, what), failure.code,
-                         _hint(failure, self.port))
+            self._deliver(self._fail(failure, text))
+        raise MountError(failure.name, text, failure.code, failure.hint)
 
     def read_position(self) -> MountSnapshot:
         """The snapshot with the position read now; during a motion, at once, the one the
@@ -456,8 +379,9 @@ class Mount:
             state, changes = self._snap.state, {"status_code": code}
             if code and state is MountState.ON:
                 changes.update(state=MountState.ALARM, reason=status_name(code),
-                               status=f"the attenuator reports status code {code}",
-                               hint=_hint(AttenuatorError(code, "status"), self.port))
+                               hint=status_hint(code),
+                               status=f"the attenuator reports status code {code}: "
+                                      f"{status_hint(code)}")
             elif not code and state is MountState.ALARM:
                 changes.update(state=MountState.ON, status=self._ready_text(), reason="",
                                hint="")
@@ -507,39 +431,31 @@ class Mount:
     # Motions: checked and started here, run on the worker.
 
     def move_to(self, degrees: float) -> Motion:
-        """Moves to an absolute angle, -360 < degrees < 360 (as a C float)."""
-        value = _float32(float(degrees))
-        what = f"move to {float(degrees):g} deg"
-        self._refuse_if(not -MAX_DEGREES < value < MAX_DEGREES, "InvalidArgument",
-                        f"{what} refused: the mount takes -360 < degrees < 360; nothing was "
-                        "sent")
-        return self._start(what, lambda att, t: att.move_to(value, timeout=t),
-                           lambda info: _degrees_to_steps(value, info.degrees_per_revolution,
-                                                          info.steps_per_revolution))
+        """Moves to an absolute angle, -360 < degrees < 360."""
+        value = float(degrees)
+        return self._start(f"move to {value:g} deg",
+                           lambda att, t: att.move_to(value, timeout=t),
+                           lambda info: degrees_to_steps(value, info.degrees_per_revolution,
+                                                         info.steps_per_revolution))
 
     def move_to_steps(self, steps: int) -> Motion:
         """Moves to an absolute position in motor steps, -143360 to 143360."""
         value = operator.index(steps)
         what = f"move to {value} steps"
-        self._refuse_if(not -MAX_STEPS <= value <= MAX_STEPS, "InvalidArgument",
-                        f"{what} refused: the mount takes -{MAX_STEPS} to {MAX_STEPS} steps; "
-                        "nothing was sent")
+        if not -MAX_STEPS <= value <= MAX_STEPS:
+            raise self._refused(what, invalid_argument(what, RANGE_STEPS))
         return self._start(what, lambda att, t: att.move_to_steps(value, timeout=t),
                            lambda info: value)
 
     def set_transmittance(self, transmittance: float) -> Motion:
         """Moves to the angle where the mount's model gives ``transmittance`` (0 to 1)."""
-        value = _float32(float(transmittance))
-        what = f"move to transmittance {float(transmittance):g}"
-        self._refuse_if(not 0.0 <= value <= 1.0, "InvalidArgument",
-                        f"{what} refused: it is a fraction from 0 to 1; nothing was sent")
-        low, width = self.min_angle, self.span
+        value, low, width = float(transmittance), self.min_angle, self.span
         return self._start(
-            what,
+            f"move to transmittance {value:g}",
             lambda att, t: att.set_transmittance(value, min_angle=low, span=width, timeout=t),
-            lambda info: _degrees_to_steps(_angle_for(value, low, width),
-                                           info.degrees_per_revolution,
-                                           info.steps_per_revolution))
+            lambda info: degrees_to_steps(angle_for(value, low, width),
+                                          info.degrees_per_revolution,
+                                          info.steps_per_revolution))
 
     def home(self) -> Motion:
         """Homes the mount (mechanical calibration); it ends at step 0."""
@@ -553,6 +469,11 @@ class Mount:
         """Runs the device's mechanics cleaning."""
         return self._start("cleaning", lambda att, t: att.clean(timeout=t), None)
 
+    @staticmethod
+    def _refused(what: str, error: AttenuatorError) -> MountError:
+        return MountError(error.name, f"{what} refused: {error.detail}; nothing was sent",
+                          error.code, error.hint)
+
     def _start(self, what: str, call: Callable[[Attenuator, float], None],
                target: Optional[Callable[[MotorInfo], int]]) -> Motion:
         self.ready(what)
@@ -561,9 +482,12 @@ class Mount:
             snap = self._snap
             # Again under the guard: another thread may have started a motion meanwhile.
             self._refuse(snap, what, moving_ok=False)
+            try:  # the library's own checks of the value, at the device's scale
+                goal = None if target is None or snap.info is None else target(snap.info)
+            except AttenuatorError as err:
+                raise self._refused(what, err) from None
             self._motion, self._stopping, self._stop_requested = motion, None, False
             self._call_returned.clear()
-            goal = target(snap.info) if target is not None and snap.info is not None else None
             item = self._commit(state=MountState.MOVING, moving=True, motion=what,
                                 start=snap.steps, target=goal,
                                 status=f"{what} in progress (Stop ends it)")
@@ -588,7 +512,7 @@ class Mount:
             except Exception:  # a fault of ours must not end the worker silently
                 _log.exception("mount %s: the worker's job failed", self.port)
 
-    def _connect_job(self, attempts: int) -> None:
+    def _connect_job(self, attempts: int, automatic: bool = False) -> None:
         stage, failure = "connect", None
         info: Optional[MotorInfo] = None
         steps: Optional[int] = None
@@ -596,8 +520,7 @@ class Mount:
             if self._closed:
                 return
             try:
-                _connect(self._att, self.port, attempts)
-                self._held = True
+                self._att.connect(self.port, attempts=attempts)
                 stage = "identification"
                 info = self._att.info()
                 stage = "position read"
@@ -606,73 +529,53 @@ class Mount:
                 failure = err
             except Exception as err:  # the system refused what a call needs
                 failure = AttenuatorError(INTERNAL_ERROR, stage, repr(err))
+        if failure is not None and automatic:
+            return  # the fault that started the attempts stays what the mount says
         if failure is None:
-            changes = dict(state=MountState.ON, reason="", hint="", status_code=0)
+            with self._guard:
+                if self._closed:
+                    return
+                self._lost = False
+                self._commit(state=MountState.ON, info=info, steps=steps, status_code=0,
+                             reason="", hint="")
+                item: Optional[_Item] = self._commit(status=self._ready_text())
         elif stage == "connect":
-            hint = _hint(failure, self.port, attempts)
-            changes = dict(state=MountState.FAULT, reason=failure.name, hint=hint, status=hint)
+            found = _CONNECT_FAILURES.get(failure.name, "connect to {port}: " + failure.name)
+            item = self._fail(failure, f"{found.format(port=self.port)}: {failure.hint}",
+                              info=None, steps=None)
         else:
-            changes = dict(state=MountState.FAULT, reason=failure.name,
-                           hint=_hint(failure, self.port),
-                           status=f"{stage} failed after connecting: "
-                                  f"{self._explain(failure, stage)}")
+            item = self._fail(failure, f"{stage} failed after connecting: "
+                              f"{self._explain(failure, stage)}", info=info, steps=steps)
+        if item is None:
+            return  # closed meanwhile
         with self._guard:
-            if self._closed:
-                return
-            node = _port_node(self.port)
-            # Automatic attempts go on; a port missing from the start is waited for too.
-            self._lost = failure is not None and (
-                self._lost or (node is not None and not os.path.exists(node)))
-            if self._lost:
-                changes["status"] += "; the mount connects by itself once the port is there"
-            item = self._commit(info=info, steps=steps, **changes)  # type: ignore[arg-type]
-            if failure is None:
-                item = self._commit(status=self._ready_text())
             connecting, self._connecting = self._connecting, None
         self._settled.set()
         self._deliver(item)
-        if failure is None:
-            _resolve(connecting, item[1])
-        else:
-            _resolve(connecting, error=MountError(failure.name, item[1].status, failure.code,
-                                                  item[1].hint))
+        _resolve(connecting, item[1], None if failure is None else MountError(
+            failure.name, item[1].status, failure.code, failure.hint))
 
     def _watch(self) -> None:
-        """Between jobs: a port that went away puts the mount in FAULT and releases it; once
-        it is back, the mount connects again, at most once a second. Never uses the line."""
-        node = _port_node(self.port)
-        missing = node is not None and not os.path.exists(node)
-        item = None
+        """Between jobs: asks the library whether the port is still there, which uses no line
+        (a call in progress finds out itself); in FAULT for a port gone or missing, connects
+        again, at most once a second."""
         with self._guard:
-            snap = self._snap
-            if missing and not self._lost and (
-                    snap.state in (MountState.ON, MountState.ALARM)
-                    or (snap.state is MountState.FAULT and self._held)):
-                self._lost = True
-                if snap.state is MountState.FAULT:
-                    status = f"{snap.status}; the port is gone too"
-                else:
-                    status = (f"the port {self.port} went away (adapter unplugged, or the "
-                              "device switched off)")
-                gone = AttenuatorError(PORT_UNAVAILABLE, "watch")
-                item = self._commit(state=MountState.FAULT, reason=snap.reason or gone.name,
-                                    hint=snap.hint or _hint(gone, self.port),
-                                    status=f"{status}; the mount connects by itself once it "
-                                           "is back")
-            lost = self._lost and snap.state is MountState.FAULT
-        self._deliver(item)
-        if lost and self._held:
-            # Held open, a USB port that comes back would come back under another name.
-            with self._line:
-                try:
-                    self._att.disconnect()
-                except (AttenuatorError, ValueError):
-                    pass
-            self._held = False
-        if lost and not missing and time.monotonic() - self._last_attempt >= \
-                RECONNECT_INTERVAL_S:
+            snap, lost = self._snap, self._lost
+        if snap.state in (MountState.ON, MountState.ALARM) and not lost:
+            if not self._line.acquire(blocking=False):
+                return
+            try:
+                gone = not self._closed and not self._att.check_port()
+            finally:
+                self._line.release()
+            if gone:
+                self._deliver(self._fail(AttenuatorError(PORT_UNAVAILABLE, "watch"),
+                                         f"the port {self.port} went away: "
+                                         f"{status_hint(PORT_UNAVAILABLE)}"))
+        elif lost and snap.state is MountState.FAULT and \
+                time.monotonic() - self._last_attempt >= RECONNECT_INTERVAL_S:
             self._last_attempt = time.monotonic()
-            self._connect_job(1)
+            self._connect_job(CONNECT_ATTEMPTS, automatic=True)
 
     def _run_motion(self, motion: Motion, what: str,
                     call: Callable[[Attenuator, float], None]) -> None:
@@ -707,21 +610,20 @@ class Mount:
             if steps is not None:
                 self._snap = dataclasses.replace(self._snap, steps=steps)
             stopping, self._motion, self._stopping = self._stopping, None, None
-        rest = dict(moving=False, motion="", start=None, target=None)
+        rest: dict = dict(moving=False, motion="", start=None, target=None)
         if failure is None:
             with self._guard:
-                item = self._commit(state=MountState.ON, status_code=0, reason="", hint="",
-                                    **rest)  # type: ignore[arg-type]
-                item = self._commit(status=self._ready_text(f"{what} done"
-                                                            if not stopped else what))
+                self._commit(state=MountState.ON, status_code=0, reason="", hint="", **rest)
+                item = self._commit(status=self._ready_text(what if stopped else f"{what} done"))
         elif failure.code > 0:
             with self._guard:
                 item = self._commit(state=MountState.ALARM, status_code=failure.code,
-                                    reason=failure.name, hint=_hint(failure, self.port),
-                                    status=self._explain(failure, what),
-                                    **rest)  # type: ignore[arg-type]
+                                    reason=failure.name, hint=failure.hint,
+                                    status=self._explain(failure, what), **rest)
         else:
-            item = self._fail(failure, what, **rest)
+            item = self._fail(failure, self._explain(failure, what), **rest)  # type: ignore
+            if item is None:
+                return
         self._deliver(item)
         snap = item[1]
         error = None if failure is None else MountError(failure.name, snap.status, failure.code,
@@ -753,16 +655,22 @@ class Mount:
 
     # Texts and faults.
 
-    def _fail(self, failure: AttenuatorError, what: str, **changes: object) -> _Item:
-        """FAULT for a failed call; a port unavailable is waited for, as one that went away."""
+    def _fail(self, failure: AttenuatorError, status: str,
+              **changes: object) -> Optional[_Item]:
+        """FAULT for a failed call. A port gone or missing is waited for: the mount connects
+        again by itself once it is back."""
         with self._guard:
-            self._lost = self._lost or failure.code == PORT_UNAVAILABLE
-            return self._commit(state=MountState.FAULT, reason=failure.name,
-                                hint=_hint(failure, self.port),
-                                status=self._explain(failure, what), **changes)
+            if self._closed:
+                return None
+            self._lost = self._lost or failure.code in (NO_SUCH_PORT, PORT_UNAVAILABLE)
+            if self._lost:
+                status += "; the mount connects by itself once the port is back"
+            return self._commit(state=MountState.FAULT, reason=failure.name, hint=failure.hint,
+                                status=status, **changes)
 
-    def _explain(self, error: AttenuatorError, what: str) -> str:
-        return f"{what}: {error.name} ({error.code}): {_hint(error, self.port)}"
+    @staticmethod
+    def _explain(error: AttenuatorError, what: str) -> str:
+        return f"{what}: {error.name} ({error.code}): {error.hint}"
 
     def _ready_text(self, after: str = "") -> str:
         """Under the guard."""

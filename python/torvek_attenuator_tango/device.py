@@ -20,8 +20,9 @@ import tango
 from tango import AttrQuality, AttrWriteType, DevState, DispLevel
 from tango.server import Device, attribute, command, device_property, run
 
-from torvek_attenuator import Mount, MountError, MountSnapshot, MountState
-from torvek_attenuator.mount import MAX_DEGREES, MAX_STEPS
+from torvek_attenuator import MAX_DEGREES, MAX_STEPS, Mount, MountError, MountSnapshot, MountState
+
+from . import access
 
 #: The server's name, whatever the launcher is called: instances are registered under it.
 SERVER_NAME = "attenuator-tango"
@@ -295,5 +296,6 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     """Runs the server: ``attenuator-tango INSTANCE [-file=PATH] [-ORBendPoint ...]``."""
     args = list(sys.argv if argv is None else argv)
     args[0] = SERVER_NAME
-    run((TorvekAttenuator,), args=args)
+    run((TorvekAttenuator,), args=args,
+        post_init_callback=(access.declare_at_start, (TorvekAttenuator.__name__,)))
     return 0

@@ -42,7 +42,7 @@ if (exec 3<> "/dev/tcp/127.0.0.1/$tango_port") 2> /dev/null; then
 fi
 
 # MariaDB, private: its own data directory, socket and port, on the loopback only.
-db_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+db_port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 mkdir "$work/mysql" "$work/run"
 chown mysql:mysql "$work/mysql" "$work/run"
 mariadb-install-db --no-defaults --user=mysql --datadir="$work/mysql" --skip-test-db \

@@ -1,27 +1,38 @@
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "handler/Operations.h"
+#include "handler/StatusText.h"
+#include "link/AttenuatorHandlerImpl.h"
+#include "motion/Bounds.h"
+#include "motion/TransmittanceModel.h"
+#include "protocol/DeviceInfo.h"
 #include "torvek/AttenuatorHandler.h"
 #include "torvek/attenuator.h"
 
-// Every function: refuse a null handle, call the C++ class, and turn anything it throws into
-// TORVEK_ATT_INTERNAL_ERROR: an exception unwinding into a C caller's frames is undefined
-// behaviour, in practice a crash of the host.
+// The C front over the same operations as the C++ class. Every function refuses a null handle
+// and turns anything thrown into TORVEK_ATT_INTERNAL_ERROR: an exception unwinding into a C
+// caller's frames is undefined behaviour, in practice a crash of the host. A read that got a
+// status frame of code 0 in place of its value says so (TORVEK_ATT_NO_VALUE), where the C++
+// class gives Ok with the output untouched.
 
 struct torvek_att_handle {
-  TORVEK::AttenuatorHandler handler;
+  TORVEK::AttenuatorHandlerImpl impl;
 };
 
 namespace {
 
+using TORVEK::AttenuatorHandlerImpl;
+namespace operations = TORVEK::operations;
+
 static_assert(sizeof(int) == sizeof(std::int32_t),
-              "the C++ class takes int where the C interface promises int32_t");
-static_assert(TORVEK_ATT_OK == TORVEK::Ok);
-static_assert(TORVEK_ATT_UNEXPECTED_REPLY == TORVEK::UnexpectedReply);
-static_assert(TORVEK_ATT_REPLY_TIMEOUT == TORVEK::ReplyTimeout);
-static_assert(TORVEK_ATT_PORT_UNAVAILABLE == TORVEK::PortUnavailable);
-static_assert(TORVEK_ATT_INVALID_ARGUMENT == TORVEK::InvalidArgument);
+              "the operations take int where the C interface promises int32_t");
+static_assert(TORVEK_ATT_MAX_STEPS == TORVEK::kMaxSteps);
+static_assert(TORVEK_ATT_MAX_DEGREES == TORVEK::kMaxDegrees);
+static_assert(TORVEK_ATT_MIN_SPAN == TORVEK::kMinSpanDegrees);
 
 template <typename Call>
 std::int32_t Guarded(torvek_att_handle* handle, Call&& call) noexcept {
@@ -29,10 +40,19 @@ std::int32_t Guarded(torvek_att_handle* handle, Call&& call) noexcept {
     return TORVEK_ATT_INVALID_ARGUMENT;
   }
   try {
-    return static_cast<std::int32_t>(call(handle->handler));
+    return static_cast<std::int32_t>(call(handle->impl));
   } catch (...) {
     return TORVEK_ATT_INTERNAL_ERROR;
   }
+}
+
+// A read's result: a status frame of code 0 delivers nothing, and says so.
+std::int32_t ValueResult(const TORVEK::DecodedReply& reply) {
+  return reply.status == TORVEK_ATT_OK && !reply.delivered ? TORVEK_ATT_NO_VALUE : reply.status;
+}
+
+std::int32_t RecordResult(int merged, const TORVEK::DeviceRecord& record) {
+  return merged == TORVEK_ATT_OK && record.StatusZeroInstead() ? TORVEK_ATT_NO_VALUE : merged;
 }
 
 template <std::size_t N>
@@ -40,37 +60,6 @@ void CopyText(char (&to)[N], const std::string& from) {
   const std::size_t length = std::min(from.size(), N - 1);
   std::memcpy(to, from.data(), length);
   to[length] = '\0';
-}
-
-// What a member of the C++ record holds until the call writes it: longer than any text a
-// reply can put there (the identification fields have fixed widths, the numbers at most 11
-// characters), so it is never taken for one. The caller's record is only written, never read:
-// a C caller may well pass it uninitialised.
-const std::string& Unwritten() {
-  static const std::string text(40, '\x01');
-  return text;
-}
-
-TORVEK::MotorInfo UnwrittenInfo() {
-  TORVEK::MotorInfo info;
-  info.ident_a = info.ident_b = info.degrees_per_revolution_text = info.pulses_per_revolution_text =
-      info.ident_c = info.ident_d = info.home_offset_text = Unwritten();
-  return info;
-}
-
-void WriteDelivered(torvek_att_motor_info& record, const TORVEK::MotorInfo& info) {
-  const auto update = [](auto& to, const std::string& is) {
-    if (is != Unwritten()) {
-      CopyText(to, is);
-    }
-  };
-  update(record.ident_a, info.ident_a);
-  update(record.ident_b, info.ident_b);
-  update(record.degrees_per_revolution_text, info.degrees_per_revolution_text);
-  update(record.pulses_per_revolution_text, info.pulses_per_revolution_text);
-  update(record.ident_c, info.ident_c);
-  update(record.ident_d, info.ident_d);
-  update(record.home_offset_text, info.home_offset_text);
 }
 
 }  // namespace
@@ -86,142 +75,209 @@ torvek_att_handle* torvek_att_create(void) {
 }
 
 void torvek_att_destroy(torvek_att_handle* handle) {
-  // The destructor closes the port without throwing.
-  delete handle;
+  if (handle != nullptr) {
+    operations::Close(handle->impl);
+    delete handle;
+  }
 }
 
 int32_t torvek_att_connect(torvek_att_handle* handle, const char* port_name) {
+  return torvek_att_connect_with_attempts(handle, port_name, 1);
+}
+
+int32_t torvek_att_connect_with_attempts(torvek_att_handle* handle, const char* port_name,
+                                         int32_t attempts) {
   if (port_name == nullptr) {
     return TORVEK_ATT_INVALID_ARGUMENT;
   }
-  return Guarded(handle, [port_name](TORVEK::AttenuatorHandler& handler) {
-    return handler.Connect(port_name) ? TORVEK_ATT_OK : TORVEK_ATT_PORT_UNAVAILABLE;
+  return Guarded(handle, [port_name, attempts](AttenuatorHandlerImpl& impl) {
+    return operations::Connect(impl, port_name, attempts);
   });
 }
 
+int32_t torvek_att_check_port(torvek_att_handle* handle) {
+  return Guarded(handle, [](AttenuatorHandlerImpl& impl) { return operations::CheckPort(impl); });
+}
+
 int32_t torvek_att_disconnect(torvek_att_handle* handle) {
-  return Guarded(handle, [](TORVEK::AttenuatorHandler& handler) {
-    handler.Disconnect();
+  return Guarded(handle, [](AttenuatorHandlerImpl& impl) {
+    operations::Disconnect(impl);
     return TORVEK_ATT_OK;
   });
 }
 
 int32_t torvek_att_cancel(torvek_att_handle* handle) {
-  // No Guarded here: Cancel throws nothing, and a signal handler may be the caller.
+  // No Guarded here: a cancel throws nothing, and a signal handler may be the caller.
   if (handle == nullptr) {
     return TORVEK_ATT_INVALID_ARGUMENT;
   }
-  handle->handler.Cancel();
+  handle->impl.cancellation.Request();
   return TORVEK_ATT_OK;
 }
 
 int32_t torvek_att_get_current_status(torvek_att_handle* handle, int32_t timeout_ms) {
-  return Guarded(handle, [timeout_ms](TORVEK::AttenuatorHandler& handler) {
-    return handler.GetCurrentStatus(timeout_ms);
+  return Guarded(handle, [timeout_ms](AttenuatorHandlerImpl& impl) {
+    return operations::GetCurrentStatus(impl, timeout_ms);
   });
 }
 
 int32_t torvek_att_get_motor_info(torvek_att_handle* handle, torvek_att_motor_info* info,
                                   int32_t timeout_ms) {
-  return Guarded(handle, [info, timeout_ms](TORVEK::AttenuatorHandler& handler) {
-    if (info == nullptr) {
-      return handler.GetMotorInfo(nullptr, timeout_ms);
+  return Guarded(handle, [info, timeout_ms](AttenuatorHandlerImpl& impl) {
+    TORVEK::DeviceRecord record;
+    const int merged = operations::GetMotorInfo(impl, &record, timeout_ms);
+    if (info != nullptr) {
+      if (record.identified) {
+        const TORVEK::Identification& id = record.identification;
+        CopyText(info->ident_a, id.ident_a);
+        CopyText(info->ident_b, id.ident_b);
+        CopyText(info->degrees_per_revolution_text, std::to_string(id.degrees_per_revolution));
+        CopyText(info->pulses_per_revolution_text, std::to_string(id.pulses_per_revolution));
+        CopyText(info->ident_c, id.ident_c);
+        CopyText(info->ident_d, id.ident_d);
+      }
+      CopyText(info->home_offset_text,
+               TORVEK::HomeOffsetText(record.offset_read ? record.home_offset_degrees : 0.0f));
     }
-    TORVEK::MotorInfo delivered = UnwrittenInfo();
-    const TORVEK::AttenuatorStatus result = handler.GetMotorInfo(&delivered, timeout_ms);
-    WriteDelivered(*info, delivered);
-    return result;
+    return RecordResult(merged, record);
+  });
+}
+
+int32_t torvek_att_get_identification(torvek_att_handle* handle, torvek_att_identification* ident,
+                                      int32_t timeout_ms) {
+  if (ident == nullptr) {
+    return TORVEK_ATT_INVALID_ARGUMENT;
+  }
+  return Guarded(handle, [ident, timeout_ms](AttenuatorHandlerImpl& impl) {
+    TORVEK::DeviceRecord record;
+    const int merged = operations::GetMotorInfo(impl, &record, timeout_ms);
+    if (record.identified) {
+      const TORVEK::Identification& id = record.identification;
+      CopyText(ident->ident_a, id.ident_a);
+      CopyText(ident->ident_b, id.ident_b);
+      CopyText(ident->ident_c, id.ident_c);
+      CopyText(ident->ident_d, id.ident_d);
+      ident->degrees_per_revolution = id.degrees_per_revolution;
+      ident->steps_per_revolution = id.pulses_per_revolution;
+    }
+    if (record.offset_read) {
+      ident->home_offset_deg = static_cast<double>(record.home_offset_degrees);
+    }
+    return RecordResult(merged, record);
   });
 }
 
 int32_t torvek_att_set_motor_steps(torvek_att_handle* handle, int32_t steps, int32_t timeout_ms) {
-  return Guarded(handle, [steps, timeout_ms](TORVEK::AttenuatorHandler& handler) {
-    return handler.SetMotorSteps(steps, timeout_ms);
+  return Guarded(handle, [steps, timeout_ms](AttenuatorHandlerImpl& impl) {
+    return operations::SetMotorSteps(impl, steps, timeout_ms);
   });
 }
 
 int32_t torvek_att_get_motor_steps(torvek_att_handle* handle, int32_t* steps, int32_t timeout_ms) {
-  return Guarded(handle, [steps, timeout_ms](TORVEK::AttenuatorHandler& handler) {
-    if (steps == nullptr) {
-      return handler.GetMotorSteps(nullptr, timeout_ms);
-    }
-    // int and int32_t are the same width (checked above) but may be distinct types. Starting
-    // from the caller's value keeps it when no position arrives (a status frame of code 0
-    // gives Ok without one).
-    int position = *steps;
-    const TORVEK::AttenuatorStatus result = handler.GetMotorSteps(&position, timeout_ms);
-    *steps = position;
-    return result;
+  return Guarded(handle, [steps, timeout_ms](AttenuatorHandlerImpl& impl) {
+    return ValueResult(operations::GetMotorSteps(impl, steps, timeout_ms));
   });
 }
 
 int32_t torvek_att_set_motor_degree(torvek_att_handle* handle, float degree, int32_t timeout_ms) {
-  return Guarded(handle, [degree, timeout_ms](TORVEK::AttenuatorHandler& handler) {
-    return handler.SetMotorDegree(degree, timeout_ms);
+  return Guarded(handle, [degree, timeout_ms](AttenuatorHandlerImpl& impl) {
+    return operations::SetMotorDegree(impl, degree, timeout_ms);
   });
 }
 
 int32_t torvek_att_get_motor_degree(torvek_att_handle* handle, float* degree, int32_t timeout_ms) {
-  return Guarded(handle, [degree, timeout_ms](TORVEK::AttenuatorHandler& handler) {
-    return handler.GetMotorDegree(degree, timeout_ms);
+  return Guarded(handle, [degree, timeout_ms](AttenuatorHandlerImpl& impl) {
+    return ValueResult(operations::GetMotorDegree(impl, degree, timeout_ms));
   });
 }
 
 int32_t torvek_att_mechanical_calibration(torvek_att_handle* handle, int32_t timeout_ms) {
-  return Guarded(handle, [timeout_ms](TORVEK::AttenuatorHandler& handler) {
-    return handler.MechanicalCalibration(timeout_ms);
+  return Guarded(handle, [timeout_ms](AttenuatorHandlerImpl& impl) {
+    return operations::MechanicalCalibration(impl, timeout_ms);
   });
 }
 
 int32_t torvek_att_start_optimization(torvek_att_handle* handle, int32_t timeout_ms) {
-  return Guarded(handle, [timeout_ms](TORVEK::AttenuatorHandler& handler) {
-    return handler.StartOptimization(timeout_ms);
+  return Guarded(handle, [timeout_ms](AttenuatorHandlerImpl& impl) {
+    return operations::StartOptimization(impl, timeout_ms);
   });
 }
 
 int32_t torvek_att_start_cleaning_mechanics(torvek_att_handle* handle, int32_t timeout_ms) {
-  return Guarded(handle, [timeout_ms](TORVEK::AttenuatorHandler& handler) {
-    return handler.StartCleaningMechanics(timeout_ms);
+  return Guarded(handle, [timeout_ms](AttenuatorHandlerImpl& impl) {
+    return operations::StartCleaningMechanics(impl, timeout_ms);
   });
 }
 
 int32_t torvek_att_stop(torvek_att_handle* handle, int32_t timeout_ms) {
-  return Guarded(handle, [timeout_ms](TORVEK::AttenuatorHandler& handler) {
-    return handler.Stop(timeout_ms);
+  return Guarded(handle, [timeout_ms](AttenuatorHandlerImpl& impl) {
+    return operations::Stop(impl, timeout_ms);
   });
 }
 
 int32_t torvek_att_set_transmittance(torvek_att_handle* handle, float transmittance,
                                      double min_angle, double angle_span, int32_t timeout_ms) {
-  return Guarded(handle, [=](TORVEK::AttenuatorHandler& handler) {
-    return handler.SetTransmittance(transmittance, min_angle, angle_span, timeout_ms);
+  return Guarded(handle, [=](AttenuatorHandlerImpl& impl) {
+    return operations::SetTransmittance(impl, transmittance, min_angle, angle_span, timeout_ms);
   });
 }
 
 int32_t torvek_att_get_transmittance(torvek_att_handle* handle, float* transmittance,
                                      double min_angle, double angle_span, int32_t timeout_ms) {
-  return Guarded(handle, [=](TORVEK::AttenuatorHandler& handler) {
-    return handler.GetTransmittance(transmittance, min_angle, angle_span, timeout_ms);
+  return Guarded(handle, [=](AttenuatorHandlerImpl& impl) {
+    return ValueResult(
+        operations::GetTransmittance(impl, transmittance, min_angle, angle_span, timeout_ms));
   });
 }
 
-const char* torvek_att_status_name(int32_t status) {
-  switch (status) {
-    case TORVEK_ATT_OK:
-      return "Ok";
-    case TORVEK_ATT_UNEXPECTED_REPLY:
-      return "UnexpectedReply";
-    case TORVEK_ATT_REPLY_TIMEOUT:
-      return "ReplyTimeout";
-    case TORVEK_ATT_PORT_UNAVAILABLE:
-      return "PortUnavailable";
-    case TORVEK_ATT_INVALID_ARGUMENT:
-      return "InvalidArgument";
-    case TORVEK_ATT_INTERNAL_ERROR:
-      return "InternalError";
-    default:
-      return status >= 1 && status <= 255 ? "DeviceStatus" : "Unknown";
+int32_t torvek_att_transmittance_at(float angle, double min_angle, double angle_span,
+                                    float* transmittance) {
+  return TORVEK::TransmittanceAt(angle, min_angle, angle_span, transmittance);
+}
+
+int32_t torvek_att_transmittance_curve(const double* angles, size_t count, double min_angle,
+                                       double angle_span, double* transmittances) {
+  // A fit wanders beyond the bounds a move takes: only a model without meaning is refused.
+  if ((count > 0 && (angles == nullptr || transmittances == nullptr)) ||
+      !std::isfinite(min_angle) || !std::isfinite(angle_span) ||
+      std::fabs(angle_span) < TORVEK::kMinSpanDegrees) {
+    return TORVEK_ATT_INVALID_ARGUMENT;
   }
+  for (size_t i = 0; i < count; ++i) {
+    transmittances[i] = TORVEK::ModelTransmittance(angles[i], min_angle, angle_span);
+  }
+  return TORVEK_ATT_OK;
+}
+
+int32_t torvek_att_angle_for(float transmittance, double min_angle, double angle_span,
+                             float* angle) {
+  return TORVEK::AngleFor(transmittance, min_angle, angle_span, angle);
+}
+
+int32_t torvek_att_degrees_to_steps(float degrees, int32_t degrees_per_revolution,
+                                    int32_t steps_per_revolution, int32_t* steps) {
+  return TORVEK::DegreesToSteps(degrees, degrees_per_revolution, steps_per_revolution, steps);
+}
+
+int32_t torvek_att_steps_to_degrees(int32_t steps, int32_t degrees_per_revolution,
+                                    int32_t steps_per_revolution, float* degrees) {
+  return TORVEK::StepsToDegrees(steps, degrees_per_revolution, steps_per_revolution, degrees);
+}
+
+int32_t torvek_att_check_model(double min_angle, double angle_span) {
+  return TORVEK::ModelAccepted(min_angle, angle_span) ? TORVEK_ATT_OK : TORVEK_ATT_INVALID_ARGUMENT;
+}
+
+const char* torvek_att_status_name(int32_t status) {
+  return TORVEK::StatusName(status);
+}
+
+const char* torvek_att_status_hint(int32_t status) {
+  return TORVEK::StatusHint(status);
+}
+
+const char* torvek_att_accepted_range(int32_t quantity) {
+  return TORVEK::AcceptedRange(quantity);
 }
 
 const char* torvek_att_library_version(void) {

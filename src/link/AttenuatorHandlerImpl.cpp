@@ -1,11 +1,11 @@
 #include "link/AttenuatorHandlerImpl.h"
 
 #include <atomic>
-#include <cstring>
 #include <system_error>
 #include <utility>
 
-#include "torvek/attenuator.h"
+#include "link/PortList.h"
+#include "link/SerialIo.h"
 
 namespace TORVEK {
 namespace {
@@ -16,39 +16,46 @@ std::atomic<unsigned> g_handlers{0};
 
 AttenuatorHandlerImpl::AttenuatorHandlerImpl() : number(++g_handlers) {}
 
-void PublicCall::TraceResult(int status) {
-  std::string text = std::string(operation_) + ": " + torvek_att_status_name(status);
-  if (status > 0) {
-    text += " " + std::to_string(status);
-  }
-  impl_.trace->Line("result", text);
-}
-
 AttenuatorHandlerImpl::~AttenuatorHandlerImpl() {
   // The port object must go before the io_context it was created on, which as a later
   // member would otherwise be destroyed first.
   port.reset();
 }
 
-bool AttenuatorHandlerImpl::Connect(const std::string& port_name) {
+ConnectResult AttenuatorHandlerImpl::Open(const std::string& port_name) {
+  trace = WireTrace::FromEnvironment(number);
   // The system reads a name up to its first NUL: "/dev/ttyS0\0x" would open /dev/ttyS0, a port
   // the caller did not name.
-  trace = WireTrace::FromEnvironment(number);
   if (port_name.find('\0') != std::string::npos) {
     if (trace) {
       trace->Line("open", "a port name with a NUL inside: not opened");
     }
-    return false;
+    return ConnectResult::NoSuchPort;
+  }
+  // A stable identity (usb:VID:PID[:SERIAL]) names whatever node its adapter has now.
+  std::string path;
+  const ConnectResult resolved = ResolvePortName(port_name, &path);
+  if (resolved != ConnectResult::Connected) {
+    if (trace) {
+      trace->Line("open", port_name + ": " +
+                              (resolved == ConnectResult::AmbiguousPort ? "more than one port"
+                                                                        : "no port") +
+                              " has that identity");
+    }
+    return resolved;
+  }
+  if (trace && path != port_name) {
+    trace->Line("open", port_name + " is " + path);
   }
   try {
-    asio::serial_port opened(io_context, port_name.c_str());
+    asio::serial_port opened(io_context, path.c_str());
     // Replacing `port` closes an earlier device only now that the new one is open.
     port = std::make_unique<asio::serial_port>(std::move(opened));
   } catch (const std::system_error& err) {
     if (trace) {
-      trace->Line("open", port_name + ": cannot open: " + err.code().message());
+      trace->Line("open", path + ": cannot open: " + err.code().message());
     }
-    return false;
+    return OpenRefusal(err.code());
   }
 
   try {
@@ -59,15 +66,27 @@ bool AttenuatorHandlerImpl::Connect(const std::string& port_name) {
   } catch (const std::system_error&) {
     // A port that refuses 9600 8N1 cannot talk to the device: do not leave it half set up.
     if (trace) {
-      trace->Line("open", port_name + ": 9600 8N1 refused; closed");
+      trace->Line("open", path + ": 9600 8N1 refused; closed");
     }
     DisconnectQuietly();
+    return ConnectResult::NotASerialPort;
+  }
+  const std::string latency = RequestLowLatency(*port);
+  if (trace) {
+    trace->Line("open", path + ": 9600 8N1, low latency " + latency);
+  }
+  return ConnectResult::Connected;
+}
+
+bool AttenuatorHandlerImpl::CheckPortGone() {
+  if (!port) {
+    return true;
+  }
+  if (!PortHasGone(*port)) {
     return false;
   }
-  if (trace) {
-    trace->Line("open", port_name + ": 9600 8N1");
-  }
-  return IdentifyDevice();
+  PortGone("check");
+  return true;
 }
 
 void AttenuatorHandlerImpl::Disconnect() {

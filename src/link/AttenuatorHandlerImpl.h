@@ -15,7 +15,8 @@
 namespace TORVEK {
 
 // Everything behind one AttenuatorHandler: the lock, the open port and the scale between
-// degrees and motor steps. The public class holds `mutex` around every call into this object.
+// degrees and motor steps. The public operations hold `mutex` around every call into this
+// object; the protocol and the motions reach the device through Exchange alone.
 class AttenuatorHandlerImpl {
  public:
   AttenuatorHandlerImpl();
@@ -24,41 +25,25 @@ class AttenuatorHandlerImpl {
   AttenuatorHandlerImpl(const AttenuatorHandlerImpl&) = delete;
   AttenuatorHandlerImpl& operator=(const AttenuatorHandlerImpl&) = delete;
 
-  // Connection (AttenuatorHandlerImpl.cpp).
-  bool Connect(const std::string& port_name);
+  // Opens `port_name` at 9600 8N1 (AttenuatorHandlerImpl.cpp). Connected: the port is open and
+  // configured, ready for the identification. A port that cannot be opened leaves everything
+  // as it was, an earlier port included (NoSuchPort, AccessDenied, PortBusy, PortUnavailable);
+  // one that opens replaces an earlier port at once, and is closed again when it refuses the
+  // settings (NotASerialPort).
+  ConnectResult Open(const std::string& port_name);
   void Disconnect();
-
-  // The command transaction (Exchange.cpp): one command written, one reply line read.
-  // Returns Ok with the line (CR LF included) in `reply`, ReplyTimeout or PortUnavailable.
-  int Exchange(const std::string& command, std::string& reply, int timeout_ms);
-
-  // Reply decoders (protocol/Requests.cpp): one Exchange each, then the frame tests.
-  // `delivered`, when given, tells whether the expected frame (not a status frame) arrived.
-  int RequestStatus(const std::string& command, int timeout_ms);
-  int RequestPosition(const std::string& command, int* position, int timeout_ms,
-                      bool* delivered = nullptr);
-  int RequestHomeOffset(const std::string& command, int* offset, int timeout_ms,
-                        bool* delivered = nullptr);
-  int RequestInfo(const std::string& command, MotorInfo* info, int timeout_ms,
-                  bool* delivered = nullptr);
-
-  // Identification and home offset (protocol/DeviceInfo.cpp).
-  int QueryMotorInfo(MotorInfo* info, int timeout_ms, bool* delivered = nullptr);
-  int QueryHomeOffset(float* degrees, int timeout_ms);
-
-  // Motion (motion/Motion.cpp). Out-parameters may be null and are written only when a
-  // position frame arrived.
-  int MoveAbsoluteDegree(float degree, float* after, int timeout_ms);
-  int MoveAbsoluteSteps(int steps, int* after, int timeout_ms);
-  int GetPositionDegree(float* position, int timeout_ms, bool* delivered = nullptr);
-  int GetPositionSteps(int* position, int timeout_ms);
-  int HomeMotor(int timeout_ms);
-  int OptimizeMotor(int timeout_ms);
-  int CleanMechanics(int timeout_ms);
-  int StopMotor(int timeout_ms);
-
   // Closes the port whatever cancel or close report; used where an error must not escape.
   void DisconnectQuietly() noexcept;
+
+  // The command transaction (Exchange.cpp): one command written, one reply line read.
+  // Returns Ok with the line (CR LF included) in `reply`, ReplyTimeout or PortUnavailable. A
+  // port that has gone away (the adapter unplugged) is closed: PortUnavailable, now and for
+  // every later call until the next Open.
+  int Exchange(const std::string& command, std::string& reply, int timeout_ms);
+
+  // Whether the port has gone (hung up, unplugged), looked at without I/O; closes it if so.
+  // Without a port: true.
+  bool CheckPortGone();
 
   std::mutex mutex;
   // Ends the wait of the call in progress; taken without `mutex`.
@@ -75,41 +60,8 @@ class AttenuatorHandlerImpl {
   const unsigned number;
 
  private:
-  // The identification on connect: adopts the device's scale, or closes the port.
-  bool IdentifyDevice();
-};
-
-// One public call from start to end: the handler's lock, and the call's number for a Cancel.
-// Its result goes through Returns, which puts it in the wire trace.
-class PublicCall {
- public:
-  PublicCall(AttenuatorHandlerImpl& impl, const char* operation)
-      : lock_(impl.mutex), impl_(impl), operation_(operation) {
-    impl_.cancellation.BeginCall();
-  }
-  ~PublicCall() { impl_.cancellation.EndCall(); }
-  PublicCall(const PublicCall&) = delete;
-  PublicCall& operator=(const PublicCall&) = delete;
-
-  AttenuatorStatus Returns(int status) {
-    if (impl_.trace) {
-      TraceResult(status);
-    }
-    return static_cast<AttenuatorStatus>(status);
-  }
-  bool Returns(bool connected) {
-    if (impl_.trace) {
-      impl_.trace->Line("result", std::string(operation_) + (connected ? ": true" : ": false"));
-    }
-    return connected;
-  }
-
- private:
-  void TraceResult(int status);
-
-  std::lock_guard<std::mutex> lock_;
-  AttenuatorHandlerImpl& impl_;
-  const char* operation_;
+  // Closes the port that has gone under a call; returns PortUnavailable for the call.
+  int PortGone(const char* during);
 };
 
 }  // namespace TORVEK

@@ -14,8 +14,8 @@ const char* Ending(LineEnd end) {
   switch (end) {
     case LineEnd::kComplete:
       return "a line";
-    case LineEnd::kPortFailed:
-      return "the port failed";
+    case LineEnd::kPortGone:
+      return "the port has gone";
     case LineEnd::kTimedOut:
       return "timed out";
     case LineEnd::kCancelled:
@@ -36,6 +36,16 @@ void TraceWait(WireTrace& trace, const std::string& received, LineEnd end,
 }
 
 }  // namespace
+
+int AttenuatorHandlerImpl::PortGone(const char* during) {
+  // An unplugged adapter does not come back under the same descriptor: closing our side now
+  // makes every later call say so at once, until the next Connect opens the port anew.
+  if (trace) {
+    trace->Line(during, "the port has gone (unplugged, hung up); closed");
+  }
+  DisconnectQuietly();
+  return PortUnavailable;
+}
 
 int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& reply,
                                     int timeout_ms) {
@@ -68,11 +78,13 @@ int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& rep
   switch (WriteCommand(*port, command, write_deadline, cancellation)) {
     case WriteEnd::kWritten:
       break;
-    case WriteEnd::kFailed:
+    case WriteEnd::kStalled:
       if (trace) {
-        trace->Line("write", "failed, or the line took no bytes in time");
+        trace->Line("write", "the line took no bytes in time");
       }
       return PortUnavailable;
+    case WriteEnd::kGone:
+      return PortGone("write");
     case WriteEnd::kCancelled:
       if (trace) {
         trace->Line("write", "cancelled");
@@ -99,9 +111,8 @@ int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& rep
       // One read may bring bytes that follow the line terminator; they belong to no command.
       received.resize(received.find("\r\n") + 2);
       break;
-    case LineEnd::kPortFailed:
-      // What arrived before the line failed is handed on; the decoders judge it.
-      break;
+    case LineEnd::kPortGone:
+      return PortGone("read");
   }
   reply = std::move(received);
   return Ok;

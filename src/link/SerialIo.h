@@ -3,9 +3,12 @@
 #include <chrono>
 #include <string>
 
+#include <system_error>
+
 #include <asio/serial_port.hpp>
 
 #include "link/Cancellation.h"
+#include "torvek/AttenuatorHandler.h"
 
 // What the command transaction needs of the platform and that Asio does not give: a write and a
 // read of one reply line that both end at a deadline or at a Cancel, and discarding the input.
@@ -24,7 +27,8 @@ inline bool PastDeadline(Deadline deadline) {
 
 enum class WriteEnd {
   kWritten,    // the port took the whole command
-  kFailed,     // the port failed, had no room by the deadline, or took only part of it
+  kStalled,    // the port had no room by the deadline, or took only part of the command
+  kGone,       // the port reported an error: the device has gone (an adapter unplugged)
   kCancelled,  // the call was cancelled while it waited for room
 };
 
@@ -35,10 +39,10 @@ WriteEnd WriteCommand(asio::serial_port& port, const std::string& command, Deadl
                       Cancellation& cancellation);
 
 enum class LineEnd {
-  kComplete,    // `received` holds CR LF
-  kPortFailed,  // the port reported an error or the line hung up; `received` holds what came
-  kTimedOut,    // the deadline passed before CR LF arrived
-  kCancelled,   // the call was cancelled before CR LF arrived
+  kComplete,   // `received` holds CR LF
+  kPortGone,   // the port reported an error, end of file or a hang-up: the device has gone
+  kTimedOut,   // the deadline passed before CR LF arrived
+  kCancelled,  // the call was cancelled before CR LF arrived
 };
 
 // Appends what the port delivers to `received` until it holds CR LF, the port fails, the call
@@ -57,6 +61,19 @@ inline bool HoldsLineEnd(const std::string& received, std::size_t new_from) {
   const std::size_t from = new_from > 0 ? new_from - 1 : 0;
   return received.find("\r\n", from) != std::string::npos;
 }
+
+// Why a port could not be opened, from the system's error: NoSuchPort, AccessDenied, PortBusy,
+// or PortUnavailable for anything else.
+ConnectResult OpenRefusal(const std::error_code& error);
+
+// Asks the driver to hand received bytes on at once instead of holding them for its latency
+// timer, as USB adapters do (16 ms by default): without it every short reply waits for the
+// timer. Never fails; returns what came of it, for the wire trace.
+std::string RequestLowLatency(asio::serial_port& port);
+
+// Whether the port has gone (hung up, the adapter unplugged), looked at without reading or
+// writing and without waiting.
+bool PortHasGone(asio::serial_port& port);
 
 // Discards every byte the port has received and not yet been read.
 void PurgeInput(asio::serial_port& port) noexcept;

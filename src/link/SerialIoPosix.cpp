@@ -1,10 +1,15 @@
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <system_error>
 
@@ -94,21 +99,22 @@ WriteEnd WriteCommand(asio::serial_port& port, const std::string& command, Deadl
     const ssize_t n = ::write(fd, command.data(), command.size());
     if (n >= 0) {
       // A device that gets part of a command answers nothing that would be about this one.
-      return static_cast<std::size_t>(n) == command.size() ? WriteEnd::kWritten : WriteEnd::kFailed;
+      return static_cast<std::size_t>(n) == command.size() ? WriteEnd::kWritten
+                                                           : WriteEnd::kStalled;
     }
     if (errno == EINTR) {
       continue;
     }
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      return WriteEnd::kFailed;
+      return WriteEnd::kGone;  // EIO once the line has hung up or the adapter has gone
     }
     // No room in the port's output: wait for some, then try again; after the deadline, once.
     if (last_look) {
-      return WriteEnd::kFailed;
+      return WriteEnd::kStalled;
     }
     switch (WaitFor(fd, POLLOUT, deadline, cancellation)) {
       case Wait::kFailed:
-        return WriteEnd::kFailed;
+        return WriteEnd::kGone;
       case Wait::kCancelled:
         return WriteEnd::kCancelled;
       case Wait::kReady:
@@ -130,7 +136,7 @@ LineEnd ReadLineUntil(asio::serial_port& port, std::string& received, Deadline d
       case Wait::kTimedOut:
         return LineEnd::kTimedOut;
       case Wait::kFailed:
-        return LineEnd::kPortFailed;
+        return LineEnd::kPortGone;
       case Wait::kCancelled:
         return LineEnd::kCancelled;
       case Wait::kReady:
@@ -144,8 +150,9 @@ LineEnd ReadLineUntil(asio::serial_port& port, std::string& received, Deadline d
         return LineEnd::kComplete;
       }
     } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-      // End of file or an error (EIO once the other end of the line has gone).
-      return LineEnd::kPortFailed;
+      // End of file or an error: EIO once the other end of the line has hung up, EIO or
+      // ENODEV once a USB adapter has been unplugged. Nothing more will come.
+      return LineEnd::kPortGone;
     }
     if (last_look) {
       return LineEnd::kTimedOut;
@@ -174,6 +181,64 @@ std::string TakePending(asio::serial_port& port) {
 
 void PurgeInput(asio::serial_port& port) noexcept {
   ::tcflush(port.native_handle(), TCIFLUSH);
+}
+
+ConnectResult OpenRefusal(const std::error_code& error) {
+  switch (error.value()) {
+    case ENOENT:
+    case ENOTDIR:
+    // A device node without its hardware, or a pseudo-terminal whose other side has closed.
+    case ENXIO:
+    case ENODEV:
+    case EIO:
+      return ConnectResult::NoSuchPort;
+    case EACCES:
+    case EPERM:
+      return ConnectResult::AccessDenied;
+    case EBUSY:
+      return ConnectResult::PortBusy;
+    // Opening a port sets it up as a terminal; a file, a directory or /dev/null is none.
+    case ENOTTY:
+    case EISDIR:
+    case EINVAL:
+      return ConnectResult::NotASerialPort;
+    default:
+      return ConnectResult::PortUnavailable;
+  }
+}
+
+std::string RequestLowLatency(asio::serial_port& port) {
+#ifdef __linux__
+  const int fd = port.native_handle();
+  serial_struct settings{};
+  if (::ioctl(fd, TIOCGSERIAL, &settings) != 0) {
+    return std::string("not offered by the driver (") + std::strerror(errno) + ")";
+  }
+  if ((settings.flags & ASYNC_LOW_LATENCY) != 0) {
+    return "on";
+  }
+  settings.flags |= ASYNC_LOW_LATENCY;
+  if (::ioctl(fd, TIOCSSERIAL, &settings) != 0) {
+    return std::string("refused by the driver (") + std::strerror(errno) + ")";
+  }
+  // Some drivers take the request and ignore the flag: believe only what reads back.
+  serial_struct now{};
+  if (::ioctl(fd, TIOCGSERIAL, &now) != 0 || (now.flags & ASYNC_LOW_LATENCY) == 0) {
+    return "ignored by the driver";
+  }
+  return "on (was off)";
+#else
+  (void)port;
+  return "not offered on this system";
+#endif
+}
+
+bool PortHasGone(asio::serial_port& port) {
+  pollfd watched{port.native_handle(), POLLIN, 0};
+  if (::poll(&watched, 1, 0) < 0) {
+    return false;
+  }
+  return (watched.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 }  // namespace TORVEK

@@ -118,7 +118,7 @@ WriteEnd WriteCommand(asio::serial_port& port, const std::string& command, Deadl
   if (!::WriteFile(handle, command.data(), static_cast<DWORD>(command.size()), nullptr,
                    overlapped)) {
     if (::GetLastError() != ERROR_IO_PENDING) {
-      return WriteEnd::kFailed;
+      return WriteEnd::kGone;
     }
     pending = true;
   }
@@ -128,8 +128,12 @@ WriteEnd WriteCommand(asio::serial_port& port, const std::string& command, Deadl
   if (ended == Wait::kCancelled) {
     return WriteEnd::kCancelled;
   }
-  // A device that gets part of a command answers nothing that would be about this one.
-  return done && transferred == command.size() ? WriteEnd::kWritten : WriteEnd::kFailed;
+  if (done && transferred == command.size()) {
+    return WriteEnd::kWritten;
+  }
+  // A device that gets part of a command answers nothing that would be about this one. A
+  // write that failed before the deadline met an error of the port: the device has gone.
+  return done || ended == Wait::kTimedOut ? WriteEnd::kStalled : WriteEnd::kGone;
 }
 
 LineEnd ReadLineUntil(asio::serial_port& port, std::string& received, Deadline deadline,
@@ -145,7 +149,7 @@ LineEnd ReadLineUntil(asio::serial_port& port, std::string& received, Deadline d
     bool pending = false;
     if (!::ReadFile(handle, chunk, sizeof chunk, nullptr, overlapped)) {
       if (::GetLastError() != ERROR_IO_PENDING) {
-        return LineEnd::kPortFailed;
+        return LineEnd::kPortGone;
       }
       pending = true;
     }
@@ -169,7 +173,7 @@ LineEnd ReadLineUntil(asio::serial_port& port, std::string& received, Deadline d
     if (!done || transferred == 0) {
       // With the time-outs Asio gives the port a read waits for its first byte, so an empty
       // one means the line is gone; reading on would only spin.
-      return LineEnd::kPortFailed;
+      return LineEnd::kPortGone;
     }
   }
 }
@@ -208,6 +212,42 @@ std::string TakePending(asio::serial_port& port) {
 
 void PurgeInput(asio::serial_port& port) noexcept {
   ::PurgeComm(port.native_handle(), PURGE_RXCLEAR);
+}
+
+ConnectResult OpenRefusal(const std::error_code& error) {
+  switch (error.value()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+      return ConnectResult::NoSuchPort;
+    // Windows opens a COM port for one program at a time: another that has it open makes the
+    // open fail with access denied.
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return ConnectResult::PortBusy;
+    // The port's communication settings could not be read or set: no serial device.
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_PARAMETER:
+      return ConnectResult::NotASerialPort;
+    default:
+      return ConnectResult::PortUnavailable;
+  }
+}
+
+std::string RequestLowLatency(asio::serial_port&) {
+  // The latency timer of a USB adapter is a setting of its driver here (the port's advanced
+  // properties in the Device Manager), not something a program asks for.
+  return "set by the adapter's driver settings";
+}
+
+bool PortHasGone(asio::serial_port& port) {
+  // An unplugged adapter's handle fails every call with ERROR_ACCESS_DENIED,
+  // ERROR_BAD_COMMAND or ERROR_DEVICE_REMOVED; a present port answers.
+  DWORD modem = 0;
+  return ::GetCommModemStatus(port.native_handle(), &modem) == 0;
 }
 
 }  // namespace TORVEK

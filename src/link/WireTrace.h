@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-#include "link/Escape.h"
+#include "torvek_wiretext/Escape.h"
 
 // The host's view of the line, for the first hour with a real device. With the environment
 // variable TORVEK_ATTENUATOR_TRACE set to "stderr" or to a file path, every handler that

@@ -1,59 +1,59 @@
+#include "motion/Motion.h"
+
 #include "link/AttenuatorHandlerImpl.h"
 #include "motion/PositionUnits.h"
+#include "protocol/Requests.h"
 
 namespace TORVEK {
 
-int AttenuatorHandlerImpl::MoveAbsoluteDegree(float degree, float* after, int timeout_ms) {
+DecodedReply MoveAbsoluteSteps(AttenuatorHandlerImpl& link, std::int32_t steps, int timeout_ms) {
+  std::int32_t reported = 0;
+  return RequestPosition(link, "0ma" + FormatPositionHex(steps), &reported, timeout_ms);
+}
+
+DecodedReply MoveAbsoluteDegree(AttenuatorHandlerImpl& link, float degree, float* after,
+                                int timeout_ms) {
   const std::optional<std::int32_t> steps =
-      DegreesToSteps(static_cast<double>(degree), pulses_per_degree);
+      StepsForDegrees(static_cast<double>(degree), link.pulses_per_degree);
   if (!steps) {
-    return InvalidArgument;
+    return DecodedReply{InvalidArgument, false};
   }
-  int position = 0;
-  bool delivered = false;
-  const int result =
-      RequestPosition("0ma" + FormatPositionHex(*steps), &position, timeout_ms, &delivered);
-  if (delivered && after != nullptr) {
-    *after = StepsToDegrees(position, pulses_per_degree);
+  std::int32_t position = 0;
+  const DecodedReply reply =
+      RequestPosition(link, "0ma" + FormatPositionHex(*steps), &position, timeout_ms);
+  if (reply.delivered && after != nullptr) {
+    *after = DegreesForSteps(position, link.pulses_per_degree);
   }
-  return result;
+  return reply;
 }
 
-int AttenuatorHandlerImpl::MoveAbsoluteSteps(int steps, int* after, int timeout_ms) {
-  return RequestPosition("0ma" + FormatPositionHex(steps), after, timeout_ms);
+DecodedReply GetPositionSteps(AttenuatorHandlerImpl& link, std::int32_t* steps, int timeout_ms) {
+  return RequestPosition(link, "0gp", steps, timeout_ms);
 }
 
-int AttenuatorHandlerImpl::GetPositionDegree(float* position, int timeout_ms, bool* delivered) {
-  int steps = 0;
-  bool arrived = false;
-  const int result = RequestPosition("0gp", &steps, timeout_ms, &arrived);
-  if (arrived && position != nullptr) {
-    *position = StepsToDegrees(steps, pulses_per_degree);
+DecodedReply GetPositionDegree(AttenuatorHandlerImpl& link, float* degree, int timeout_ms) {
+  std::int32_t steps = 0;
+  const DecodedReply reply = RequestPosition(link, "0gp", &steps, timeout_ms);
+  if (reply.delivered && degree != nullptr) {
+    *degree = DegreesForSteps(steps, link.pulses_per_degree);
   }
-  if (delivered != nullptr) {
-    *delivered = arrived;
-  }
-  return result;
+  return reply;
 }
 
-int AttenuatorHandlerImpl::GetPositionSteps(int* position, int timeout_ms) {
-  return RequestPosition("0gp", position, timeout_ms);
+int HomeMotor(AttenuatorHandlerImpl& link, int timeout_ms) {
+  return RequestPosition(link, "0ho0", nullptr, timeout_ms).status;
 }
 
-int AttenuatorHandlerImpl::HomeMotor(int timeout_ms) {
-  return RequestPosition("0ho0", nullptr, timeout_ms);
+int OptimizeMotor(AttenuatorHandlerImpl& link, int timeout_ms) {
+  return RequestStatus(link, "0om", timeout_ms);
 }
 
-int AttenuatorHandlerImpl::OptimizeMotor(int timeout_ms) {
-  return RequestStatus("0om", timeout_ms);
+int CleanMechanics(AttenuatorHandlerImpl& link, int timeout_ms) {
+  return RequestStatus(link, "0cm", timeout_ms);
 }
 
-int AttenuatorHandlerImpl::CleanMechanics(int timeout_ms) {
-  return RequestStatus("0cm", timeout_ms);
-}
-
-int AttenuatorHandlerImpl::StopMotor(int timeout_ms) {
-  return RequestStatus("0st", timeout_ms);
+int StopMotor(AttenuatorHandlerImpl& link, int timeout_ms) {
+  return RequestStatus(link, "0st", timeout_ms);
 }
 
 }  // namespace TORVEK

@@ -15,7 +15,7 @@ std::string FormatPositionHex(std::int32_t steps) {
   return text;
 }
 
-std::optional<std::int32_t> DegreesToSteps(double degrees, double pulses_per_degree) {
+std::optional<std::int32_t> StepsForDegrees(double degrees, double pulses_per_degree) {
   const double steps = std::trunc(degrees * pulses_per_degree);
   // Written so that NaN fails too.
   if (!(steps >= -2147483648.0 && steps <= 2147483647.0)) {
@@ -24,7 +24,7 @@ std::optional<std::int32_t> DegreesToSteps(double degrees, double pulses_per_deg
   return static_cast<std::int32_t>(steps);
 }
 
-float StepsToDegrees(std::int32_t steps, double pulses_per_degree) {
+float DegreesForSteps(std::int32_t steps, double pulses_per_degree) {
   return static_cast<float>(static_cast<double>(steps) / pulses_per_degree);
 }
 

@@ -17,11 +17,14 @@ std::optional<float> AngleForTransmittance(float transmittance, double min_angle
   return static_cast<float>(angle);
 }
 
-float TransmittanceAtAngle(float angle, double min_angle, double angle_span) {
+double ModelTransmittance(double angle, double min_angle, double angle_span) {
   const double k = model_pi / angle_span;
-  const double d = static_cast<double>(angle) - min_angle;
-  const double transmittance = 0.5 * std::sin(k * d - model_half_pi) + 0.5;
-  return static_cast<float>(transmittance);
+  const double d = angle - min_angle;
+  return 0.5 * std::sin(k * d - model_half_pi) + 0.5;
+}
+
+float TransmittanceAtAngle(float angle, double min_angle, double angle_span) {
+  return static_cast<float>(ModelTransmittance(static_cast<double>(angle), min_angle, angle_span));
 }
 
 }  // namespace TORVEK

@@ -15,6 +15,10 @@ inline constexpr double model_half_pi = 1.57079632679;
 std::optional<float> AngleForTransmittance(float transmittance, double min_angle,
                                            double angle_span);
 
+// The transmittance at a mount angle, in double: what TransmittanceAtAngle narrows. Fits and
+// plots that work in double use it, so that their model is the handler's to the last bit.
+double ModelTransmittance(double angle, double min_angle, double angle_span);
+
 // The transmittance at a mount angle, narrowed to float.
 float TransmittanceAtAngle(float angle, double min_angle, double angle_span);
 

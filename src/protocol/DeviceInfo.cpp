@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <optional>
 
 #include "link/AttenuatorHandlerImpl.h"
 #include "link/SerialIo.h"
+#include "protocol/Requests.h"
 
 namespace TORVEK {
 namespace {
@@ -15,17 +15,72 @@ namespace {
 constexpr std::chrono::milliseconds kIdentificationPause{100};
 constexpr int kIdentificationTimeoutMs = 100;
 
-std::optional<int> ReadDecimal(const std::string& text) {
-  int value = 0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end || text.empty()) {
-    return std::nullopt;
+ConnectResult Refused(AttenuatorHandlerImpl& link, ConnectResult why, const char* trace_text) {
+  if (link.trace) {
+    link.trace->Line("ident", trace_text);
   }
-  return value;
+  link.DisconnectQuietly();
+  return why;
 }
 
 }  // namespace
+
+DecodedReply QueryIdentification(AttenuatorHandlerImpl& link, Identification* identification,
+                                 int timeout_ms) {
+  return RequestInfo(link, "0in", identification, timeout_ms);
+}
+
+DecodedReply QueryHomeOffset(AttenuatorHandlerImpl& link, float* degrees, int timeout_ms) {
+  std::int32_t steps = 0;
+  const DecodedReply reply = RequestHomeOffset(link, "0go", &steps, timeout_ms);
+  if (reply.delivered && degrees != nullptr) {
+    *degrees = static_cast<float>(static_cast<double>(steps) / link.pulses_per_degree);
+  }
+  return reply;
+}
+
+ConnectResult IdentifyDevice(AttenuatorHandlerImpl& link) {
+  // Whatever the device says during the pause is discarded by the transaction's input purge
+  // before the request goes out. A Cancel during the pause ends the Connect as it would during
+  // the request.
+  if (CancelledBefore(std::chrono::steady_clock::now() + kIdentificationPause, link.cancellation)) {
+    return Refused(link, ConnectResult::Cancelled, "cancelled during the pause; closed");
+  }
+
+  Identification identification;
+  const DecodedReply reply = QueryIdentification(link, &identification, kIdentificationTimeoutMs);
+  switch (reply.status) {
+    case ReplyTimeout:
+      return link.cancellation.Requested()
+                 ? Refused(link, ConnectResult::Cancelled, "cancelled; closed")
+                 : Refused(link, ConnectResult::NoIdentification, "no answer; closed");
+    case PortUnavailable:
+      return Refused(link, ConnectResult::PortUnavailable, "cannot be written; closed");
+    default:
+      break;
+  }
+  // A device that answers with a status frame, or reports no revolution or a negative one,
+  // gives no scale to work with: every later move would divide by zero or run backwards.
+  if (reply.status != Ok || !reply.delivered || identification.degrees_per_revolution <= 0 ||
+      identification.pulses_per_revolution <= 0) {
+    return Refused(link, ConnectResult::BadIdentification, "no usable identification; closed");
+  }
+
+  link.degrees_per_revolution = identification.degrees_per_revolution;
+  link.pulses_per_revolution = identification.pulses_per_revolution;
+  link.degrees_per_pulse = static_cast<double>(link.degrees_per_revolution) /
+                           static_cast<double>(link.pulses_per_revolution);
+  link.pulses_per_degree = static_cast<double>(link.pulses_per_revolution) /
+                           static_cast<double>(link.degrees_per_revolution);
+  if (link.trace) {
+    link.trace->Line("ident", identification.ident_a + " " + identification.ident_b + " " +
+                                  identification.ident_c + " " + identification.ident_d + ", " +
+                                  std::to_string(link.degrees_per_revolution) + " degrees, " +
+                                  std::to_string(link.pulses_per_revolution) +
+                                  " steps per revolution");
+  }
+  return ConnectResult::Connected;
+}
 
 std::string HomeOffsetText(float degrees) {
   char text[64];
@@ -39,62 +94,6 @@ int MergedInfoResult(int info_result, int offset_result) {
     return Ok;
   }
   return std::min(info_result, offset_result);
-}
-
-int AttenuatorHandlerImpl::QueryMotorInfo(MotorInfo* info, int timeout_ms, bool* delivered) {
-  return RequestInfo("0in", info, timeout_ms, delivered);
-}
-
-int AttenuatorHandlerImpl::QueryHomeOffset(float* degrees, int timeout_ms) {
-  int steps = 0;
-  bool delivered = false;
-  const int result = RequestHomeOffset("0go", &steps, timeout_ms, &delivered);
-  if (delivered && degrees != nullptr) {
-    *degrees = static_cast<float>(static_cast<double>(steps) / pulses_per_degree);
-  }
-  return result;
-}
-
-bool AttenuatorHandlerImpl::IdentifyDevice() {
-  // Whatever the device says during the pause is discarded by the transaction's input purge
-  // before the request goes out. A Cancel during the pause ends the Connect as it would during
-  // the request.
-  if (CancelledBefore(std::chrono::steady_clock::now() + kIdentificationPause, cancellation)) {
-    if (trace) {
-      trace->Line("ident", "cancelled during the pause; closed");
-    }
-    DisconnectQuietly();
-    return false;
-  }
-
-  MotorInfo info;
-  bool delivered = false;
-  const int result = QueryMotorInfo(&info, kIdentificationTimeoutMs, &delivered);
-  const std::optional<int> degrees = ReadDecimal(info.degrees_per_revolution_text);
-  const std::optional<int> pulses = ReadDecimal(info.pulses_per_revolution_text);
-  // A device that answers with a status frame, or reports no revolution or a negative one,
-  // gives no scale to work with: every later move would divide by zero or run backwards.
-  if (result != Ok || !delivered || !degrees || !pulses || *degrees <= 0 || *pulses <= 0) {
-    if (trace) {
-      trace->Line("ident", "no usable identification; closed");
-    }
-    DisconnectQuietly();
-    return false;
-  }
-
-  degrees_per_revolution = *degrees;
-  pulses_per_revolution = *pulses;
-  degrees_per_pulse =
-      static_cast<double>(degrees_per_revolution) / static_cast<double>(pulses_per_revolution);
-  pulses_per_degree =
-      static_cast<double>(pulses_per_revolution) / static_cast<double>(degrees_per_revolution);
-  if (trace) {
-    trace->Line("ident", info.ident_a + " " + info.ident_b + " " + info.ident_c + " " +
-                             info.ident_d + ", " + std::to_string(degrees_per_revolution) +
-                             " degrees, " + std::to_string(pulses_per_revolution) +
-                             " steps per revolution");
-  }
-  return true;
 }
 
 }  // namespace TORVEK

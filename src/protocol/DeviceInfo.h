@@ -2,7 +2,23 @@
 
 #include <string>
 
+#include "protocol/ReplyFrames.h"
+#include "torvek/AttenuatorHandler.h"
+
 namespace TORVEK {
+
+class AttenuatorHandlerImpl;
+
+// "0in": the identification record.
+DecodedReply QueryIdentification(AttenuatorHandlerImpl& link, Identification* identification,
+                                 int timeout_ms);
+
+// "0go": the home offset, in degrees at the scale of the last identification.
+DecodedReply QueryHomeOffset(AttenuatorHandlerImpl& link, float* degrees, int timeout_ms);
+
+// The identification on connect, on a port Open has just opened: the fixed pause, "0in" with
+// its fixed time-out, and the device's scale adopted. Anything but Connected closes the port.
+ConnectResult IdentifyDevice(AttenuatorHandlerImpl& link);
 
 // The home offset as MotorInfo carries it: the float widened to double, fixed notation, six
 // decimals ("1.500000", "-0.040179"), the same whatever locale the host has set.

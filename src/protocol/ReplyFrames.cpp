@@ -58,7 +58,7 @@ DecodedReply DecodeNumberReply(const std::string& line, FrameKind kind, std::int
   return decoded;
 }
 
-DecodedReply DecodeInfoReply(const std::string& line, MotorInfo* info) {
+DecodedReply DecodeInfoReply(const std::string& line, Identification* identification) {
   if (!Matches(line, kInfoFrame)) {
     return StatusInstead(line);
   }
@@ -69,13 +69,13 @@ DecodedReply DecodeInfoReply(const std::string& line, MotorInfo* info) {
   if (!degrees || !pulses) {
     return decoded;
   }
-  if (info != nullptr) {
-    info->ident_a = line.substr(5, 8);
-    info->ident_b = line.substr(13, 4);
-    info->ident_c = line.substr(17, 2);
-    info->ident_d = line.substr(19, 2);
-    info->degrees_per_revolution_text = std::to_string(*degrees);
-    info->pulses_per_revolution_text = std::to_string(*pulses);
+  if (identification != nullptr) {
+    identification->ident_a = line.substr(5, 8);
+    identification->ident_b = line.substr(13, 4);
+    identification->ident_c = line.substr(17, 2);
+    identification->ident_d = line.substr(19, 2);
+    identification->degrees_per_revolution = *degrees;
+    identification->pulses_per_revolution = *pulses;
   }
   decoded.status = Ok;
   decoded.delivered = true;

@@ -33,8 +33,18 @@ int DecodeStatusReply(const std::string& line);
 // frame arrived and its number could be read; a status frame in its place gives its code.
 DecodedReply DecodeNumberReply(const std::string& line, FrameKind kind, std::int32_t* value);
 
-// For "0in". Every field is decoded before any member of `info` is assigned, so a frame with
-// an unreadable number leaves `info` exactly as it was. `info` may be null.
-DecodedReply DecodeInfoReply(const std::string& line, MotorInfo* info);
+// The identification frame's fields: four texts as the device sent them, and its scale.
+struct Identification {
+  std::string ident_a;  // 8 characters
+  std::string ident_b;  // 4
+  std::string ident_c;  // 2
+  std::string ident_d;  // 2
+  std::int32_t degrees_per_revolution = 0;
+  std::int32_t pulses_per_revolution = 0;
+};
+
+// For "0in". Every field is decoded before any member of `identification` is assigned, so a
+// frame with an unreadable number leaves it exactly as it was. It may be null.
+DecodedReply DecodeInfoReply(const std::string& line, Identification* identification);
 
 }  // namespace TORVEK

@@ -1,58 +1,50 @@
+#include "protocol/Requests.h"
+
 #include "link/AttenuatorHandlerImpl.h"
-#include "protocol/ReplyFrames.h"
 
 namespace TORVEK {
 namespace {
 
-// One transaction, then `decode` on its line. `delivered` tells whether the expected frame
-// arrived: a status frame of code 0 gives Ok as well, but delivers nothing.
 template <typename Decode>
-int Request(AttenuatorHandlerImpl& impl, const std::string& command, int timeout_ms,
-            bool* delivered, Decode decode) {
-  if (delivered != nullptr) {
-    *delivered = false;
-  }
+DecodedReply Request(AttenuatorHandlerImpl& link, const std::string& command, int timeout_ms,
+                     Decode decode) {
   std::string reply;
-  const int result = impl.Exchange(command, reply, timeout_ms);
+  const int result = link.Exchange(command, reply, timeout_ms);
   if (result != Ok) {
-    return result;
+    return DecodedReply{result, false};
   }
-  const DecodedReply decoded = decode(reply);
-  if (delivered != nullptr) {
-    *delivered = decoded.delivered;
-  }
-  return decoded.status;
+  return decode(reply);
 }
 
 }  // namespace
 
-int AttenuatorHandlerImpl::RequestStatus(const std::string& command, int timeout_ms) {
-  std::string reply;
-  const int result = Exchange(command, reply, timeout_ms);
-  if (result != Ok) {
-    return result;
-  }
-  return DecodeStatusReply(reply);
+int RequestStatus(AttenuatorHandlerImpl& link, const std::string& command, int timeout_ms) {
+  return Request(link, command, timeout_ms,
+                 [](const std::string& line) {
+                   return DecodedReply{DecodeStatusReply(line), false};
+                 })
+      .status;
 }
 
-int AttenuatorHandlerImpl::RequestPosition(const std::string& command, int* position,
-                                           int timeout_ms, bool* delivered) {
-  return Request(*this, command, timeout_ms, delivered, [position](const std::string& line) {
+DecodedReply RequestPosition(AttenuatorHandlerImpl& link, const std::string& command,
+                             std::int32_t* position, int timeout_ms) {
+  return Request(link, command, timeout_ms, [position](const std::string& line) {
     return DecodeNumberReply(line, kPositionFrame, position);
   });
 }
 
-int AttenuatorHandlerImpl::RequestHomeOffset(const std::string& command, int* offset,
-                                             int timeout_ms, bool* delivered) {
-  return Request(*this, command, timeout_ms, delivered, [offset](const std::string& line) {
+DecodedReply RequestHomeOffset(AttenuatorHandlerImpl& link, const std::string& command,
+                               std::int32_t* offset, int timeout_ms) {
+  return Request(link, command, timeout_ms, [offset](const std::string& line) {
     return DecodeNumberReply(line, kHomeOffsetFrame, offset);
   });
 }
 
-int AttenuatorHandlerImpl::RequestInfo(const std::string& command, MotorInfo* info, int timeout_ms,
-                                       bool* delivered) {
-  return Request(*this, command, timeout_ms, delivered,
-                 [info](const std::string& line) { return DecodeInfoReply(line, info); });
+DecodedReply RequestInfo(AttenuatorHandlerImpl& link, const std::string& command,
+                         Identification* identification, int timeout_ms) {
+  return Request(link, command, timeout_ms, [identification](const std::string& line) {
+    return DecodeInfoReply(line, identification);
+  });
 }
 
 }  // namespace TORVEK

@@ -76,26 +76,37 @@ static void finish(torvek_att_handle* handle) {
 }
 
 static void test_status_names_and_version(void) {
+  /* Every failure has a hint; success and values the library never returns have none. */
   static const struct {
     int32_t status;
     const char* name;
+    int hinted;
   } cases[] = {
-      {0, "Ok"},
-      {-1, "UnexpectedReply"},
-      {-2, "ReplyTimeout"},
-      {-3, "PortUnavailable"},
-      {-4, "InvalidArgument"},
-      {-5, "InternalError"},
-      {1, "DeviceStatus"},
-      {255, "DeviceStatus"},
-      {256, "Unknown"},
-      {-6, "Unknown"},
-      {INT32_MIN, "Unknown"},
-      {INT32_MAX, "Unknown"},
+      {0, "Ok", 0},
+      {-1, "UnexpectedReply", 1},
+      {-2, "ReplyTimeout", 1},
+      {-3, "PortUnavailable", 1},
+      {-4, "InvalidArgument", 1},
+      {-5, "InternalError", 1},
+      {-6, "NoSuchPort", 1},
+      {-7, "AccessDenied", 1},
+      {-8, "PortBusy", 1},
+      {-9, "NotASerialPort", 1},
+      {-10, "NoIdentification", 1},
+      {-11, "BadIdentification", 1},
+      {-12, "NoValue", 1},
+      {1, "DeviceStatus", 1},
+      {255, "DeviceStatus", 1},
+      {256, "Unknown", 0},
+      {-13, "AmbiguousPort", 1},
+      {-14, "Unknown", 0},
+      {INT32_MIN, "Unknown", 0},
+      {INT32_MAX, "Unknown", 0},
   };
   size_t i;
   for (i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
     EXPECT_STR(torvek_att_status_name(cases[i].status), cases[i].name);
+    EXPECT_INT(torvek_att_status_hint(cases[i].status)[0] != '\0', cases[i].hinted);
   }
   EXPECT_STR(torvek_att_library_version(), TORVEK_EXPECTED_VERSION);
 }
@@ -135,7 +146,7 @@ static void test_a_handle_without_a_port(void) {
   strcpy(info.ident_a, "keep");
   EXPECT_INT(handle != NULL, 1);
   EXPECT_INT(torvek_att_connect(handle, NULL), TORVEK_ATT_INVALID_ARGUMENT);
-  EXPECT_INT(torvek_att_connect(handle, kMissingPort), TORVEK_ATT_PORT_UNAVAILABLE);
+  EXPECT_INT(torvek_att_connect(handle, kMissingPort), TORVEK_ATT_NO_SUCH_PORT);
   EXPECT_INT(torvek_att_disconnect(handle), TORVEK_ATT_OK);
   EXPECT_INT(torvek_att_set_motor_steps(handle, 200000, kWait), TORVEK_ATT_INVALID_ARGUMENT);
   EXPECT_INT(torvek_att_get_current_status(handle, kWait), TORVEK_ATT_PORT_UNAVAILABLE);
@@ -168,7 +179,7 @@ static void test_connect_and_disconnect(void) {
   }
   /* A device that does not identify itself is refused. */
   device_expect("0in", NULL);
-  EXPECT_INT(torvek_att_connect(handle, device_path()), TORVEK_ATT_PORT_UNAVAILABLE);
+  EXPECT_INT(torvek_att_connect(handle, device_path()), TORVEK_ATT_NO_IDENTIFICATION);
   EXPECT_WIRE("0in");
   EXPECT_INT(torvek_att_get_current_status(handle, kWait), TORVEK_ATT_PORT_UNAVAILABLE);
 
@@ -309,7 +320,7 @@ static void test_position_reads(void) {
       {"0POFFFFFC18\r\n", TORVEK_ATT_OK, -1000, -2.51116071f},
       {"0PO00004600\r\n", TORVEK_ATT_OK, 17920, 45.0f},
       {"0POFFFF7400\r\n", TORVEK_ATT_OK, -35840, -90.0f},
-      {"0GS00\r\n", TORVEK_ATT_OK, 77, 7.5f},
+      {"0GS00\r\n", TORVEK_ATT_NO_VALUE, 77, 7.5f},
       {"0GS05\r\n", 5, 77, 7.5f},
       {"0POXYZ00000\r\n", TORVEK_ATT_UNEXPECTED_REPLY, 77, 7.5f},
       {"0PO0000\r\n", TORVEK_ATT_UNEXPECTED_REPLY, 77, 7.5f},
@@ -392,7 +403,8 @@ static void test_transmittance(void) {
   EXPECT_NEAR(transmittance, 0.0468461066, 1e-7);
   transmittance = 0.7f;
   device_expect("0gp", "0GS00\r\n");
-  EXPECT_INT(torvek_att_get_transmittance(handle, &transmittance, 0.0, 90.0, kWait), TORVEK_ATT_OK);
+  EXPECT_INT(torvek_att_get_transmittance(handle, &transmittance, 0.0, 90.0, kWait),
+             TORVEK_ATT_NO_VALUE);
   EXPECT_FLOAT(transmittance, 0.7f);
   EXPECT_INT(torvek_att_get_transmittance(handle, NULL, 0.0, 90.0, kWait),
              TORVEK_ATT_INVALID_ARGUMENT);
@@ -462,7 +474,37 @@ static void test_motor_info(void) {
     EXPECT_STR(fresh->home_offset_text, "0.040179");
     free(fresh);
   }
-  EXPECT_WIRE("0in0go0in0go0in0go0in0go");
+  /* A status frame of code 0 in place of the identification: no value, and says so. */
+  fill(&info, "keep");
+  device_expect("0in", "0GS00\r\n");
+  device_expect("0go", "0HO00000010\r\n");
+  EXPECT_INT(torvek_att_get_motor_info(handle, &info, kWait), TORVEK_ATT_NO_VALUE);
+  EXPECT_STR(info.ident_a, "keep");
+  EXPECT_STR(info.home_offset_text, "0.040179");
+  EXPECT_WIRE("0in0go0in0go0in0go0in0go0in0go");
+
+  /* The same requests with the numbers as numbers; a part that did not come is not written. */
+  {
+    torvek_att_identification ident;
+    memset(&ident, 0, sizeof ident);
+    device_expect("0in", kIdentification);
+    device_expect("0go", "0HOFFFFFFF0\r\n");
+    EXPECT_INT(torvek_att_get_identification(handle, &ident, kWait), TORVEK_ATT_OK);
+    EXPECT_STR(ident.ident_a, "1234ABCD");
+    EXPECT_STR(ident.ident_b, "0102");
+    EXPECT_STR(ident.ident_c, "03");
+    EXPECT_STR(ident.ident_d, "04");
+    EXPECT_INT(ident.degrees_per_revolution, 360);
+    EXPECT_INT(ident.steps_per_revolution, 143360);
+    EXPECT_INT(ident.home_offset_deg == (double)(-16.0f / (143360.0f / 360.0f)), 1);
+    ident.home_offset_deg = 99.0;
+    device_expect("0in", kIdentification);
+    device_expect("0go", "0GS00\r\n");
+    EXPECT_INT(torvek_att_get_identification(handle, &ident, kWait), TORVEK_ATT_NO_VALUE);
+    EXPECT_INT(ident.home_offset_deg == 99.0, 1);
+    EXPECT_INT(torvek_att_get_identification(handle, NULL, kWait), TORVEK_ATT_INVALID_ARGUMENT);
+    EXPECT_WIRE("0in0go0in0go");
+  }
   finish(handle);
 }
 
@@ -478,7 +520,9 @@ static void test_an_exception_becomes_internal_error(void) {
   device_fail_allocations(0);
   EXPECT_INT(none == NULL, 1);
 
-  /* The record the call fills needs memory before anything is sent. */
+  /* The identification's 35 bytes need memory as they arrive: the call ends there, and the
+     next one is answered in step. */
+  device_expect("0in", kIdentification);
   device_fail_allocations(1);
   result = torvek_att_get_motor_info(handle, &info, kWait);
   device_fail_allocations(0);
@@ -486,7 +530,7 @@ static void test_an_exception_becomes_internal_error(void) {
 
   device_expect("0gs", "0GS00\r\n");
   EXPECT_INT(torvek_att_get_current_status(handle, kWait), TORVEK_ATT_OK);
-  EXPECT_WIRE("0gs");
+  EXPECT_WIRE("0in0gs");
   finish(handle);
 }
 

@@ -63,8 +63,6 @@ std::vector<RequestEnd> RequestEnds(const Call& call, const Plan& plan, bool fir
     case Fault::kNoDigits:
     case Fault::kWrongFrame:
     case Fault::kNoiseBeforeReply:
-    case Fault::kHangUpMidReply:
-    case Fault::kHangUpInsteadOfReply:
       ends.push_back({TORVEK::UnexpectedReply, false});
       break;
     case Fault::kCarriageReturnOnly:
@@ -78,6 +76,9 @@ std::vector<RequestEnd> RequestEnds(const Call& call, const Plan& plan, bool fir
         ends.push_back(clean);
       }
       break;
+    // A line that hangs up has gone: the call ends at once with the port closed.
+    case Fault::kHangUpMidReply:
+    case Fault::kHangUpInsteadOfReply:
     case Fault::kHangUpBeforeCommand:
       ends.push_back({TORVEK::PortUnavailable, false});
       break;

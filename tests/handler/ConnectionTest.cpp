@@ -29,6 +29,29 @@ TEST(Connection, AMissingPortFailsAtOnceWithoutThePause) {
   EXPECT_EQ(handler.GetCurrentStatus(100), TORVEK::PortUnavailable);
 }
 
+// A port that cannot serve is refused at once, with why; nothing is paused for or sent.
+TEST(Connection, APortThatCannotServeIsRefusedAtOnceWithItsReason) {
+  using TORVEK::ConnectResult;
+  const struct {
+    const char* name;
+    std::string port;
+    ConnectResult result;
+  } cases[] = {
+      {"no such file", kMissingPort, ConnectResult::NoSuchPort},
+      {"a NUL inside the name", std::string("/dev/null\0x", 11), ConnectResult::NoSuchPort},
+      {"not a terminal", "/dev/null", ConnectResult::NotASerialPort},
+      {"a directory", "/tmp", ConnectResult::NotASerialPort},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TORVEK::AttenuatorHandler handler;
+    ConnectResult result = ConnectResult::Connected;
+    EXPECT_LT(MillisecondsOf([&] { result = handler.Connect(c.port, 3); }), 90.0);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(handler.CheckPort(), TORVEK::PortUnavailable);
+  }
+}
+
 TEST(Connection, DisconnectWithoutAPortIsHarmless) {
   TORVEK::AttenuatorHandler handler;
   EXPECT_NO_THROW(handler.Disconnect());

@@ -87,8 +87,8 @@ TEST(HangUpAfterAReplySizedBurst, IsNeverOkAndWritesNothing) {
     cut.hang_up = true;
     script.Expect(c.command, cut);
     bool untouched = true;
-    // As for any reply cut short by a hang-up.
-    EXPECT_EQ(c.call(handler, &untouched), TORVEK::UnexpectedReply);
+    // As for any reply cut short by a hang-up: the port has gone.
+    EXPECT_EQ(c.call(handler, &untouched), TORVEK::PortUnavailable);
     EXPECT_TRUE(untouched);
     torvek::test::ExpectScriptFinished(script);
   }

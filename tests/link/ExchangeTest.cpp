@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "ConnectedDevice.h"
+#include "InternalConnect.h"
 #include "ProcessCounters.h"
 #include "link/AttenuatorHandlerImpl.h"
 
@@ -175,14 +176,15 @@ TEST_F(ExchangeTest, AHungUpDeviceMakesTheWriteFail) {
   EXPECT_EQ(reply, "untouched");
 }
 
-TEST_F(ExchangeTest, AReadThatFailsMidLineHandsBackWhatArrived) {
+TEST_F(ExchangeTest, AReadThatFailsMidLineIsAPortGoneAndClosesIt) {
   // The hang-up comes a little after the bytes, so that they are read before it.
   Action cut = Action::Fragments({Chunk{0us, "0GS1"}, Chunk{30ms, ""}});
   cut.hang_up = true;
   script.Expect("0gs", cut);
-  std::string reply;
-  EXPECT_EQ(impl.Exchange("0gs", reply, 1000), TORVEK::Ok);
-  EXPECT_EQ(reply, "0GS1");
+  std::string reply = "untouched";
+  EXPECT_EQ(impl.Exchange("0gs", reply, 1000), TORVEK::PortUnavailable);
+  EXPECT_EQ(reply, "untouched");
+  EXPECT_EQ(impl.port, nullptr);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <asio/buffer.hpp>
 
 #include "ConnectedDevice.h"
+#include "InternalConnect.h"
 #include "PseudoTerminal.h"
 #include "link/AttenuatorHandlerImpl.h"
 #include "link/SerialIo.h"
@@ -115,14 +116,14 @@ TEST_F(SerialIoTest, TheDeadlineEndsTheWaitOnTime) {
   EXPECT_LT(returned, deadline + 100ms);
 }
 
-TEST_F(SerialIoTest, AHangUpEndsTheReadWithWhatCame) {
+TEST_F(SerialIoTest, AHangUpEndsTheReadAsThePortGone) {
   Action cut = Action::Fragments({Chunk{0us, "0G"}, Chunk{30ms, ""}});
   cut.hang_up = true;
   script.Expect("0gs", cut);
   Send("0gs");
   std::string received;
   EXPECT_EQ(TORVEK::ReadLineUntil(*impl.port, received, Clock::now() + 5s, impl.cancellation),
-            LineEnd::kPortFailed);
+            LineEnd::kPortGone);
   EXPECT_EQ(received, "0G");
 }
 
@@ -196,7 +197,7 @@ class StalledLine : public ::testing::Test {
 TEST_F(StalledLine, TheWriteGivesUpAtItsDeadline) {
   const auto deadline = Clock::now() + 50ms;
   EXPECT_EQ(TORVEK::WriteCommand(*impl.port, "0gs", deadline, impl.cancellation),
-            TORVEK::WriteEnd::kFailed);
+            TORVEK::WriteEnd::kStalled);
   const auto returned = Clock::now();
   EXPECT_GE(returned, deadline);
   EXPECT_LT(returned, deadline + 500ms);
@@ -260,6 +261,29 @@ TEST_F(StalledLine, OnceTheLineMovesAgainTheNextCallGoesThrough) {
   device.join();
   EXPECT_EQ(result, TORVEK::Ok);
   EXPECT_EQ(reply, "0GS00\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The refusals a root test run cannot provoke for real (root may open any port, exclusive or
+// not), by the errors the system gives for them.
+TEST(OpenRefusal, TheSystemsErrorsMeanThesePortsCannotServe) {
+  using TORVEK::ConnectResult;
+  const struct {
+    int error;
+    ConnectResult result;
+  } cases[] = {
+      {EACCES, ConnectResult::AccessDenied},   {EPERM, ConnectResult::AccessDenied},
+      {EBUSY, ConnectResult::PortBusy},        {ENOENT, ConnectResult::NoSuchPort},
+      {ENXIO, ConnectResult::NoSuchPort},      {EIO, ConnectResult::NoSuchPort},
+      {ENOTTY, ConnectResult::NotASerialPort}, {EMFILE, ConnectResult::PortUnavailable},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TORVEK::OpenRefusal(std::error_code(c.error, std::system_category())), c.result)
+        << c.error;
+  }
 }
 
 }  // namespace

@@ -94,7 +94,9 @@ TEST_F(WireTraceTest, ConnectShowsThePortTheSettingsAndTheIdentification) {
   ASSERT_TRUE(handler.Connect(server.Path()));
   ::unsetenv(kVariable);
   EXPECT_EQ(Take(), (std::vector<std::string>{
-                        "open   " + server.Path() + ": 9600 8N1",
+                        "open   " + server.Path() +
+                            ": 9600 8N1, low latency not offered by the driver (Inappropriate "
+                            "ioctl for device)",
                         "host   0in",
                         "device 0IN0E1234ABCD01020304016800023000\\r\\n",
                         "wait   N ms, a line",
@@ -148,7 +150,9 @@ TEST_F(WireTraceTest, EachKindOfExchangeLineByLine) {
       {"a hang-up",
        [&] { script.Expect("0gs", Action::HangUp()); },
        [&] { return handler.GetCurrentStatus(1000); },
-       {"host   0gs", "wait   N ms, the port failed", "result GetCurrentStatus: UnexpectedReply"}},
+       {"host   0gs", "wait   N ms, the port has gone",
+        "read   the port has gone (unplugged, hung up); closed",
+        "result GetCurrentStatus: PortUnavailable"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

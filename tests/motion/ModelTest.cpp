@@ -20,10 +20,9 @@ TEST(TransmittanceModel, AtGivenAngles) {
   EXPECT_EQ(TORVEK::TransmittanceAtAngle(32.5f, 10, 90), 0.146446615f);
 }
 
-TEST(TransmittanceModel, UsesItsOwnDecimalConstants) {
-  EXPECT_EQ(TORVEK::model_pi, 3.14159265359);
-  EXPECT_EQ(TORVEK::model_half_pi, 1.57079632679);
-  // With the library's pi the angle for 0.1 would differ in the last places.
+// The angles sent for a transmittance stay what they have always been: with the mathematical
+// library's pi the angle for 0.1 would differ in the last places.
+TEST(TransmittanceModel, KeepsTheAnglesItHasAlwaysSent) {
   EXPECT_EQ(*TORVEK::AngleForTransmittance(0.1f, -20, 90), -1.56505108f);
 }
 
@@ -31,12 +30,12 @@ TEST(PositionUnits, HexAndTruncation) {
   EXPECT_EQ(TORVEK::FormatPositionHex(INT32_MIN), "80000000");
   EXPECT_EQ(TORVEK::FormatPositionHex(INT32_MAX), "7FFFFFFF");
   EXPECT_EQ(TORVEK::FormatPositionHex(-35840), "FFFF7400");
-  EXPECT_EQ(TORVEK::DegreesToSteps(0.9999 / 398.0, 398.0), 0);
-  EXPECT_EQ(TORVEK::DegreesToSteps(-0.9999 / 398.0, 398.0), 0);
-  EXPECT_EQ(TORVEK::DegreesToSteps(1.0, 2147483647.0), INT32_MAX);
-  EXPECT_EQ(TORVEK::DegreesToSteps(-1.0, 2147483648.0), INT32_MIN);
-  EXPECT_EQ(TORVEK::DegreesToSteps(2.0, 2147483647.0), std::nullopt);
-  EXPECT_EQ(TORVEK::DegreesToSteps(std::nan(""), 398.0), std::nullopt);
+  EXPECT_EQ(TORVEK::StepsForDegrees(0.9999 / 398.0, 398.0), 0);
+  EXPECT_EQ(TORVEK::StepsForDegrees(-0.9999 / 398.0, 398.0), 0);
+  EXPECT_EQ(TORVEK::StepsForDegrees(1.0, 2147483647.0), INT32_MAX);
+  EXPECT_EQ(TORVEK::StepsForDegrees(-1.0, 2147483648.0), INT32_MIN);
+  EXPECT_EQ(TORVEK::StepsForDegrees(2.0, 2147483647.0), std::nullopt);
+  EXPECT_EQ(TORVEK::StepsForDegrees(std::nan(""), 398.0), std::nullopt);
 }
 
 }  // namespace

@@ -161,6 +161,17 @@ TEST_F(Motion, TheDevicesScaleChangesTheStepsButNotTheBounds) {
   EXPECT_EQ(handler.SetMotorSteps(143360, 500), TORVEK::Ok);
   EXPECT_EQ(handler.SetMotorSteps(143361, 500), TORVEK::InvalidArgument);
   EXPECT_EQ(Wire(), "0ma000046000ma000117D80ma00023000");
+  // The conversion a host can make without a device gives the same steps at that scale.
+  std::int32_t steps = 0;
+  EXPECT_EQ(TORVEK::DegreesToSteps(359.8f, 720, 143360, &steps), TORVEK::Ok);
+  EXPECT_EQ(steps, 71640);
+  float degrees = 0.0f;
+  EXPECT_EQ(TORVEK::StepsToDegrees(71640, 720, 143360, &degrees), TORVEK::Ok);
+  EXPECT_EQ(degrees, 359.799103f);
+  EXPECT_EQ(TORVEK::DegreesToSteps(360.0f, 720, 143360, &steps), TORVEK::InvalidArgument);
+  EXPECT_EQ(TORVEK::DegreesToSteps(1.0f, 0, 143360, &steps), TORVEK::InvalidArgument);
+  EXPECT_EQ(TORVEK::StepsToDegrees(1, 720, -1, &degrees), TORVEK::InvalidArgument);
+  EXPECT_EQ(steps, 71640);
 }
 
 TEST_F(Motion, ATargetBeyondThirtyTwoBitsIsRefused) {
@@ -168,6 +179,9 @@ TEST_F(Motion, ATargetBeyondThirtyTwoBitsIsRefused) {
   ASSERT_TRUE(ConnectWith("0IN0E1234ABCD0102030400017FFFFFFF\r\n"));
   EXPECT_EQ(handler.SetMotorDegree(2.0f, 500), TORVEK::InvalidArgument);
   EXPECT_EQ(handler.SetMotorDegree(-2.0f, 500), TORVEK::InvalidArgument);
+  std::int32_t steps = 5;
+  EXPECT_EQ(TORVEK::DegreesToSteps(2.0f, 1, 0x7FFFFFFF, &steps), TORVEK::InvalidArgument);
+  EXPECT_EQ(steps, 5);
   std::this_thread::sleep_for(20ms);
   EXPECT_EQ(Wire(), "");
 }

@@ -47,6 +47,24 @@ TEST_F(Transmittance, WantedValuesGoOutAsTheModelsAngleAndReadBack) {
     EXPECT_EQ(handler.GetTransmittance(&read_back, c.min_angle, c.angle_span, 500), TORVEK::Ok);
     EXPECT_EQ(read_back, c.read_back) << c.command;
     EXPECT_EQ(Wire(), std::string(c.command) + "0gp");
+
+    // The same numbers from the library's model and conversions, without a device.
+    float angle = 0.0f;
+    std::int32_t steps = 0;
+    float degrees = 0.0f;
+    float transmittance = -1.0f;
+    ASSERT_EQ(TORVEK::AngleFor(c.transmittance, c.min_angle, c.angle_span, &angle), TORVEK::Ok);
+    // A move by degrees is bounded to one revolution either way; the model's angle is not.
+    if (std::fabs(angle) < 360.0f) {
+      ASSERT_EQ(TORVEK::DegreesToSteps(angle, 360, 143360, &steps), TORVEK::Ok);
+      EXPECT_EQ(steps, c.steps);
+    } else {
+      EXPECT_EQ(TORVEK::DegreesToSteps(angle, 360, 143360, &steps), TORVEK::InvalidArgument);
+    }
+    ASSERT_EQ(TORVEK::StepsToDegrees(c.steps, 360, 143360, &degrees), TORVEK::Ok);
+    ASSERT_EQ(TORVEK::TransmittanceAt(degrees, c.min_angle, c.angle_span, &transmittance),
+              TORVEK::Ok);
+    EXPECT_EQ(transmittance, c.read_back);
   }
 }
 
@@ -85,6 +103,17 @@ TEST_F(Transmittance, NotANumberZeroSpanNullAndOverflowAreRefusedUnsent) {
   EXPECT_EQ(handler.GetTransmittance(&t, 10, inf, 500), TORVEK::InvalidArgument);
   EXPECT_EQ(handler.GetTransmittance(&t, 10, 0.0, 500), TORVEK::InvalidArgument);
   EXPECT_EQ(handler.GetTransmittance(nullptr, 10, 90, 500), TORVEK::InvalidArgument);
+  EXPECT_EQ(t, 0.25f);
+  // The model functions refuse what the handler refuses, and write nothing.
+  float angle = 7.0f;
+  EXPECT_EQ(TORVEK::AngleFor(nan, 10, 90, &angle), TORVEK::InvalidArgument);
+  EXPECT_EQ(TORVEK::AngleFor(0.5f, 10, 0.0, &angle), TORVEK::InvalidArgument);
+  EXPECT_EQ(TORVEK::AngleFor(1.0f, 10, -1e300, &angle), TORVEK::InvalidArgument);
+  EXPECT_EQ(TORVEK::AngleFor(0.5f, 10, 90, nullptr), TORVEK::InvalidArgument);
+  EXPECT_EQ(TORVEK::TransmittanceAt(20.0f, std::nan(""), 90, &t), TORVEK::InvalidArgument);
+  EXPECT_EQ(TORVEK::TransmittanceAt(20.0f, 10, inf, &t), TORVEK::InvalidArgument);
+  EXPECT_EQ(TORVEK::TransmittanceAt(nan, 10, 90, &t), TORVEK::InvalidArgument);
+  EXPECT_EQ(angle, 7.0f);
   EXPECT_EQ(t, 0.25f);
   std::this_thread::sleep_for(20ms);
   EXPECT_EQ(Wire(), "");

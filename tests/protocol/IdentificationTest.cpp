@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "ConnectedDevice.h"
+#include "InternalConnect.h"
 #include "link/AttenuatorHandlerImpl.h"
 
 namespace {
@@ -26,7 +27,7 @@ class Identification : public ::testing::Test {
   // Connects to a device that answers "0in" with `action`.
   bool ConnectAnswering(Action action) {
     script.Expect("0in", std::move(action));
-    return impl.Connect(server.Path());
+    return TORVEK::ConnectOnce(impl, server.Path());
   }
 
   // The scale stays at its construction values after a refused device.
@@ -66,7 +67,7 @@ TEST_F(Identification, AHalfRevolutionDeviceDoublesTheStepsPerDegree) {
 TEST_F(Identification, ConnectWaitsTheFixedPauseBeforeAsking) {
   script.Expect("0in", Action::Reply(IdentificationFrame("0168", "00023000")));
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(impl.Connect(server.Path()));
+  ASSERT_TRUE(TORVEK::ConnectOnce(impl, server.Path()));
   const std::vector<torvek::sim::Received> log = server.Log();
   ASSERT_FALSE(log.empty());
   EXPECT_GE(log.front().when - start, 100ms);
@@ -75,7 +76,7 @@ TEST_F(Identification, ConnectWaitsTheFixedPauseBeforeAsking) {
 TEST_F(Identification, WhatTheDeviceSaysDuringThePauseIsNotTakenForItsAnswer) {
   script.Expect("0in", Action::Reply(IdentificationFrame("0168", "00023000")));
   bool connected = false;
-  std::thread connecting([&] { connected = impl.Connect(server.Path()); });
+  std::thread connecting([&] { connected = TORVEK::ConnectOnce(impl, server.Path()); });
   std::this_thread::sleep_for(40ms);
   server.SendUnsolicited("0GS05\r\n");
   connecting.join();
@@ -83,42 +84,56 @@ TEST_F(Identification, WhatTheDeviceSaysDuringThePauseIsNotTakenForItsAnswer) {
 }
 
 TEST_F(Identification, ASilentDeviceIsRefusedAfterAboutTwoHundredMilliseconds) {
-  bool connected = true;
-  const double elapsed = MillisecondsOf([&] { connected = ConnectAnswering(Action::Silence()); });
-  EXPECT_FALSE(connected);
+  script.Expect("0in", Action::Silence());
+  TORVEK::ConnectResult result = TORVEK::ConnectResult::Connected;
+  const double elapsed =
+      MillisecondsOf([&] { result = TORVEK::operations::Connect(impl, server.Path(), 1); });
+  EXPECT_EQ(result, TORVEK::ConnectResult::NoIdentification);
   EXPECT_GE(elapsed, 200.0);
   EXPECT_LT(elapsed, 340.0);
   ExpectRefusedAndClosed();
 }
 
-TEST_F(Identification, AnUnexpectedReplyIsRefused) {
-  EXPECT_FALSE(ConnectAnswering(Action::Reply("0PO00000000\r\n")));
-  ExpectRefusedAndClosed();
+// Each way a device can fail to identify itself, with the reason Connect gives for it.
+TEST_F(Identification, EachRefusalHasItsReasonAndClosesThePort) {
+  using TORVEK::ConnectResult;
+  const struct {
+    const char* name;
+    std::string reply;
+    ConnectResult result;
+  } cases[] = {
+      {"another frame", "0PO00000000\r\n", ConnectResult::BadIdentification},
+      {"a device status", "0GS05\r\n", ConnectResult::BadIdentification},
+      {"a status of zero", "0GS00\r\n", ConnectResult::BadIdentification},
+      {"an unreadable number", IdentificationFrame("0168", "ZZZZZZZZ"),
+       ConnectResult::BadIdentification},
+      {"zero degrees per revolution", IdentificationFrame("0000", "00023000"),
+       ConnectResult::BadIdentification},
+      {"a negative number of steps", IdentificationFrame("0168", "FFFFFFFF"),
+       ConnectResult::BadIdentification},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    script.Expect("0in", Action::Reply(c.reply));
+    EXPECT_EQ(TORVEK::operations::Connect(impl, server.Path(), 1), c.result);
+    ExpectRefusedAndClosed();
+  }
 }
 
-TEST_F(Identification, ADeviceStatusInsteadOfTheRecordIsRefused) {
-  EXPECT_FALSE(ConnectAnswering(Action::Reply("0GS05\r\n")));
-  ExpectRefusedAndClosed();
-}
-
-TEST_F(Identification, AStatusOfZeroInsteadOfTheRecordIsRefused) {
-  EXPECT_FALSE(ConnectAnswering(Action::Reply("0GS00\r\n")));
-  ExpectRefusedAndClosed();
-}
-
-TEST_F(Identification, AnUnreadableNumberIsRefused) {
-  EXPECT_FALSE(ConnectAnswering(Action::Reply(IdentificationFrame("0168", "ZZZZZZZZ"))));
-  ExpectRefusedAndClosed();
-}
-
-TEST_F(Identification, ZeroDegreesPerRevolutionIsRefused) {
-  EXPECT_FALSE(ConnectAnswering(Action::Reply(IdentificationFrame("0000", "00023000"))));
-  ExpectRefusedAndClosed();
-}
-
-TEST_F(Identification, ANegativeNumberOfStepsIsRefused) {
-  EXPECT_FALSE(ConnectAnswering(Action::Reply(IdentificationFrame("0168", "FFFFFFFF"))));
-  ExpectRefusedAndClosed();
+// A missed window is tried again, with the port opened anew; a refusal is tried as often.
+TEST_F(Identification, AttemptsAreMadeWhileTheIdentificationFails) {
+  script.Expect("0in", Action::Silence());
+  script.Expect("0in", Action::Reply(IdentificationFrame("0168", "00023000")));
+  EXPECT_EQ(TORVEK::operations::Connect(impl, server.Path(), 3), TORVEK::ConnectResult::Connected);
+  EXPECT_EQ(server.AllReceived(), "0in0in");
+  server.ClearLog();
+  for (int i = 0; i < 2; ++i) {
+    script.Expect("0in", Action::Reply("0GS05\r\n"));
+  }
+  EXPECT_EQ(TORVEK::operations::Connect(impl, server.Path(), 2),
+            TORVEK::ConnectResult::BadIdentification);
+  EXPECT_EQ(server.AllReceived(), "0in0in");
+  EXPECT_EQ(impl.port, nullptr);
 }
 
 TEST_F(Identification, ARefusedDeviceKeepsTheScaleOfTheLastGoodOne) {

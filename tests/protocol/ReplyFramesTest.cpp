@@ -108,48 +108,50 @@ TEST(HexField, ReadsTheWayTheFramesHaveAlwaysBeenRead) {
 
 const std::string kIdentification = "0IN0E1234ABCD01020304016800023000\r\n";
 
-TEST(InfoReply, FillsTheRecordInItsOwnOrder) {
-  TORVEK::MotorInfo info;
-  info.home_offset_text = "kept";
-  const DecodedReply decoded = TORVEK::DecodeInfoReply(kIdentification, &info);
+// The identification's fields as texts and its scale as numbers, read from fixed columns.
+TEST(InfoReply, FillsTheFieldsAndTheScale) {
+  TORVEK::Identification id;
+  const DecodedReply decoded = TORVEK::DecodeInfoReply(kIdentification, &id);
   EXPECT_EQ(decoded.status, TORVEK::Ok);
   EXPECT_TRUE(decoded.delivered);
-  TORVEK::MotorInfo expected;
-  torvek::test::FillDefaultIdentification(expected);
-  expected.home_offset_text = "kept";
-  EXPECT_TRUE(torvek::test::SameInfo(info, expected)) << torvek::test::Describe(info);
+  EXPECT_EQ(id.ident_a, "1234ABCD");
+  EXPECT_EQ(id.ident_b, "0102");
+  EXPECT_EQ(id.ident_c, "03");
+  EXPECT_EQ(id.ident_d, "04");
+  EXPECT_EQ(id.degrees_per_revolution, 360);
+  EXPECT_EQ(id.pulses_per_revolution, 143360);
 }
 
-TEST(InfoReply, NumbersAreSignedDecimalText) {
-  TORVEK::MotorInfo info;
-  EXPECT_EQ(TORVEK::DecodeInfoReply("0IN0E1234ABCD010203040168FFFFFFFF\r\n", &info).status, 0);
-  EXPECT_EQ(info.pulses_per_revolution_text, "-1");
-  EXPECT_EQ(TORVEK::DecodeInfoReply("0IN0E1234ABCD01020304016a00023000\r\n", &info).status, 0);
-  EXPECT_EQ(info.degrees_per_revolution_text, "362");
+TEST(InfoReply, NumbersAreSignedAndEitherCase) {
+  TORVEK::Identification id;
+  EXPECT_EQ(TORVEK::DecodeInfoReply("0IN0E1234ABCD010203040168FFFFFFFF\r\n", &id).status, 0);
+  EXPECT_EQ(id.pulses_per_revolution, -1);
+  EXPECT_EQ(TORVEK::DecodeInfoReply("0IN0E1234ABCD01020304016a00023000\r\n", &id).status, 0);
+  EXPECT_EQ(id.degrees_per_revolution, 362);
 }
 
 TEST(InfoReply, AnUnreadableNumberLeavesTheWholeRecordAsItWas) {
-  TORVEK::MotorInfo info;
-  info.ident_a = "earlier";
-  info.degrees_per_revolution_text = "earlier";
+  TORVEK::Identification id;
+  id.ident_a = "earlier";
+  id.degrees_per_revolution = 7;
   const DecodedReply decoded =
-      TORVEK::DecodeInfoReply("0IN0E1234ABCD010203040168ZZZZZZZZ\r\n", &info);
+      TORVEK::DecodeInfoReply("0IN0E1234ABCD010203040168ZZZZZZZZ\r\n", &id);
   EXPECT_EQ(decoded.status, TORVEK::UnexpectedReply);
   EXPECT_FALSE(decoded.delivered);
-  EXPECT_EQ(info.ident_a, "earlier");
-  EXPECT_EQ(info.degrees_per_revolution_text, "earlier");
-  EXPECT_EQ(info.ident_b, "");
+  EXPECT_EQ(id.ident_a, "earlier");
+  EXPECT_EQ(id.degrees_per_revolution, 7);
+  EXPECT_EQ(id.ident_b, "");
 }
 
 TEST(InfoReply, AStatusFrameOrANullRecordStoresNothing) {
-  TORVEK::MotorInfo info;
-  EXPECT_EQ(TORVEK::DecodeInfoReply("0GS00\r\n", &info).status, TORVEK::Ok);
-  EXPECT_FALSE(TORVEK::DecodeInfoReply("0GS00\r\n", &info).delivered);
-  EXPECT_EQ(TORVEK::DecodeInfoReply("0GS05\r\n", &info).status, 5);
-  EXPECT_EQ(info.ident_a, "");
-  EXPECT_EQ(info.degrees_per_revolution_text, "");
+  TORVEK::Identification id;
+  EXPECT_EQ(TORVEK::DecodeInfoReply("0GS00\r\n", &id).status, TORVEK::Ok);
+  EXPECT_FALSE(TORVEK::DecodeInfoReply("0GS00\r\n", &id).delivered);
+  EXPECT_EQ(TORVEK::DecodeInfoReply("0GS05\r\n", &id).status, 5);
+  EXPECT_EQ(id.ident_a, "");
+  EXPECT_EQ(id.degrees_per_revolution, 0);
   EXPECT_EQ(TORVEK::DecodeInfoReply(kIdentification, nullptr).status, TORVEK::Ok);
-  EXPECT_EQ(TORVEK::DecodeInfoReply(kIdentification.substr(0, 34), &info).status,
+  EXPECT_EQ(TORVEK::DecodeInfoReply(kIdentification.substr(0, 34), &id).status,
             TORVEK::UnexpectedReply);
 }
 

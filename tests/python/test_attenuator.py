@@ -4,8 +4,8 @@ from __future__ import annotations
 
 import math
 import os
+import re
 import shutil
-import struct
 import subprocess
 import sys
 import threading
@@ -17,21 +17,11 @@ import pytest
 import torvek_attenuator
 from torvek_attenuator import Attenuator, AttenuatorError, MotorInfo
 
-STEPS_PER_DEGREE = 143360 / 360
-
-
-def f32(value: float) -> float:
-    """`value` as the library's float hands it back."""
-    return struct.unpack("f", struct.pack("f", value))[0]
+REPO = Path(__file__).resolve().parents[2]
 
 
 def degrees_of(steps: int) -> float:
-    return f32(steps / STEPS_PER_DEGREE)
-
-
-def model(steps: int, min_angle: float, span: float) -> float:
-    angle = degrees_of(steps)
-    return f32(0.5 * math.sin(math.pi / span * (angle - min_angle) - math.pi / 2) + 0.5)
+    return torvek_attenuator.steps_to_degrees(steps)
 
 
 @pytest.mark.parametrize(
@@ -43,21 +33,32 @@ def model(steps: int, min_angle: float, span: float) -> float:
         (-3, "PortUnavailable"),
         (-4, "InvalidArgument"),
         (-5, "InternalError"),
+        (-6, "NoSuchPort"),
+        (-13, "AmbiguousPort"),
         (1, "DeviceStatus"),
         (255, "DeviceStatus"),
         (256, "Unknown"),
-        (-6, "Unknown"),
+        (-14, "Unknown"),
     ],
 )
-def test_status_names(code: int, name: str) -> None:
+def test_status_names_and_hints(code: int, name: str) -> None:
     assert torvek_attenuator.status_name(code) == name
     error = AttenuatorError(code, "op")
-    assert (error.code, error.name, str(error)) == (code, name, f"op: {name} ({code})")
+    assert (error.code, error.name, error.hint) == (code, name, torvek_attenuator.status_hint(code))
+    # The hint goes on a line of its own, as attenuatorctl prints it.
+    hint_line = [f"  hint: {error.hint}"] if error.hint else []
+    assert str(error).splitlines() == [f"op: {name} ({code})"] + hint_line
 
 
 def test_library_version_is_major_minor_patch() -> None:
     parts = torvek_attenuator.library_version().split(".")
     assert len(parts) == 3 and all(part.isdigit() for part in parts)
+
+
+def test_the_package_version_is_the_projects() -> None:
+    project = re.search(r"project\(TorvekAttenuator VERSION (\S+)",
+                        (REPO / "CMakeLists.txt").read_text()).group(1)
+    assert torvek_attenuator.__version__ == project
 
 
 # Connection and identification.
@@ -86,10 +87,24 @@ def test_identification_of_a_configured_device(start_sim) -> None:
         assert att.position_steps == 35840
 
 
-def test_a_missing_port_raises_port_unavailable() -> None:
+@pytest.mark.parametrize("port, code", [
+    ("/dev/no-such-attenuator-port", torvek_attenuator.NO_SUCH_PORT),
+    ("/dev/null", torvek_attenuator.NOT_A_SERIAL_PORT),
+    ("usb:0403:zz", torvek_attenuator.NO_SUCH_PORT),
+])
+def test_a_port_that_cannot_serve_says_why(port: str, code: int) -> None:
     with pytest.raises(AttenuatorError) as caught:
-        Attenuator("/dev/no-such-attenuator-port")
-    assert (caught.value.code, caught.value.name) == (-3, "PortUnavailable")
+        Attenuator(port)
+    assert caught.value.code == code
+    assert caught.value.hint and caught.value.hint in str(caught.value)
+
+
+def test_a_missed_identification_is_tried_again(scripted) -> None:
+    device = scripted()
+    identification = device.script.pop(0)
+    device.script[:0] = [(b"0in", b""), identification]
+    with Attenuator(device.port, timeout=1.0) as att:
+        assert att.port == device.port
 
 
 def test_reconnect_after_disconnect(sim) -> None:
@@ -152,8 +167,11 @@ def test_transmittance_round_trips(att: Attenuator, transmittance: float, min_an
     att.set_transmittance(transmittance, min_angle=min_angle, span=span)
     assert att.position_steps == steps
     read = att.transmittance(min_angle=min_angle, span=span)
-    assert read == pytest.approx(model(steps, min_angle, span), abs=1e-7)
     assert read == pytest.approx(transmittance, abs=1e-3)
+    # The library's model and conversions give the same numbers without a device.
+    angle = torvek_attenuator.angle_for(transmittance, min_angle, span)
+    assert torvek_attenuator.degrees_to_steps(angle) == steps
+    assert torvek_attenuator.transmittance_at(degrees_of(steps), min_angle, span) == read
 
 
 def test_home_returns_to_zero(att: Attenuator) -> None:
@@ -177,7 +195,7 @@ def test_a_device_status_is_raised_with_its_code(start_sim) -> None:
         with pytest.raises(AttenuatorError) as caught:
             att.status()
     assert (caught.value.code, caught.value.name) == (42, "DeviceStatus")
-    assert str(caught.value) == "status: DeviceStatus (42)"
+    assert str(caught.value).splitlines()[0] == "status: DeviceStatus (42)"
 
 
 # Arguments the library refuses before anything is sent.
@@ -259,10 +277,11 @@ def test_a_device_that_hangs_up(start_sim) -> None:
     sim = start_sim("--speed", "0", "--hangup-after", "2")
     with Attenuator(sim.port, timeout=1.0) as att:
         att.status()
-        # The line closes while the reply is awaited, then stays closed.
+        # The line closes while the reply is awaited: the device went away, at once.
         with pytest.raises(AttenuatorError) as caught:
             att.status()
-        assert (caught.value.code, caught.value.name) == (-1, "UnexpectedReply")
+        assert (caught.value.code, caught.value.name) == (-3, "PortUnavailable")
+        assert "went away" in caught.value.hint
         with pytest.raises(AttenuatorError) as caught:
             att.status()
     assert (caught.value.code, caught.value.name) == (-3, "PortUnavailable")

@@ -29,7 +29,7 @@ TOLERANCE = {0.0: (1e-9, 1e-9), 0.01: (0.006, 0.01), 0.05: (0.03, 0.04)}
 def sweep(low: float, span: float, start: float, stop: float, noise: float, background: float,
           points: int = 100, seed: int = 7):
     x = np.linspace(start, stop, points)
-    y = background + (1 - background) * np.sin(0.5 * np.pi * (x - low) / span) ** 2
+    y = background + (1 - background) * torvek_attenuator.transmittance_curve(x, low, span)
     return x, y + noise * np.random.default_rng(seed).standard_normal(points)
 
 
@@ -64,6 +64,14 @@ def test_recovers_the_model(low, span, start, stop, noise, background, expected)
         for name, truth in (("min_angle", expected), ("angle_span", span),
                             ("background", background), ("amplitude", 1 - background)):
             assert abs(getattr(result, name) - truth) <= 4 * getattr(result, name + "_err")
+
+
+def test_the_fitted_model_is_the_attenuators_to_the_bit() -> None:
+    result = fit(*sweep(10, 90, -20, 200, 0.01, 0.05))
+    reference = np.arange(-20.0, 200.5, 0.5)  # every one exact in a C float
+    narrowed = result.transmittance(reference).astype(np.float32).tolist()
+    assert narrowed == [torvek_attenuator.transmittance_at(a, result.min_angle, result.angle_span)
+                        for a in reference]
 
 
 def test_readings_in_any_order_with_repeats_give_the_same_fit() -> None:
@@ -112,7 +120,7 @@ def test_refuses_data_that_gives_no_answer(angles, powers, message) -> None:
 # The command line.
 
 CSV = "# a sweep\nangle_deg,power\n" + "".join(
-    f"{a:g},{0.02 + 0.98 * math.sin(math.pi / 180 * (a - 10)) ** 2:.9f}  # ok\n"
+    f"{a:g},{0.02 + 0.98 * torvek_attenuator.transmittance_curve([a], 10, 90)[0]:.9f}  # ok\n"
     for a in range(-20, 200, 10))
 
 
@@ -162,12 +170,12 @@ def test_command_line_failures(tmp_path, capsys, text, options, code, message) -
     assert message in failure["error"] and failure["hint"]
 
 
+PACKAGE_PARENT = str(Path(torvek_attenuator.__file__).resolve().parents[1])
+
+
 def test_a_missing_file_exits_with_3(tmp_path, capsys) -> None:
     assert main([str(tmp_path / "none.csv")]) == 3
     assert "calibrate: cannot read " in capsys.readouterr().err
-
-
-PACKAGE_PARENT = str(Path(torvek_attenuator.__file__).resolve().parents[1])
 
 
 def test_module_writes_png_and_svg_plots_and_fails_on_a_full_output(tmp_path) -> None:
@@ -203,7 +211,7 @@ def meter(att: Attenuator):
     """A power meter in the beam: the model at the mount's actual angle."""
     def read() -> float:
         angle = att.position_deg
-        return BACKGROUND + math.sin(0.5 * math.pi * (angle - LOW) / SPAN) ** 2
+        return BACKGROUND + torvek_attenuator.transmittance_curve([angle], LOW, SPAN)[0]
     return read
 
 
@@ -214,9 +222,10 @@ def test_measure_sweeps_and_the_fit_finds_the_model(att, capsys) -> None:
     readings = measure(att, meter(att), ANGLES)
     assert [r.angle for r in readings] == ANGLES
     for r in readings:
-        steps = int(r.angle * 143360 / 360)  # truncated toward zero
-        assert r.angle_read == struct.unpack("f", struct.pack("f", steps * 360 / 143360))[0]
-        assert r.power == BACKGROUND + math.sin(0.5 * math.pi * (r.angle_read - LOW) / SPAN) ** 2
+        steps = torvek_attenuator.degrees_to_steps(r.angle)
+        assert r.angle_read == torvek_attenuator.steps_to_degrees(steps)
+        assert r.power == BACKGROUND + torvek_attenuator.transmittance_curve(
+            [r.angle_read], LOW, SPAN)[0]
     result = fit([r.angle_read for r in readings], [r.power for r in readings])
     assert (result.min_angle, result.angle_span) == pytest.approx((LOW, SPAN), abs=1e-4)
     assert capsys.readouterr().err == ""  # no progress bar off a terminal
@@ -232,7 +241,7 @@ def test_measure_settles_and_shows_progress_on_a_terminal(att, capsys, monkeypat
 
 
 @pytest.mark.parametrize("fault, name", [
-    ("--silent-after", "ReplyTimeout"), ("--hangup-after", "UnexpectedReply")])
+    ("--silent-after", "ReplyTimeout"), ("--hangup-after", "PortUnavailable")])
 def test_a_failed_move_stops_the_sweep_with_the_readings_so_far(start_sim, fault, name) -> None:
     # Connect, then per point a move and two position reads: the third move meets the fault.
     sim = start_sim("--speed", "0", fault, "7")
@@ -259,3 +268,18 @@ def test_an_interrupted_sweep_propagates_with_the_readings_so_far(att, exception
     with pytest.raises(exception) as caught:
         measure(att, read, ANGLES)
     assert [(r.angle, r.power) for r in caught.value.readings] == [(-10.0, 0.1), (-3.0, 0.2)]
+
+
+def test_the_calibrate_example_draws_only_when_asked(sim, tmp_path) -> None:
+    script = Path(__file__).resolve().parents[2] / "examples" / "calibrate.py"
+    command = [sys.executable, str(script), sim.port, "--step", "10"]
+    env = {**os.environ, "PYTHONPATH": PACKAGE_PARENT}
+    quiet = subprocess.run(command, cwd=tmp_path, capture_output=True, text=True, timeout=120,
+                           env=env)
+    assert quiet.returncode == 0, quiet.stderr
+    assert list(tmp_path.iterdir()) == [] and "\nplot " not in quiet.stdout
+    drawn = subprocess.run(command + ["--plot", "fit.svg"], cwd=tmp_path, capture_output=True,
+                           text=True, timeout=120, env=env)
+    assert drawn.returncode == 0, drawn.stderr
+    assert [p.name for p in tmp_path.iterdir()] == ["fit.svg"]
+    assert "\nplot              fit.svg\n" in drawn.stdout

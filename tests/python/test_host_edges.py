@@ -17,7 +17,7 @@ def test_a_port_name_with_a_nul_inside_is_refused(sim) -> None:
     # the attenuator would claim a port that does not exist.
     with pytest.raises(AttenuatorError) as caught:
         Attenuator(sim.port + "\0-spare", timeout=1.0)
-    assert caught.value.name == "PortUnavailable"
+    assert caught.value.name == "NoSuchPort"
 
 
 @pytest.mark.parametrize("seconds, milliseconds", [

@@ -59,3 +59,30 @@ def test_installed_under_usr_the_loader_finds_the_library_by_soname(tmp_path: Pa
                               "libtorvek_attenuator.so.1", "libtorvek_attenuator.so"])
     assert loaded == "libtorvek_attenuator.so.1"
 
+
+PACKAGE_PARENT = Path(torvek_attenuator.__file__).resolve().parent.parent
+
+
+# A module that Debian's interpreter has and another python3 may not: the error names the
+# module, its Debian package and the interpreter that has it, whichever call needs it first.
+@pytest.mark.parametrize("missing, package, code", [
+    ("numpy", "python3-numpy", "import torvek_attenuator.calibration"),
+    ("scipy.optimize", "python3-scipy",
+     "from torvek_attenuator.calibration import fit\n"
+     "fit(range(0, 360, 10), [(a // 10) % 5 for a in range(0, 360, 10)])"),
+    ("matplotlib.figure", "python3-matplotlib",
+     "from torvek_attenuator.calibration import plot; plot(None, 'fit.png')"),
+    ("tqdm", "python3-tqdm",
+     "from torvek_attenuator.calibration import measure; measure(None, None, [])"),
+    ("tango", "python3-tango", "import torvek_attenuator_tango"),
+])
+def test_a_missing_debian_module_says_which_package_and_interpreter(
+        tmp_path, missing, package, code) -> None:
+    blocked = f"import sys; sys.modules[{missing!r}] = None\n"
+    done = subprocess.run([sys.executable, "-c", blocked + code], cwd=tmp_path,
+                          capture_output=True, text=True,
+                          env={**os.environ, "PYTHONPATH": str(PACKAGE_PARENT)})
+    last = done.stderr.strip().splitlines()[-1]
+    assert done.returncode == 1 and last.startswith("ModuleNotFoundError: "), done.stderr
+    for value in (missing, package, sys.executable, "/usr/bin/python3"):
+        assert value in last

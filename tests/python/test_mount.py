@@ -15,7 +15,8 @@ from typing import Callable, Iterator, List
 import pytest
 
 from conftest import Sim
-from torvek_attenuator import Mount, MountError, MountSnapshot, MountState, MotorInfo
+from torvek_attenuator import (Mount, MountError, MountSnapshot, MountState, MotorInfo,
+                               status_hint, status_name)
 
 ON, MOVING, FAULT = MountState.ON, MountState.MOVING, MountState.FAULT
 BOUND = 20.0  # seconds; only ends a hung test
@@ -98,18 +99,25 @@ def test_connect_adopts_the_identification_and_reads_the_position(start_sim, ope
 
 
 @pytest.mark.parametrize("port, reason", [
-    ("missing", "PortUnavailable"),  # no such file
-    ("/dev/null", "PortUnavailable"),  # opens, and nothing identifies itself
+    ("missing", "NoSuchPort"),
+    ("/dev/null", "NotASerialPort"),
+    ("silent", "NoIdentification"),  # a pseudo-terminal nothing answers on
 ])
-def test_a_refused_connect_faults_with_its_reason_and_hint(tmp_path, open_mount, port, reason):
-    name = str(tmp_path / port) if port == "missing" else port
-    mount = open_mount(name)
-    with pytest.raises(MountError) as caught:
-        mount.connect().result(timeout=BOUND)
-    snap = mount.snapshot()
-    assert (snap.state, snap.reason, caught.value.reason) == (FAULT, reason, reason)
-    assert name in snap.hint and snap.status.startswith(snap.hint)
-    assert caught.value.hint == snap.hint and caught.value.code == -3
+def test_a_refused_connect_faults_with_the_library_s_reason(tmp_path, open_mount, port, reason):
+    master, slave = os.openpty()
+    try:
+        name = {"missing": str(tmp_path / "ttyUSB9"), "silent": os.ttyname(slave)}.get(port, port)
+        mount = open_mount(name)
+        with pytest.raises(MountError) as caught:
+            mount.connect().result(timeout=BOUND)
+        snap = mount.snapshot()
+    finally:
+        os.close(master)
+        os.close(slave)
+    code = caught.value.code
+    assert (snap.state, snap.reason, caught.value.reason, status_name(code)) == (
+        FAULT, reason, reason, reason)
+    assert snap.hint == caught.value.hint == status_hint(code) and name in snap.status
     with pytest.raises(MountError) as refused:
         mount.move_to(1.0)
     assert refused.value.reason == reason
@@ -126,7 +134,8 @@ def test_a_missing_port_is_waited_for_and_one_that_goes_away_too(tmp_path, start
     assert next_in(changes, ON).steps == 100
     first.stop()  # the port goes away while nobody calls
     gone = next_in(changes, FAULT)
-    assert (gone.reason, gone.port) == ("PortUnavailable", link) and link in gone.status
+    assert (gone.reason, gone.hint) == ("PortUnavailable", status_hint(-3))
+    assert link in gone.status
     start_sim("--speed", "0", "--link", link, "--position", "-200")  # back, on a new pty
     back = next_in(changes, ON)
     assert (back.steps, back.reason, back.hint) == (-200, "", "")

@@ -19,6 +19,12 @@ inline const std::string kDefaultIdentification = "0IN0E1234ABCD0102030401680002
 // not happened once the device has had a moment to finish the one in hand.
 void ExpectScriptFinished(const torvek::sim::ScriptedResponder& script);
 
+// One Connect of the public class; the white-box tests add one for the implementation
+// (InternalConnect.h), found by argument-dependent lookup.
+inline bool ConnectOnce(TORVEK::AttenuatorHandler& handler, const std::string& port) {
+  return handler.Connect(port);
+}
+
 // Connects `handler` (the public class or its implementation) to the scripted device behind
 // `server`, which answers the identification with `identification`; then starts the device's
 // log afresh. The device has 100 ms to identify itself, and a machine busy with other builds can
@@ -31,7 +37,7 @@ bool ConnectScripted(Handler& handler, torvek::sim::ScriptedResponder& script,
   bool connected = false;
   for (int attempt = 0; attempt < 3 && !connected; ++attempt) {
     script.Expect("0in", torvek::sim::Action::Reply(identification));
-    connected = handler.Connect(server.Path());
+    connected = ConnectOnce(handler, server.Path());
     ExpectScriptFinished(script);
   }
   server.ClearLog();

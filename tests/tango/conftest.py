@@ -19,8 +19,11 @@ import tango
 REPO = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("BUILD_DIR", REPO / "build")).resolve()
 DEVICE = "lab/attenuator/1"
-# The build tree's copy of the Python package, for tests that use the line themselves.
+# The build tree's copy of the Python packages, for tests that use the line themselves and for
+# the wait for a server.
 sys.path.insert(0, str(BUILD / "python"))
+
+from torvek_attenuator_tango.ready import NotServing, admin_device, wait_until_serving  # noqa: E402
 
 
 def _program(variable: str, default: Path) -> str:
@@ -85,17 +88,21 @@ class Server:
         database.write_text("\n".join(lines) + "\n")
         self.port = free_port()
         self.log = directory / "server.log"
+        # Its output goes to a file, as under systemd or Starter, with Python's own buffering:
+        # nothing here may rest on the environment of the machine that runs the tests.
+        environment = {k: v for k, v in os.environ.items() if k != "PYTHONUNBUFFERED"}
         with open(self.log, "wb") as log:
             self.process = subprocess.Popen(
                 [launcher, "test", f"-file={database}", "-ORBendPoint",
                  f"giop:tcp:127.0.0.1:{self.port}"],
-                stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, cwd=directory)
-        deadline = time.monotonic() + 60
-        while b"Ready to accept request" not in self.log.read_bytes():
-            if self.process.poll() is not None or time.monotonic() > deadline:
-                _stop(self.process)
-                pytest.fail(f"attenuator-tango did not start:\n{self.log.read_text()}")
-            time.sleep(0.05)
+                stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, cwd=directory,
+                env=environment)
+        try:
+            wait_until_serving(admin_device("test", f"127.0.0.1:{self.port}"), 60.0,
+                               lambda: self.process.poll() is None)
+        except NotServing as failure:
+            _stop(self.process)
+            pytest.fail(f"attenuator-tango did not start: {failure}\n{self.log.read_text()}")
 
     def proxy(self, name: str = DEVICE) -> tango.DeviceProxy:
         return tango.DeviceProxy(f"tango://127.0.0.1:{self.port}/{name}#dbase=no")

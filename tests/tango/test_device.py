@@ -4,6 +4,7 @@ attenuator-sim."""
 from __future__ import annotations
 
 import math
+import os
 import queue
 import threading
 
@@ -204,11 +205,11 @@ def test_a_hang_up_faults_and_init_recovers_on_a_fresh_device(start_sim, start_s
     assert wait_state(proxy, ON, FAULT) == ON, proxy.status()
     proxy.Position = 10.0
     assert wait_state(proxy, ON, FAULT, ALARM) == FAULT
-    assert "UnexpectedReply" in proxy.status() and "Init" in proxy.status()
+    assert "PortUnavailable" in proxy.status() and "Init" in proxy.status()
     for attempt in (lambda: proxy.Position, lambda: proxy.write_attribute("Steps", 1)):
         with pytest.raises(tango.DevFailed) as caught:
             attempt()
-        assert caught.value.args[0].reason == "UnexpectedReply"
+        assert caught.value.args[0].reason == "PortUnavailable"
         assert "FAULT" in caught.value.args[0].desc
     start_sim("--speed", "0", "--position", "1234")
     proxy.Init()
@@ -239,17 +240,19 @@ def test_a_device_status_code_puts_alarm(start_sim, start_server):
 
 def test_faults_that_need_a_person_say_what_to_do(tmp_path, start_sim, start_server):
     start_sim("--speed", "0")
+    master, slave = os.openpty()  # a serial port on which nothing answers
+    silent = os.ttyname(slave)
     server = start_server({
         "lab/attenuator/noport": {"TimeoutMs": 500},
         "lab/attenuator/unplugged": {"Port": tmp_path / "ttyUSB9"},
-        "lab/attenuator/silent": {"Port": "/dev/null"},
+        "lab/attenuator/silent": {"Port": silent},
         "lab/attenuator/model": {"Port": tmp_path / "ttyATT", "AngleSpan": 0},
         "lab/attenuator/ok": {"Port": tmp_path / "ttyATT"},
     })
     expected = {
         "noport": "property Port is not set",
         "unplugged": f"port {tmp_path / 'ttyUSB9'} does not exist",
-        "silent": "no attenuator identified itself on /dev/null",
+        "silent": f"no attenuator identified itself on {silent}",
         "model": "MinAngle = 0, AngleSpan = 0 refused",
     }
     for name, text in expected.items():
@@ -259,3 +262,5 @@ def test_faults_that_need_a_person_say_what_to_do(tmp_path, start_sim, start_ser
         with pytest.raises(tango.DevFailed):
             proxy.Home()
     assert wait_state(server.proxy("lab/attenuator/ok"), ON, FAULT) == ON
+    os.close(master)
+    os.close(slave)

@@ -47,9 +47,9 @@ Report ReadInfo(Context& c) {
       .String("ident_b", info.ident_b)
       .String("ident_c", info.ident_c)
       .String("ident_d", info.ident_d)
-      .String("degrees_per_revolution_text", info.degrees_per_revolution_text)
-      .String("pulses_per_revolution_text", info.pulses_per_revolution_text)
-      .String("home_offset_text", info.home_offset_text);
+      .Decimal("degrees_per_revolution", info.degrees_per_revolution_text)
+      .Decimal("pulses_per_revolution", info.pulses_per_revolution_text)
+      .Decimal("home_offset", info.home_offset_text);
   return r;
 }
 

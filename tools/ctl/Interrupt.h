@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include <torvek/AttenuatorHandler.h>
 
 namespace torvek::ctl {
@@ -15,5 +17,21 @@ void CancelOnInterrupt(TORVEK::AttenuatorHandler& handler);
 
 // Whether Ctrl-C was pressed since CancelOnInterrupt.
 bool Interrupted();
+
+// With --json a script reads one object from stdout however the run ends: `line` (newline
+// included) is what a second Ctrl-C writes on stdout before it ends the program, unless the
+// program's own object has been written by then (see FinalOutput).
+void SetLastWords(std::string line);
+
+// Held while the program writes its final output and flushes it: a second Ctrl-C then neither
+// cuts that output short nor adds the last words to it; it ends the program once the output is
+// out.
+class FinalOutput {
+ public:
+  FinalOutput();
+  ~FinalOutput();
+  FinalOutput(const FinalOutput&) = delete;
+  FinalOutput& operator=(const FinalOutput&) = delete;
+};
 
 }  // namespace torvek::ctl

@@ -43,6 +43,26 @@ JsonObject& JsonObject::Number(const std::string& key, double value) {
   return Raw(key, text);
 }
 
+JsonObject& JsonObject::Decimal(const std::string& key, std::string_view text) {
+  // JSON's grammar: -?(0|[1-9][0-9]*)(\.[0-9]+)?, exponents aside (the device writes none).
+  std::size_t i = 0;
+  const auto digits = [&] {
+    const std::size_t start = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+      ++i;
+    return i - start;
+  };
+  if (i < text.size() && text[i] == '-')
+    ++i;
+  const std::size_t first = i;
+  bool valid = digits() > 0 && (text[first] != '0' || i == first + 1);
+  if (valid && i < text.size() && text[i] == '.') {
+    ++i;
+    valid = digits() > 0;
+  }
+  return Raw(key, valid && i == text.size() ? std::string(text) : "null");
+}
+
 JsonObject& JsonObject::Boolean(const std::string& key, bool value) {
   return Raw(key, value ? "true" : "false");
 }

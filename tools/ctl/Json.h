@@ -13,6 +13,9 @@ class JsonObject {
   JsonObject& Integer(const std::string& key, long long value);
   // Non-finite numbers become null.
   JsonObject& Number(const std::string& key, double value);
+  // A decimal number as the device wrote it, digit for digit (no rounding through a double);
+  // text that is no JSON number becomes null.
+  JsonObject& Decimal(const std::string& key, std::string_view text);
   JsonObject& Boolean(const std::string& key, bool value);
   JsonObject& Raw(const std::string& key, const std::string& json);
   JsonObject& Objects(const std::string& key, const std::vector<JsonObject>& items);

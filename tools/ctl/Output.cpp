@@ -10,7 +10,8 @@ namespace torvek::ctl {
 namespace {
 
 void PrintError(const std::string& command, const std::string& message, const std::string& hint) {
-  std::fprintf(stderr, "attenuatorctl %s: %s\n", command.c_str(), message.c_str());
+  std::fprintf(stderr, "attenuatorctl%s%s: %s\n", command.empty() ? "" : " ", command.c_str(),
+               message.c_str());
   if (!hint.empty())
     std::fprintf(stderr, "  hint: %s\n", hint.c_str());
 }
@@ -20,6 +21,35 @@ void PrintError(const std::string& command, const std::string& message, const st
 int g_output_error = 0;
 
 }  // namespace
+
+void PrintJson(const JsonObject& json) {
+  const FinalOutput whole;
+  std::printf("%s\n", json.Text().c_str());
+  FlushStdout();
+}
+
+std::string WaitForTheDevice(const std::string& port) {
+  return "the device may still be moving: it answers nothing else until the motion is over; "
+         "wait for it with: until attenuatorctl --port " +
+         port + " position; do sleep 1; done";
+}
+
+JsonObject InterruptedObject(const std::string& command) {
+  JsonObject json;
+  json.String("command", command)
+      .String("result", "interrupted")
+      .Integer("status", TORVEK::ReplyTimeout);
+  return json;
+}
+
+void SetInterruptedLastWords(const std::string& command, bool motion, const std::string& port) {
+  JsonObject json = InterruptedObject(command);
+  if (motion && !port.empty())
+    json.String("hint", "ended by a second Ctrl-C before the device confirmed the stop; " +
+                            WaitForTheDevice(port));
+  json.Integer("exit_code", kExitInterrupted);
+  SetLastWords(json.Text() + "\n");
+}
 
 void FlushStdout() {
   errno = 0;
@@ -55,12 +85,13 @@ int Emit(const std::string& command, const Report& report, const OutputStyle& st
     json.Merge(report.json);
     if (!hint.empty())
       json.String("hint", hint);
-    std::printf("%s\n", json.Text().c_str());
+    PrintJson(json);
   } else {
     for (const std::string& line : report.lines)
       std::printf("%s\n", line.c_str());
   }
-  FlushStdout();
+  if (!style.json)
+    FlushStdout();
   if (failed)
     PrintError(command, word, hint);
   return ExitCodeFor(report.status);
@@ -76,8 +107,7 @@ int EmitFailure(const std::string& command, const Failure& failure, const Output
         .String("hint", failure.hint)
         .Integer("exit_code", failure.exit_code)
         .Merge(details.json);
-    std::printf("%s\n", json.Text().c_str());
-    FlushStdout();
+    PrintJson(json);
   }
   PrintError(command, failure.message, failure.hint);
   if (!style.json)
@@ -87,24 +117,20 @@ int EmitFailure(const std::string& command, const Failure& failure, const Output
 }
 
 int EmitInterrupted(const std::string& command, const std::optional<int>& stop_status,
-                    const OutputStyle& style) {
+                    const std::string& port, const OutputStyle& style) {
+  // The device takes one command at a time: a Stop unanswered is one queued behind the motion,
+  // which goes on to its end. A simulated device ended with the run.
   std::string stop_hint;
   if (stop_status && *stop_status != TORVEK::Ok)
-    stop_hint =
-        "the device did not confirm the stop: check it with attenuatorctl status and "
-        "attenuatorctl position";
+    stop_hint = port.empty() ? "" : WaitForTheDevice(port);
   if (style.json) {
-    JsonObject json;
-    json.String("command", command)
-        .String("result", "interrupted")
-        .Integer("status", TORVEK::ReplyTimeout);
+    JsonObject json = InterruptedObject(command);
     if (stop_status)
       json.String("stop", ResultWord(*stop_status));
     if (!stop_hint.empty())
       json.String("hint", stop_hint);
     json.Integer("exit_code", kExitInterrupted);
-    std::printf("%s\n", json.Text().c_str());
-    FlushStdout();
+    PrintJson(json);
   }
   std::string message = "interrupted: the wait for the device was cut short";
   if (stop_status)

@@ -35,9 +35,16 @@ int EmitFailure(const std::string& command, const Failure& failure, const Output
                 const Report& details = Report());
 
 // A command that Ctrl-C cut short: what it was doing, and for a motion the result of the Stop
-// sent after it (none: no Stop was sent). Returns the exit code, 130.
+// sent after it (none: no Stop was sent); `port` the device's, empty for the simulator. Returns
+// the exit code, 130.
 int EmitInterrupted(const std::string& command, const std::optional<int>& stop_status,
-                    const OutputStyle& style);
+                    const std::string& port, const OutputStyle& style);
+
+// With --json: the object a second Ctrl-C leaves on stdout when it ends `command` on the spot.
+void SetInterruptedLastWords(const std::string& command, bool motion, const std::string& port);
+
+// One JSON object on a line of stdout, flushed, whole even when Ctrl-C comes meanwhile.
+void PrintJson(const JsonObject& json);
 
 // Flushes stdout; false (with *error an errno value) when anything written to it since the start
 // was lost, so that a full disk or a closed pipe is not reported as success.

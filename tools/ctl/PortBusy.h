@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "Ports.h"
+#include <torvek/AttenuatorHandler.h>
 
 namespace torvek::ctl {
 
@@ -22,6 +22,6 @@ struct PortUse {
 
 // Opens the port for a moment (non-blocking, never as the controlling terminal) to see. On
 // Windows, where opening is exclusive and the library's Connect finds out, always kFree.
-PortUse CheckPortUse(const SerialPort& port);
+PortUse CheckPortUse(const TORVEK::SerialPortInfo& port);
 
 }  // namespace torvek::ctl

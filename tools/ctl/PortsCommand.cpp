@@ -1,20 +1,19 @@
 #include "PortsCommand.h"
 
 #include "Interrupt.h"
-#include "PortCheck.h"
 #include "Probe.h"
 
 namespace torvek::ctl {
 namespace {
 
 struct Surveyed {
-  SerialPort port;
+  TORVEK::SerialPortInfo port;
   std::optional<ProbeResult> probe;
 };
 
 std::vector<Surveyed> Survey(TORVEK::AttenuatorHandler& prober, bool probe, int timeout_ms) {
   std::vector<Surveyed> found;
-  for (SerialPort& port : ListSerialPorts()) {
+  for (TORVEK::SerialPortInfo& port : TORVEK::ListSerialPorts()) {
     Surveyed s{std::move(port), std::nullopt};
     if (probe && !Interrupted())
       s.probe = Probe(s.port, prober, timeout_ms);
@@ -35,6 +34,27 @@ std::string ProbeText(const ProbeResult& probe) {
   return text;
 }
 
+// What a user who may not open the port can do about it.
+std::string AccessText(const TORVEK::SerialPortInfo& p) {
+  if (p.may_open)
+    return "may open";
+  if (p.group.empty())
+    return "may not open: ask for access to the port";
+  return "may not open: the port belongs to group '" + p.group + "': sudo usermod -aG " + p.group +
+         " \"$USER\", then log out and in again";
+}
+
+// A USB adapter holds short replies for its latency timer: above a millisecond or two, every
+// round trip at 9600 baud waits for it.
+std::string LatencyText(int ms) {
+  std::string text = std::to_string(ms) + " ms";
+  if (ms > 2)
+    text +=
+        " (replies wait for it; the library asks the driver for low latency when it opens the "
+        "port, and the wire trace's open line says whether it took)";
+  return text;
+}
+
 std::string JsonStrings(const std::vector<std::string>& items) {
   std::string array = "[";
   for (const std::string& item : items)
@@ -47,7 +67,7 @@ Report Describe(const std::vector<Surveyed>& found) {
   Report r;
   std::vector<JsonObject> items;
   for (const Surveyed& s : found) {
-    const SerialPort& p = s.port;
+    const TORVEK::SerialPortInfo& p = s.port;
     JsonObject json;
     if (!r.lines.empty())
       r.lines.push_back("");
@@ -67,16 +87,21 @@ Report Describe(const std::vector<Surveyed>& found) {
     line("serial", p.serial);
     line("driver", p.driver);
     line("system name", p.system_name);
+    if (p.latency_timer_ms >= 0)
+      line("latency timer", LatencyText(p.latency_timer_ms));
+    line("locked by", p.locked_by);
     for (const auto& [key, value] :
          {std::pair{"vendor_id", p.vendor_id}, std::pair{"product_id", p.product_id},
           std::pair{"serial", p.serial}, std::pair{"manufacturer", p.manufacturer},
           std::pair{"product", p.product}, std::pair{"driver", p.driver},
-          std::pair{"system_name", p.system_name}})
+          std::pair{"system_name", p.system_name}, std::pair{"locked_by", p.locked_by}})
       if (!value.empty())
         json.String(key, value);
+    if (p.latency_timer_ms >= 0)
+      json.Integer("latency_timer_ms", p.latency_timer_ms);
 #ifndef _WIN32
     // Windows cannot say without opening the port.
-    line("access", p.may_open ? "may open" : "may not open: " + JoinGroupHint(p.open_path));
+    line("access", AccessText(p));
     json.Boolean("may_open", p.may_open);
     if (!p.may_open && !p.group.empty())
       json.String("group", p.group);
@@ -92,8 +117,8 @@ Report Describe(const std::vector<Surveyed>& found) {
             .String("ident_b", i.ident_b)
             .String("ident_c", i.ident_c)
             .String("ident_d", i.ident_d)
-            .String("degrees_per_revolution_text", i.degrees_per_revolution_text)
-            .String("pulses_per_revolution_text", i.pulses_per_revolution_text);
+            .Decimal("degrees_per_revolution", i.degrees_per_revolution_text)
+            .Decimal("pulses_per_revolution", i.pulses_per_revolution_text);
       }
     }
     items.push_back(json);
@@ -112,10 +137,11 @@ Report PortsReport(TORVEK::AttenuatorHandler& prober, bool probe, int timeout_ms
   return Describe(Survey(prober, probe, timeout_ms));
 }
 
-std::optional<SerialPort> FindAttenuator(TORVEK::AttenuatorHandler& prober, int timeout_ms,
-                                         Failure* failure, Report* listing) {
+std::optional<TORVEK::SerialPortInfo> FindAttenuator(TORVEK::AttenuatorHandler& prober,
+                                                     int timeout_ms, Failure* failure,
+                                                     Report* listing) {
   const std::vector<Surveyed> found = Survey(prober, true, timeout_ms);
-  std::vector<const SerialPort*> answered;
+  std::vector<const TORVEK::SerialPortInfo*> answered;
   std::string names;
   for (const Surveyed& s : found) {
     if (s.probe && s.probe->outcome == ProbeResult::Outcome::kAttenuator) {

@@ -4,8 +4,8 @@
 
 #include <torvek/AttenuatorHandler.h>
 
+#include <torvek/AttenuatorHandler.h>
 #include "Output.h"
-#include "Ports.h"
 
 namespace torvek::ctl {
 
@@ -15,7 +15,8 @@ Report PortsReport(TORVEK::AttenuatorHandler& prober, bool probe, int timeout_ms
 
 // `--port auto`: the one port where an attenuator answers. With none or several, nothing, with
 // *failure saying so and *listing holding every port and what it said.
-std::optional<SerialPort> FindAttenuator(TORVEK::AttenuatorHandler& prober, int timeout_ms,
-                                         Failure* failure, Report* listing);
+std::optional<TORVEK::SerialPortInfo> FindAttenuator(TORVEK::AttenuatorHandler& prober,
+                                                     int timeout_ms, Failure* failure,
+                                                     Report* listing);
 
 }  // namespace torvek::ctl

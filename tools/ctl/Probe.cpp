@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <torvek/attenuator.h>
+
 #include "Interrupt.h"
 #include "PortBusy.h"
 #include "Results.h"
@@ -25,7 +27,8 @@ std::string OutcomeWord(ProbeResult::Outcome outcome) {
   return "no answer";
 }
 
-ProbeResult Probe(const SerialPort& port, TORVEK::AttenuatorHandler& handler, int timeout_ms) {
+ProbeResult Probe(const TORVEK::SerialPortInfo& port, TORVEK::AttenuatorHandler& handler,
+                  int timeout_ms) {
   ProbeResult result;
   if (!port.may_open) {
     result.outcome = ProbeResult::Outcome::kNotPermitted;
@@ -39,11 +42,29 @@ ProbeResult Probe(const SerialPort& port, TORVEK::AttenuatorHandler& handler, in
     result.detail = use.detail;
     return result;
   }
-  bool connected = false;
-  for (int attempt = 0; attempt < kConnectAttempts && !connected && !Interrupted(); ++attempt)
-    connected = handler.Connect(port.open_path);
-  if (!connected)
+  if (Interrupted())
     return result;
+  using TORVEK::ConnectResult;
+  const ConnectResult connected = handler.Connect(port.open_path, TORVEK_ATT_CONNECT_ATTEMPTS);
+  switch (connected) {
+    case ConnectResult::Connected:
+      break;
+    case ConnectResult::AccessDenied:
+      result.outcome = ProbeResult::Outcome::kNotPermitted;
+      return result;
+    case ConnectResult::PortBusy:
+      result.outcome = ProbeResult::Outcome::kBusy;
+      result.detail = "another program holds it";
+      return result;
+    case ConnectResult::NoSuchPort:
+    case ConnectResult::NotASerialPort:
+    case ConnectResult::PortUnavailable:
+      result.outcome = ProbeResult::Outcome::kRefused;
+      result.detail = TORVEK::StatusName(connected);
+      return result;
+    default:
+      return result;  // nothing identified itself
+  }
   const int status = handler.GetMotorInfo(&result.info, timeout_ms);
   handler.Disconnect();
   if (status == TORVEK::Ok) {

@@ -4,7 +4,7 @@
 
 #include <torvek/AttenuatorHandler.h>
 
-#include "Ports.h"
+#include <torvek/AttenuatorHandler.h>
 
 namespace torvek::ctl {
 
@@ -25,7 +25,8 @@ struct ProbeResult {
 // Probes writes to the port: only done when the user asks for it. Connects `handler` (tried
 // as often as a session tries) and reads the identification record and scale, then
 // disconnects; a port someone else is seen to use is left alone.
-ProbeResult Probe(const SerialPort& port, TORVEK::AttenuatorHandler& handler, int timeout_ms);
+ProbeResult Probe(const TORVEK::SerialPortInfo& port, TORVEK::AttenuatorHandler& handler,
+                  int timeout_ms);
 
 // The outcome as one word or two: "attenuator", "busy", "no answer", ...
 std::string OutcomeWord(ProbeResult::Outcome outcome);

@@ -2,12 +2,76 @@
 
 #include <exception>
 
-#include "PortCheck.h"
+#include <torvek/attenuator.h>
+
+#include "Interrupt.h"
+
 #ifdef TORVEK_CTL_SIMULATOR
 #include "Simulation.h"
 #endif
 
 namespace torvek::ctl {
+namespace {
+
+// The serial ports there are, for a name that is not one of them.
+std::string PortsPresent() {
+  std::string list;
+  for (const TORVEK::SerialPortInfo& port : TORVEK::ListSerialPorts()) {
+    list += (list.empty() ? "" : " ") + port.path;
+    for (const std::string& link : port.by_id)
+      list += " " + link;
+  }
+  return list;
+}
+
+// Why Connect said no, in words, with the library's hint and what this machine adds to it.
+Failure ConnectFailure(const std::string& port, TORVEK::ConnectResult why) {
+  using TORVEK::ConnectResult;
+  Failure f{kExitNoConnection, "", TORVEK::StatusHint(why)};
+  switch (why) {
+    case ConnectResult::NoSuchPort: {
+      f.message = "no such port: " + port;
+      const std::string present = PortsPresent();
+      f.hint += present.empty() ? "; there is none now (to try without a device: --simulate)"
+                                : "; ports present: " + present;
+      break;
+    }
+    case ConnectResult::AccessDenied: {
+      f.message = "permission denied on " + port;
+      const std::string group = TORVEK::DescribePort(port).group;
+      if (!group.empty())
+        f.hint +=
+            "; the port belongs to group '" + group + "': sudo usermod -aG " + group + " \"$USER\"";
+      break;
+    }
+    case ConnectResult::PortBusy:
+      f.message = port + " is busy";
+      break;
+    case ConnectResult::AmbiguousPort:
+      f.message = "more than one port is " + port;
+      break;
+    case ConnectResult::NotASerialPort:
+      f.message = port + " is not a serial device";
+      break;
+    case ConnectResult::NoIdentification:
+      f.message = "no attenuator answered on " + port;
+      break;
+    case ConnectResult::BadIdentification:
+      f.message = "something answered on " + port + ", but not an attenuator";
+      break;
+    case ConnectResult::Cancelled:
+      f.exit_code = kExitInterrupted;
+      f.message = "interrupted while connecting to " + port;
+      break;
+    case ConnectResult::PortUnavailable:
+    case ConnectResult::Connected:
+      f.message = "cannot use " + port;
+      break;
+  }
+  return f;
+}
+
+}  // namespace
 
 std::unique_ptr<Session> Session::Open(const std::string& port, bool simulate, Failure* failure) {
   auto session = std::unique_ptr<Session>(new Session);
@@ -33,19 +97,13 @@ std::unique_ptr<Session> Session::Open(const std::string& port, bool simulate, F
                          "without a device"};
       return nullptr;
     }
-    if (std::optional<Failure> problem = CheckPort(port)) {
-      *failure = *problem;
-      return nullptr;
-    }
     session->port_ = port;
   }
-  // The device must identify itself within 100 ms of the request, a window that a host busy
-  // with other work (or the simulator sharing its CPU) misses now and then.
-  for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
-    if (session->handler_.Connect(session->port_))
-      return session;
-  }
-  *failure = NoDeviceFailure(session->port_);
+  const TORVEK::ConnectResult result =
+      session->handler_.Connect(session->port_, TORVEK_ATT_CONNECT_ATTEMPTS);
+  if (result == TORVEK::ConnectResult::Connected)
+    return session;
+  *failure = ConnectFailure(session->port_, result);
   return nullptr;
 }
 

@@ -10,14 +10,11 @@
 
 namespace torvek::ctl {
 
-// How often Connect is tried before a port counts as having no device; Session::Open says why.
-constexpr int kConnectAttempts = 3;
-
 // A connected handler, on a real port or on the in-process simulator.
 class Session {
  public:
-  // Starts the simulator if asked to, checks the port and connects. Null with *failure set when
-  // that does not work out.
+  // Starts the simulator if asked to and connects, trying the identification as often as the
+  // library's tools do. Null with *failure set, saying why, when that does not work out.
   static std::unique_ptr<Session> Open(const std::string& port, bool simulate, Failure* failure);
 
   TORVEK::AttenuatorHandler& Handler() { return handler_; }

@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <functional>
 
+#include <torvek_wiretext/Escape.h>
 #include "Commands.h"
-#include "Escape.h"
 #include "Spinner.h"
 
 namespace torvek::ctl {
@@ -80,7 +80,7 @@ std::vector<JsonObject> ShowWire(const std::vector<WireEvent>& events,
     const double ms = std::chrono::duration<double, std::milli>(e.when - start).count();
     if (print) {
       std::printf("     %-6s %-38s %+7.0f ms\n", e.from_host ? "host" : "device",
-                  torvek::tools::Escape(e.bytes).c_str(), ms);
+                  TORVEK::EscapedBytes(e.bytes).c_str(), ms);
     }
     wire.push_back(
         JsonObject().String("from", e.from_host ? "host" : "device").String("bytes", e.bytes));

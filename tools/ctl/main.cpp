@@ -14,6 +14,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <utility>
@@ -117,6 +118,36 @@ bool IsMotion(const std::string& command) {
   return false;
 }
 
+// The word the user meant as the command, when it is none of them: the first argument that is
+// neither an option nor an option's value. Empty when there is no such word.
+std::string UnknownCommand(CLI::App& app, const std::vector<std::string>& args) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--")
+      return i + 1 < args.size() ? args[i + 1] : "";
+    if (arg.size() > 1 && arg[0] == '-') {
+      const std::string option = arg.substr(0, arg.find('='));
+      const CLI::Option* known = app.get_option_no_throw(option);
+      if (known != nullptr && known->get_items_expected_min() > 0 && option.size() == arg.size() &&
+          !(option.size() > 2 && option[1] != '-'))  // "-t500" carries its value
+        ++i;
+      continue;
+    }
+    for (const CLI::App* sub : app.get_subcommands({}))
+      if (sub->check_name(arg))
+        return "";
+    return arg;
+  }
+  return "";
+}
+
+std::string CommandList(CLI::App& app) {
+  std::string list;
+  for (const CLI::App* sub : app.get_subcommands({}))
+    list += (list.empty() ? "" : ", ") + sub->get_name();
+  return list;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -133,7 +164,24 @@ int main(int argc, char** argv) {
   app.footer(
       "Exit codes: 0 Ok, 1 device status code, 2 usage, 3 cannot connect, 4 ReplyTimeout,\n"
       "5 UnexpectedReply, 6 PortUnavailable, 7 InvalidArgument, 8 internal error,\n"
-      "130 interrupted (Ctrl-C: the wait ends at once; a motion is then stopped).");
+      "130 interrupted (Ctrl-C: the wait ends at once; a motion is then stopped).\n"
+      "\n"
+      "Examples:\n"
+      "  $ attenuatorctl --simulate tour\n"
+      "  $ attenuatorctl ports --probe\n"
+      "  $ attenuatorctl --port /dev/ttyUSB0 move 45\n"
+      "  $ attenuatorctl --port auto --json position\n"
+      "  $ attenuatorctl --port /dev/ttyUSB0 transmittance set 0.25 --min-angle 10 --span 90\n"
+      "\n"
+      "Environment:\n"
+      "  TORVEK_ATTENUATOR_TRACE    stderr, or a file: every command and reply on the line\n"
+      "                             (--trace sets stderr for the run)\n"
+      "  TORVEK_ATTENUATOR_SYSROOT  a directory that ports and --port auto read /dev, /sys and\n"
+      "                             the lock files under instead of / (for testing)");
+  app.set_version_flag("-V,--version", std::function<std::string()>([] {
+                         return std::string("attenuatorctl " TORVEK_CTL_VERSION " (library ") +
+                                TORVEK::LibraryVersion() + ")";
+                       }));
   Arguments a;
   auto* port = app.add_option("-p,--port", a.port,
                               "Serial port: /dev/ttyUSB0, COM3, ..., or auto: the one port "
@@ -142,8 +190,9 @@ int main(int argc, char** argv) {
   auto* simulate = app.add_flag("-s,--simulate", a.simulate,
                                 "Start a simulated attenuator in this process and use it");
   port->excludes(simulate);
-  app.add_option("-t,--timeout", a.timeout_ms, "Wait for each reply at most MS milliseconds")
-      ->check(CLI::PositiveNumber)
+  app.add_option("-t,--timeout", a.timeout_ms,
+                 "Wait for each reply at most MS milliseconds, 1 to 2147483647")
+      ->check(CLI::Range(1, std::numeric_limits<int>::max()).description(""))
       ->capture_default_str()
       ->type_name("MS");
   app.add_flag("--json", a.json, "One JSON object on stdout, for scripts");
@@ -239,11 +288,20 @@ int main(int argc, char** argv) {
     bool json = a.json;
     for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i)
       json = json || args[i] == "--json";
+    find_command();
+    const std::string unknown = name.empty() ? UnknownCommand(app, args) : "";
+    if (!unknown.empty())
+      return Finish(
+          "", torvek::ctl::EmitFailure(
+                  "",
+                  torvek::ctl::Failure{
+                      torvek::ctl::kExitUsage, "unknown command '" + unknown + "'",
+                      "the commands are " + CommandList(app) + "; attenuatorctl --help says more"},
+                  torvek::ctl::OutputStyle{json, a.timeout_ms}));
     if (!json) {
       app.exit(e);  // the message, on stderr
       return torvek::ctl::kExitUsage;
     }
-    find_command();
     const std::string help =
         name.empty() ? "attenuatorctl --help" : "attenuatorctl " + name + " --help";
     const int code = torvek::ctl::EmitFailure(
@@ -256,6 +314,8 @@ int main(int argc, char** argv) {
   if (tour->parsed() && a.port.empty())
     a.simulate = true;
   const torvek::ctl::OutputStyle style{a.json, a.timeout_ms};
+  if (a.json)
+    torvek::ctl::SetInterruptedLastWords(name, IsMotion(name), a.simulate ? "" : a.port);
   if (a.trace)
     TraceTheLine();
   try {
@@ -274,7 +334,7 @@ int main(int argc, char** argv) {
       torvek::ctl::CancelOnInterrupt(prober);
       torvek::ctl::Report report = torvek::ctl::PortsReport(prober, a.probe, a.timeout_ms);
       if (torvek::ctl::Interrupted())
-        return Finish(name, torvek::ctl::EmitInterrupted(name, std::nullopt, style));
+        return Finish(name, torvek::ctl::EmitInterrupted(name, std::nullopt, "", style));
       return Finish(name, torvek::ctl::Emit(name, report, style));
     }
     std::string port_path = a.port;
@@ -283,14 +343,16 @@ int main(int argc, char** argv) {
       torvek::ctl::CancelOnInterrupt(prober);
       torvek::ctl::Failure failure;
       torvek::ctl::Report listing;
-      std::optional<torvek::ctl::SerialPort> found =
+      std::optional<TORVEK::SerialPortInfo> found =
           torvek::ctl::FindAttenuator(prober, a.timeout_ms, &failure, &listing);
       if (torvek::ctl::Interrupted())
-        return Finish(name, torvek::ctl::EmitInterrupted(name, std::nullopt, style));
+        return Finish(name, torvek::ctl::EmitInterrupted(name, std::nullopt, "", style));
       if (!found)
         return Finish(name, torvek::ctl::EmitFailure(name, failure, style, listing));
       port_path = found->open_path;
       auto_port = found->path;
+      if (a.json)
+        torvek::ctl::SetInterruptedLastWords(name, IsMotion(name), auto_port);
       std::fprintf(stderr, "attenuatorctl: --port auto: %s\n", auto_port.c_str());
     }
     torvek::ctl::Failure failure;
@@ -306,7 +368,11 @@ int main(int argc, char** argv) {
       std::optional<int> stop;
       if (IsMotion(name))
         stop = session->Handler().Stop(std::min(a.timeout_ms, kStopTimeoutMs));
-      return Finish(name, torvek::ctl::EmitInterrupted(name, stop, style));
+      return Finish(name, torvek::ctl::EmitInterrupted(name, stop,
+                                                       a.simulate          ? ""
+                                                       : auto_port.empty() ? a.port
+                                                                           : auto_port,
+                                                       style));
     }
     report.port_gone = report.status == TORVEK::UnexpectedReply && PortGone(*session);
     if (!auto_port.empty())

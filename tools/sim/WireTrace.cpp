@@ -2,18 +2,18 @@
 
 #include <chrono>
 
-#include "Escape.h"
+#include <torvek_wiretext/Escape.h>
 
 namespace torvek::sim {
 
 WireTrace::WireTrace(std::FILE* out) : out_(out), start_(Clock::now()) {}
 
 void WireTrace::OnCommand(Clock::time_point when, const std::string& command) {
-  Line(when, "host  ", torvek::tools::Escape(command));
+  Line(when, "host  ", TORVEK::EscapedBytes(command));
 }
 
 void WireTrace::OnSent(const Sent& sent) {
-  Line(sent.when, "device", torvek::tools::Escape(sent.bytes));
+  Line(sent.when, "device", TORVEK::EscapedBytes(sent.bytes));
 }
 
 void WireTrace::Note(const std::string& text) {

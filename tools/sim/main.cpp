@@ -188,6 +188,14 @@ int main(int argc, char** argv) {
       "A simulated attenuator on a pseudo-terminal. Prints the port to open as the first "
       "line of stdout and serves until interrupted.",
       "attenuator-sim"};
+  app.footer(
+      "Examples:\n"
+      "  $ attenuator-sim --link /tmp/ttyATT0 --trace &\n"
+      "  $ attenuatorctl --port /tmp/ttyATT0 info\n"
+      "  $ attenuator-sim --baud 0 --speed 0 --drop 0.1 --faults-after 1 --seed 7\n"
+      "\n"
+      "Environment:\n"
+      "  attenuator-sim reads none; TORVEK_ATTENUATOR_TRACE shows the host's side of the line.");
   Settings s;
   AddOptions(app, s);
   try {

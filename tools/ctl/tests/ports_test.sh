@@ -130,6 +130,7 @@ expect 0 "--port auto --json position --steps" \
 # A lock file of a live process keeps the probe away; that of a dead one does not.
 printf '%10d\n' $$ > "$t/var/lock/LCK..ttyUSB0"
 locked="/dev/ttyUSB0
+  locked by     process $$ (/var/lock/LCK..ttyUSB0)
   access        may open
   probe         busy: locked by process $$ (/var/lock/LCK..ttyUSB0)"
 expect 0 "ports --probe" "$locked"
@@ -145,7 +146,7 @@ rm "$t/var/lock/LCK..ttyUSB0"
 
 # --- Two attenuators, and ports where none answers ---------------------------------------
 start_sim "$t/dev/ttyACM0" --ident-a 5678EFGH
-expect 3 "--json --port auto status" '{"command":"status","result":"error","error":"--port auto: attenuators answered on 2 ports: /dev/ttyACM0, /dev/ttyUSB0","hint":"choose one with --port","exit_code":3,"ports":[{"path":"/dev/ttyACM0","by_id":[],"may_open":true,"probe":"attenuator","ident_a":"5678EFGH","ident_b":"0102","ident_c":"03","ident_d":"04","degrees_per_revolution_text":"360","pulses_per_revolution_text":"143360"},{"path":"/dev/ttyUSB0","by_id":[],"may_open":true,"probe":"attenuator","ident_a":"1234ABCD","ident_b":"0102","ident_c":"03","ident_d":"04","degrees_per_revolution_text":"360","pulses_per_revolution_text":"143360"}]}' \
+expect 3 "--json --port auto status" '{"command":"status","result":"error","error":"--port auto: attenuators answered on 2 ports: /dev/ttyACM0, /dev/ttyUSB0","hint":"choose one with --port","exit_code":3,"ports":[{"path":"/dev/ttyACM0","by_id":[],"may_open":true,"probe":"attenuator","ident_a":"5678EFGH","ident_b":"0102","ident_c":"03","ident_d":"04","degrees_per_revolution":360,"pulses_per_revolution":143360},{"path":"/dev/ttyUSB0","by_id":[],"may_open":true,"probe":"attenuator","ident_a":"1234ABCD","ident_b":"0102","ident_c":"03","ident_d":"04","degrees_per_revolution":360,"pulses_per_revolution":143360}]}' \
   "attenuators answered on 2 ports"
 t=$work/mute
 mkdir -p "$t/dev"
@@ -197,7 +198,7 @@ if [[ $(id -u) == 0 ]] && command -v setpriv > /dev/null; then
   rm "$reach/tree/dev/ttyUSB0"
   sim=$work/attenuator-sim
   start_sim "$reach/tree/dev/ttyUSB1"
-  "${as_nobody[@]}" python3 -c '
+  "${as_nobody[@]}" /usr/bin/python3 -c '
 import fcntl, os, sys, termios, time
 fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
 fcntl.ioctl(fd, termios.TIOCEXCL)

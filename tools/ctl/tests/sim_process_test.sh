@@ -94,25 +94,29 @@ start_sim identity --baud 0 --ident-a SIM00042 --degrees 720 --pulses 288000 --h
 expect 0 "--port $port info" "identification  SIM00042 0102 03 04
 scale           720 degrees, 288000 steps per revolution
 home offset     1.000000 degrees"
+expect 0 "--port $port --json info" '{"command":"info","result":"Ok","status":0,"ident_a":"SIM00042","ident_b":"0102","ident_c":"03","ident_d":"04","degrees_per_revolution":720,"pulses_per_revolution":288000,"home_offset":1.000000}'
 kill "$sim_pid"
 start_sim hangup --hangup-after 1 --baud 0
-expect 5 "--port $port status" "" "status: UnexpectedReply"
+expect 6 "--port $port status" "" "status: PortUnavailable"
 kill "$sim_pid"
 
-# The line closed under the call: no reply came, so the hint must not say one did.
+# The line closed under the call: the port has gone, and the hint says so.
 start_sim hangup-hint --hangup-after 1 --baud 0
 rc=0
 "$ctl" --port "$port" status 2> "$work/hangup-hint.ctl.err" || rc=$?
-check "a hang-up during the call: exit 5, and the hint does not claim a reply came" \
-  test "$rc" = 5 -a -z "$(grep 'a reply came' "$work/hangup-hint.ctl.err")"
+check "a hang-up during the call: exit 6, and the hint says the device went away" \
+  test "$rc" = 6 -a -n "$(grep 'went away' "$work/hangup-hint.ctl.err")"
 kill "$sim_pid"
 
-# N = 0 answers nothing: the identification on Connect already goes unanswered.
-for fault in --silent-after --hangup-after; do
-  start_sim "zero$fault" "$fault" 0 --baud 0
-  expect 3 "--port $port status" "" "no attenuator answered on $port"
-  kill "$sim_pid"
-done
+# N = 0 answers nothing: the identification on Connect already goes unanswered, or the line
+# goes away under it.
+start_sim zero-silent --silent-after 0 --baud 0
+expect 3 "--port $port status" "" "no attenuator answered on $port"
+kill "$sim_pid"
+start_sim zero-hangup --hangup-after 0 --baud 0
+expect 3 "--port $port status" "" "cannot use $port
+  hint: the device went away"
+kill "$sim_pid"
 
 # A value no option can mean is a usage error (exit 2), before any port is made.
 for bad in "--silent-after -1" "--hangup-after -1" "--faults-after -1" "--seed -1" \
@@ -160,12 +164,44 @@ for json in "" "--json"; do
   check "Ctrl-C during a slow move${json:+ with $json}: exit 130 within 5 s (exit $rc, $((SECONDS - start)) s)" \
     test "$rc" = 130 -a $((SECONDS - start)) -le 5
   check "Ctrl-C during a slow move${json:+ with $json}: Stop on the line" grep -q "host   0st" "$work/interrupt.err"
+  # The device takes the Stop only after the move: unconfirmed, so the hint says how to wait.
+  wait_hint="until attenuatorctl --port $port position; do sleep 1; done"
   if [[ -z $json ]]; then
-    check "Ctrl-C during a slow move: says so" grep -q "attenuatorctl move: interrupted: the wait for the device was cut short; Stop sent: " "$work/ctl-interrupt.err"
+    check "Ctrl-C during a slow move: says so" grep -q "attenuatorctl move: interrupted: the wait for the device was cut short; Stop sent: ReplyTimeout" "$work/ctl-interrupt.err"
+    check "Ctrl-C during a slow move: the hint says how to wait for the device" grep -qF "$wait_hint" "$work/ctl-interrupt.err"
   else
-    check "Ctrl-C during a slow move with --json: one object" grep -q '^{"command":"move","result":"interrupted","status":-2,"stop":"[A-Za-z]*".*"exit_code":130}$' "$work/ctl-interrupt.out"
+    check "Ctrl-C during a slow move with --json: one object" grep -q '^{"command":"move","result":"interrupted","status":-2,"stop":"ReplyTimeout","hint":"[^"]*'"$wait_hint"'","exit_code":130}$' "$work/ctl-interrupt.out"
   fi
   kill "$sim_pid"
 done
+
+# A second Ctrl-C while the Stop waits ends the run at once; with --json it still leaves one
+# object on stdout, and it has no Stop result.
+start_sim interrupt-twice --trace --baud 0 --speed 1000
+"$ctl" --port "$port" --json --timeout 60000 move 90 > "$work/twice.out" 2> "$work/twice.err" &
+ctl_pid=$!
+for _ in $(seq 100); do grep -q "0ma00008C00" "$work/interrupt-twice.err" && break; sleep 0.05; done
+kill -INT "$ctl_pid"
+for _ in $(seq 100); do grep -q "host   0st" "$work/interrupt-twice.err" && break; sleep 0.01; done
+kill -INT "$ctl_pid"
+rc=0
+wait "$ctl_pid" || rc=$?
+check "a second Ctrl-C with --json: exit 130 and one object, without a Stop result (exit $rc: $(cat "$work/twice.out"))" \
+  test "$rc/$(wc -l < "$work/twice.out")/$(grep -c '^{"command":"move","result":"interrupted","status":-2,"hint":"[^"]*'"until attenuatorctl --port $port position; do sleep 1; done"'","exit_code":130}$' "$work/twice.out")" = "130/1/1"
+kill "$sim_pid"
+
+# The wait the hint proposes ends once the motion is over, at its target. A quarter turn at
+# 20000 steps a second takes 1.8 s, the Stop's wait 1 s of it.
+start_sim interrupt-wait --trace --baud 0 --speed 20000
+"$ctl" --port "$port" --timeout 60000 move 90 > /dev/null 2> "$work/interrupt-wait.ctl.err" &
+ctl_pid=$!
+for _ in $(seq 100); do grep -q "0ma00008C00" "$work/interrupt-wait.err" && break; sleep 0.05; done
+kill -INT "$ctl_pid"
+wait "$ctl_pid"
+waited=$(sed -n 's/^.*wait for it with: //p' "$work/interrupt-wait.ctl.err")
+rc=0
+out=$(PATH="$(dirname "$ctl"):$PATH" timeout 30 bash -c "$waited" 2> /dev/null) || rc=$?
+check "the hint's wait ends at the move's target (exit $rc, '$out')" test "$rc/$out" = "0/90.0000 degrees"
+kill "$sim_pid"
 
 summary

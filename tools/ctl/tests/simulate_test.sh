@@ -43,7 +43,7 @@ wanted    sent         steps     read back
 
 expect 0 "$S --json status" '{"command":"status","result":"Ok","status":0}'
 expect 0 "$S --json position --steps" '{"command":"position","result":"Ok","status":0,"steps":0}'
-expect 0 "$S --json info" '{"command":"info","result":"Ok","status":0,"ident_a":"1234ABCD","ident_b":"0102","ident_c":"03","ident_d":"04","degrees_per_revolution_text":"360","pulses_per_revolution_text":"143360","home_offset_text":"0.000000"}'
+expect 0 "$S --json info" '{"command":"info","result":"Ok","status":0,"ident_a":"1234ABCD","ident_b":"0102","ident_c":"03","ident_d":"04","degrees_per_revolution":360,"pulses_per_revolution":143360,"home_offset":0.000000}'
 expect 0 "$S --json transmittance set 0.25" '{"command":"transmittance set","result":"Ok","status":0}'
 expect 0 "$S --json scan --points 2" '{"command":"scan","result":"Ok","status":0,"min_angle":0,"span":90,"points":[{"wanted":0,"sent":"0ma00000000","steps":0,"read_back":0},{"wanted":1,"sent":"0ma00008C00","steps":35840,"read_back":1}]}'
 expect 7 "$S --json move 400" '{"command":"move","result":"InvalidArgument","status":-4,"hint":"nothing was sent; accepted: -360 < degrees < 360, and the step count at the device'"'"'s scale (degrees times its steps per degree) must fit in 32 bits"}' \
@@ -55,15 +55,40 @@ expect 2 "status" "" "attenuatorctl status: no port given
   hint: --port /dev/ttyUSB0 (COM3 on Windows), or --simulate"
 expect 2 "$S move" "" "Exactly 1 option from [degrees,--steps] is required"
 expect 2 "$S move ninety" "" "Could not convert"
-expect 2 "$S --timeout 0 status" "" "--timeout"
+expect 2 "$S --timeout 0 status" "" "--timeout: Value 0 not in range 1 to 2147483647"
+expect 2 "$S --timeout 2147483648 status" "" "not in range 1 to 2147483647"
+expect 0 "$S --timeout 2147483647 status" "Ok"
+commands="status, info, position, move, home, stop, optimize, clean, transmittance, scan, tour, ports"
+expect 2 "$S frobnicate" "" "attenuatorctl: unknown command 'frobnicate'
+  hint: the commands are $commands"
+expect 2 "-t 500 --port /dev/null frobnicate --steps" "" "unknown command 'frobnicate'"
+expect 2 "--json $S frobnicate" \
+  '{"command":"","result":"error","error":"unknown command '"'frobnicate'"'","hint":"the commands are '"$commands"'; attenuatorctl --help says more","exit_code":2}' \
+  "unknown command 'frobnicate'"
+version=$(sed -n 's/^project(TorvekAttenuator VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../../CMakeLists.txt")
+expect 0 "--version" "attenuatorctl $version (library $version)"
+expect 0 "-V" "attenuatorctl $version (library $version)"
 expect 2 "$S --port /dev/null status" "" "excludes"
 expect 2 "$S scan --points 1" "" "--points"
 expect 3 "--port /nonexistent/ttyUSB9 status" "" "attenuatorctl status: no such port: /nonexistent/ttyUSB9
   hint: "
-expect 3 "--port /dev/null position" "" "attenuatorctl position: no attenuator answered on /dev/null"
-expect 3 "--json --port /nonexistent/ttyUSB9 status" \
-  '{"command":"status","result":"error","error":"no such port: /nonexistent/ttyUSB9","hint":"no serial adapter is plugged in (no /dev/ttyUSB*, /dev/ttyACM*); to try without one, use --simulate","exit_code":3}' \
-  "no such port"
+expect 3 "--port /dev/null position" "" "attenuatorctl position: /dev/null is not a serial device
+  hint: not a serial device"
+# With --json, one object on stdout: the error, a hint, the exit code; stderr says it too.
+cases=$((cases + 1))
+rc=0
+out=$("$ctl" --json --port /nonexistent/ttyUSB9 status 2> /dev/null) || rc=$?
+if [[ $rc == 3 ]] && /usr/bin/python3 -c '
+import json, sys
+o = json.loads(sys.argv[1])
+sys.exit(not (sorted(o) == ["command", "error", "exit_code", "hint", "result"] and
+              o["result"] == "error" and o["exit_code"] == 3 and o["hint"] and
+              o["error"] == "no such port: /nonexistent/ttyUSB9"))' "$out"; then
+  echo "ok    attenuatorctl --json --port /nonexistent/ttyUSB9 status"
+else
+  failures=$((failures + 1))
+  echo "FAIL: attenuatorctl --json --port /nonexistent/ttyUSB9 status: exit $rc, $out"
+fi
 
 # Negative numbers work as they are, in every spelling a number has.
 expect 0 "$S move -.5" "Ok"
@@ -89,7 +114,7 @@ for args in "--json $S move ninety" "--json $S scan --points 1" "--json status";
   rc=0
   # shellcheck disable=SC2086
   out=$("$ctl" $args 2> /dev/null) || rc=$?
-  if [[ $rc == 2 ]] && python3 -c 'import json, sys
+  if [[ $rc == 2 ]] && /usr/bin/python3 -c 'import json, sys
 o = json.loads(sys.stdin.read())
 sys.exit(not (o["result"] == "error" and o["exit_code"] == 2))' <<< "$out" 2> /dev/null; then
     echo "ok    attenuatorctl $args (usage error as JSON)"

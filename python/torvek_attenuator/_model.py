@@ -1,0 +1,114 @@
+"""The transmittance model and the unit conversions, as the library applies them: a host can
+plan a sweep, convert a reading or draw the model without a device, and gets the numbers the
+attenuator would."""
+
+from __future__ import annotations
+
+import ctypes
+from typing import Any
+
+from . import _library
+from ._status import (
+    INVALID_ARGUMENT,
+    OK,
+    RANGE_DEGREES,
+    RANGE_MODEL,
+    RANGE_TRANSMITTANCE,
+    AttenuatorError,
+    invalid_argument,
+)
+
+#: A move's bound in motor steps, both ends included.
+MAX_STEPS = 143360
+#: A move's bound in degrees, neither end included.
+MAX_DEGREES = 360.0
+#: The transmittance model's smallest span, either way, in degrees.
+MIN_SPAN = 1e-9
+#: How often connect tries the identification when the device missed its 100 ms window.
+CONNECT_ATTEMPTS = 3
+
+
+def check_model(min_angle: float, span: float) -> None:
+    """Raises AttenuatorError "InvalidArgument" unless the model T = sin^2(90 * (angle -
+    min_angle) / span) is taken: min_angle > -360, min_angle + span < 360, |span| >= 1e-9."""
+    if _library.load().torvek_att_check_model(float(min_angle), float(span)) != OK:
+        raise invalid_argument(f"check_model({min_angle!r}, {span!r})", RANGE_MODEL)
+
+
+def transmittance_at(angle: float, min_angle: float, span: float) -> float:
+    """The model's transmittance (0 to 1) at a mount angle in degrees, exactly as
+    :meth:`Attenuator.transmittance` computes it from a position: narrowed to a C float."""
+    value = ctypes.c_float()
+    if _library.load().torvek_att_transmittance_at(
+            float(angle), float(min_angle), float(span), ctypes.byref(value)) != OK:
+        check_model(min_angle, span)
+        raise AttenuatorError(INVALID_ARGUMENT, f"transmittance_at({angle!r})", "the angle is not a number")
+    return value.value
+
+
+def transmittance_curve(angles: Any, min_angle: float, span: float) -> Any:
+    """The model's transmittance at many angles in double precision: the arithmetic of
+    :func:`transmittance_at` before its narrowing to a C float, for fits and plots. A numpy
+    array gives a numpy array of the same shape (computed in place of a copy, without a loop
+    in Python); any other sequence a list. Parameters beyond the bounds a move takes are
+    computed too (a fit tries them); a span smaller than 1e-9 or a parameter that is not a
+    number is refused."""
+    lib = _library.load()
+    double_p = ctypes.POINTER(ctypes.c_double)
+    if hasattr(angles, "__array_interface__"):
+        import numpy as np  # only a numpy array comes this way
+
+        given = np.ascontiguousarray(angles, dtype=np.float64)
+        found = np.empty_like(given)
+        result = lib.torvek_att_transmittance_curve(
+            given.ctypes.data_as(double_p), given.size, float(min_angle), float(span),
+            found.ctypes.data_as(double_p))
+    else:
+        count = len(angles)
+        given_c = (ctypes.c_double * count)(*[float(a) for a in angles])
+        found_c = (ctypes.c_double * count)()
+        result = lib.torvek_att_transmittance_curve(given_c, count, float(min_angle),
+                                                    float(span), found_c)
+        found = list(found_c)
+    if result != OK:
+        raise AttenuatorError(INVALID_ARGUMENT, "transmittance_curve",
+                              "min angle and span must be numbers, the span at least 1e-9 "
+                              "degrees either way")
+    return found
+
+
+def angle_for(transmittance: float, min_angle: float, span: float) -> float:
+    """The mount angle in degrees that :meth:`Attenuator.set_transmittance` moves to for a
+    transmittance (0 to 1): on the half-period from min_angle to min_angle + span."""
+    value = ctypes.c_float()
+    if _library.load().torvek_att_angle_for(
+            float(transmittance), float(min_angle), float(span), ctypes.byref(value)) != OK:
+        raise invalid_argument(f"angle_for({transmittance!r})", RANGE_TRANSMITTANCE, RANGE_MODEL)
+    return value.value
+
+
+def degrees_to_steps(degrees: float, degrees_per_revolution: int = 360,
+                     steps_per_revolution: int = 143360) -> int:
+    """The motor steps :meth:`Attenuator.move_to` sends for an angle at a device's scale
+    (truncated toward zero)."""
+    value = ctypes.c_int32()
+    if _library.load().torvek_att_degrees_to_steps(
+            float(degrees), int(degrees_per_revolution), int(steps_per_revolution),
+            ctypes.byref(value)) != OK:
+        raise invalid_argument(f"degrees_to_steps({degrees!r})", RANGE_DEGREES)
+    return value.value
+
+
+def steps_to_degrees(steps: int, degrees_per_revolution: int = 360,
+                     steps_per_revolution: int = 143360) -> float:
+    """The angle :meth:`Attenuator.get_position_deg` reports for a position in steps at a
+    device's scale."""
+    value = ctypes.c_float()
+    if not (degrees_per_revolution > 0 and steps_per_revolution > 0) or \
+            _library.load().torvek_att_steps_to_degrees(
+                int(steps), int(degrees_per_revolution), int(steps_per_revolution),
+                ctypes.byref(value)) != OK:
+        raise AttenuatorError(INVALID_ARGUMENT, f"steps_to_degrees({steps!r})",
+                              "the scale must be above 0 degrees and steps per revolution")
+    return value.value
+
