@@ -10,12 +10,7 @@ bool g_failed = false;
 }  // namespace
 
 bool Connected(TORVEK::AttenuatorHandler& handler, const std::string& path) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    if (handler.Connect(path)) {
-      return true;
-    }
-  }
-  return false;
+  return handler.Connect(path, TORVEK::kConnectAttempts) == TORVEK::ConnectResult::Connected;
 }
 
 void Fail(const std::string& what) {

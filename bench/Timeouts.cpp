@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "DeviceServer.h"
+#include "Responder.h"
 #include "Sections.h"
 
 namespace torvek::bench {
@@ -91,6 +93,44 @@ void TimeoutPunctuality(const Plan& plan) {
   std::printf("   %-19s %6zu %8.3f %8.3f %8.3f %8.3f\n", "", c.count, c.min, c.median, c.p99,
               c.max);
   std::printf("   target: max <= 10 ms   %s\n", Verdict(c.max <= 10.0));
+
+  // The port goes away 2 ms into a call that would wait 10 s (an adapter unplugged; here the
+  // device's side of the pseudo-terminal closes): from the hang-up to the call's return.
+  std::vector<double> gone_ms;
+  torvek::sim::FunctionResponder identifies_only([](const std::string& command) {
+    return command == "0in" ? torvek::sim::Action::Reply("0IN0E1234ABCD01020304016800023000\r\n")
+                            : torvek::sim::Action::Silence();
+  });
+  for (int i = 0; i < plan.timeout_samples[2]; ++i) {
+    torvek::sim::DeviceServer line(identifies_only);
+    TORVEK::AttenuatorHandler unplugged;
+    if (!Connected(unplugged, line.Path())) {
+      Fail("the library did not connect to the device it unplugs");
+      return;
+    }
+    std::atomic<Clock::rep> gone_at{0};
+    std::thread unplug([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      gone_at = Clock::now().time_since_epoch().count();
+      line.HangUp();
+    });
+    const TORVEK::AttenuatorStatus status = unplugged.GetCurrentStatus(10000);
+    const Clock::time_point returned = Clock::now();
+    unplug.join();
+    if (status != TORVEK::PortUnavailable) {
+      Fail("a call whose port went away gave " + std::to_string(status));
+      return;
+    }
+    gone_ms.push_back(std::chrono::duration<double, std::milli>(returned.time_since_epoch() -
+                                                                Clock::duration(gone_at.load()))
+                          .count());
+  }
+  const Summary g = Summarize(gone_ms);
+  std::printf("   The port goes away under a call: from the hang-up to PortUnavailable (ms)\n");
+  std::printf("   %-19s %6zu %8.3f %8.3f %8.3f %8.3f\n", "", g.count, g.min, g.median, g.p99,
+              g.max);
+  std::printf("   target: max <= 10 ms, not the call's 10 s time-out   %s\n",
+              Verdict(g.max <= 10.0));
 }
 
 }  // namespace torvek::bench

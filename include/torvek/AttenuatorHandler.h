@@ -76,6 +76,10 @@ enum class ConnectResult : std::int32_t {
   AmbiguousPort = -13,      ///< a `usb:VID:PID` name fits more than one port: add the serial
 };
 
+/// How often the library's own tools (attenuatorctl, the Python package, the Tango server) try
+/// the identification when they connect: Connect(port_name, kConnectAttempts).
+inline constexpr int kConnectAttempts = 3;
+
 /// A serial port of this machine, with what the system knows of it; empty texts for what it
 /// does not know. Filled by ListSerialPorts.
 struct SerialPortInfo {

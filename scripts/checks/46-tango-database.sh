@@ -41,37 +41,9 @@ if (exec 3<> "/dev/tcp/127.0.0.1/$tango_port") 2> /dev/null; then
   fail "port $tango_port is taken: another Tango database runs here (TANGO_DB_PORT=... to move)"
 fi
 
-# MariaDB, private: its own data directory, socket and port, on the loopback only.
-db_port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-mkdir "$work/mysql" "$work/run"
-chown mysql:mysql "$work/mysql" "$work/run"
-mariadb-install-db --no-defaults --user=mysql --datadir="$work/mysql" --skip-test-db \
-  > "$work/install-db.log" 2>&1 || fail "mariadb-install-db failed"
-mariadbd --no-defaults --user=mysql --datadir="$work/mysql" --socket="$work/run/mysqld.sock" \
-  --port="$db_port" --bind-address=127.0.0.1 --skip-name-resolve \
-  --pid-file="$work/run/mysqld.pid" > "$work/mariadbd.log" 2>&1 &
-pids+=($!)
-sql() { mariadb --no-defaults --socket="$work/run/mysqld.sock" -uroot "$@"; }
-for _ in $(seq 150); do
-  sql -e 'SELECT 1' > /dev/null 2>&1 && break
-  kill -0 "${pids[0]}" 2> /dev/null || break
-  sleep 0.2
-done
-sql -e 'SELECT 1' > /dev/null || fail "MariaDB did not start"
-
-# The Tango schema, as dbconfig-common would make it, from the package's own files.
-password=$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
-sql -e "CREATE DATABASE tango; CREATE USER 'tango'@'127.0.0.1' IDENTIFIED BY '$password';
-        GRANT ALL PRIVILEGES ON tango.* TO 'tango'@'127.0.0.1';"
-sql tango < /usr/share/dbconfig-common/data/tango-db/install/mysql
-
-# DataBaseds on localhost:10000, the database device as the Debian service starts it.
-export TANGO_HOST=localhost:$tango_port
-MYSQL_HOST=127.0.0.1:$db_port MYSQL_USER=tango MYSQL_PASSWORD=$password MYSQL_DATABASE=tango \
-  /usr/lib/tango/DataBaseds 2 -ORBendPoint "giop:tcp:127.0.0.1:$tango_port" \
-  > "$work/databaseds.log" 2>&1 &
-pids+=($!)
-tango_admin --ping-database 30 || fail "DataBaseds did not answer on $TANGO_HOST"
+# shellcheck source=../lib/tango_database.sh
+source "$root/scripts/lib/tango_database.sh"
+start_tango_database "$tango_port"
 
 # The server from an installed copy, registered as the README says.
 cmake --install "$BUILD_DIR" --prefix "$work/prefix" > /dev/null

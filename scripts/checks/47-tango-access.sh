@@ -58,69 +58,38 @@ fi
 
 # MariaDB, private, with its default (strict) sql_mode; DataBaseds on a free port of its own,
 # so that 46-tango-database.sh may run beside it.
-free_port() {
-  /usr/bin/python3 -c 'import socket
-s = socket.socket()
-s.bind(("127.0.0.1", 0))
-print(s.getsockname()[1])'
-}
-db_port=$(free_port)
-tango_port=$(free_port)
-mkdir "$work/mysql" "$work/run"
-chown mysql:mysql "$work/mysql" "$work/run"
-mariadb-install-db --no-defaults --user=mysql --datadir="$work/mysql" --skip-test-db \
-  > "$work/install-db.log" 2>&1 || fail "mariadb-install-db failed"
-mariadbd --no-defaults --user=mysql --datadir="$work/mysql" --socket="$work/run/mysqld.sock" \
-  --port="$db_port" --bind-address=127.0.0.1 --skip-name-resolve \
-  --pid-file="$work/run/mysqld.pid" > "$work/mariadbd.log" 2>&1 &
-pids+=($!)
-sql() { mariadb --no-defaults --socket="$work/run/mysqld.sock" -uroot "$@"; }
-for _ in $(seq 150); do
-  sql -e 'SELECT 1' > /dev/null 2>&1 && break
-  kill -0 "${pids[0]}" 2> /dev/null || break
-  sleep 0.2
-done
-sql -e 'SELECT 1' > /dev/null || fail "MariaDB did not start"
-password=$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
-sql -e "CREATE DATABASE tango; CREATE USER 'tango'@'127.0.0.1' IDENTIFIED BY '$password';
-        GRANT ALL PRIVILEGES ON tango.* TO 'tango'@'127.0.0.1';"
-sql tango < /usr/share/dbconfig-common/data/tango-db/install/mysql
+# shellcheck source=../lib/tango_database.sh
+source "$root/scripts/lib/tango_database.sh"
+start_tango_database "$(free_port)"
 [[ $(sql -N -e 'SELECT @@GLOBAL.sql_mode') == *STRICT_TRANS_TABLES* ]] ||
   fail "MariaDB's sql_mode is not strict: the trap this check shows is not there"
 
-export TANGO_HOST=localhost:$tango_port
 # tango_admin --tac-enabled exits with 1 when access control is on, 0 when it is off.
 tac_enabled() {
   local status=0
   tango_admin --tac-enabled > /dev/null || status=$?
   echo "$status"
 }
-# The server declares what read-only clients may run before it says it is ready (PyTango's
-# line, which stays in Python's buffer unless PYTHONUNBUFFERED is set).
+# Ready when its admin device answers and it has declared what read-only clients may run (at
+# the end of its start-up), or kept the site's own list.
 start_server() {
-  (cd "$work" && PYTHONUNBUFFERED=1 exec "$work/prefix/bin/attenuator-tango" lab \
+  (cd "$work" && exec "$work/prefix/bin/attenuator-tango" lab \
     -ORBendPoint giop:tcp:127.0.0.1: > "$work/server.log" 2>&1) &
   server_pid=$!
   pids+=("$server_pid")
+  PYTHONPATH=$BUILD_DIR/python /usr/bin/python3 -m torvek_attenuator_tango.ready lab \
+    --pid "$server_pid" --timeout 30 || fail "attenuator-tango did not start"
   for _ in $(seq 300); do
-    grep -q "^Ready to accept request" "$work/server.log" && return 0
-    kill -0 "$server_pid" 2> /dev/null || break
+    [ -n "$(allowed)" ] && return 0
     sleep 0.1
   done
-  fail "attenuator-tango did not start"
+  fail "attenuator-tango declared no AllowedAccessCmd"
 }
 allowed() {
   /usr/bin/python3 -c 'import tango
 held = tango.Database().get_class_property("TorvekAttenuator", ["AllowedAccessCmd"])
 print(" ".join(held["AllowedAccessCmd"]))'
 }
-database=(env MYSQL_HOST="127.0.0.1:$db_port" MYSQL_USER=tango MYSQL_PASSWORD="$password"
-          MYSQL_DATABASE=tango)
-"${database[@]}" /usr/lib/tango/DataBaseds 2 -ORBendPoint "giop:tcp:127.0.0.1:$tango_port" \
-  > "$work/databaseds.log" 2>&1 &
-pids+=($!)
-tango_admin --ping-database 30 || fail "DataBaseds did not answer on $TANGO_HOST"
-
 # 1. The access control server (tango-db's schema registers it as TangoAccessControl/1),
 # running before the database names it as its service.
 "${database[@]}" /usr/lib/tango/TangoAccessControl 1 -ORBendPoint giop:tcp:127.0.0.1: \

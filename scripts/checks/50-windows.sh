@@ -51,10 +51,11 @@ for file in "$dll" "$win/src/libtorvek_attenuator.dll.a" "${hosts[@]/#/$bin/}"; 
   [ -f "$file" ] || [ -f "$file.exe" ] || fail "$file was not built"
 done
 
-# Linked with -static, the DLL needs nothing but what every Windows has.
+# Linked with -static, the DLL needs nothing but what every Windows has (ADVAPI32: the registry,
+# where the serial ports and their USB identities are listed).
 imports=$(x86_64-w64-mingw32-objdump -p "$dll" | sed -n 's/^\s*DLL Name: //p' | sort | tr '\n' ' ')
-[ "$imports" = "KERNEL32.dll WS2_32.dll msvcrt.dll " ] ||
-  fail "torvek_attenuator.dll imports $imports(only KERNEL32, msvcrt and WS2_32 expected)"
+[ "$imports" = "ADVAPI32.dll KERNEL32.dll WS2_32.dll msvcrt.dll " ] ||
+  fail "torvek_attenuator.dll imports $imports(only ADVAPI32, KERNEL32, msvcrt and WS2_32 expected)"
 # Only the public interface is exported: the C++ class in TORVEK, and the C functions.
 exports=$(x86_64-w64-mingw32-objdump -p "$dll" |
   sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^\s*\[ *[0-9]*\] //p')

@@ -6,6 +6,7 @@
 #include "link/AttenuatorHandlerImpl.h"
 #include "motion/Bounds.h"
 #include "motion/Motion.h"
+#include "motion/PositionUnits.h"
 #include "motion/TransmittanceModel.h"
 #include "protocol/DeviceInfo.h"
 #include "protocol/Requests.h"
@@ -67,8 +68,13 @@ int GetMotorInfo(AttenuatorHandlerImpl& impl, DeviceRecord* record, int timeout_
   const DecodedReply info = QueryIdentification(impl, &read.identification, half);
   read.identified = info.delivered;
   read.identification_status = info.status;
-  const DecodedReply offset = QueryHomeOffset(impl, &read.home_offset_degrees, half);
+  std::int32_t offset_steps = 0;
+  const DecodedReply offset = QueryHomeOffset(impl, &offset_steps, half);
   read.offset_read = offset.delivered;
+  if (offset.delivered) {
+    // At the scale adopted when the device connected.
+    read.home_offset_degrees = DegreesForSteps(offset_steps, impl.pulses_per_degree);
+  }
   read.offset_status = offset.status;
   if (record != nullptr) {
     *record = read;

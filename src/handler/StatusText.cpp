@@ -8,6 +8,7 @@
 
 namespace TORVEK {
 
+static_assert(TORVEK_ATT_CONNECT_ATTEMPTS == kConnectAttempts);
 static_assert(TORVEK_ATT_OK == Ok && TORVEK_ATT_UNEXPECTED_REPLY == UnexpectedReply &&
               TORVEK_ATT_REPLY_TIMEOUT == ReplyTimeout &&
               TORVEK_ATT_PORT_UNAVAILABLE == PortUnavailable &&

@@ -30,13 +30,8 @@ DecodedReply QueryIdentification(AttenuatorHandlerImpl& link, Identification* id
   return RequestInfo(link, "0in", identification, timeout_ms);
 }
 
-DecodedReply QueryHomeOffset(AttenuatorHandlerImpl& link, float* degrees, int timeout_ms) {
-  std::int32_t steps = 0;
-  const DecodedReply reply = RequestHomeOffset(link, "0go", &steps, timeout_ms);
-  if (reply.delivered && degrees != nullptr) {
-    *degrees = static_cast<float>(static_cast<double>(steps) / link.pulses_per_degree);
-  }
-  return reply;
+DecodedReply QueryHomeOffset(AttenuatorHandlerImpl& link, std::int32_t* steps, int timeout_ms) {
+  return RequestHomeOffset(link, "0go", steps, timeout_ms);
 }
 
 ConnectResult IdentifyDevice(AttenuatorHandlerImpl& link) {

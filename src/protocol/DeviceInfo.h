@@ -13,8 +13,8 @@ class AttenuatorHandlerImpl;
 DecodedReply QueryIdentification(AttenuatorHandlerImpl& link, Identification* identification,
                                  int timeout_ms);
 
-// "0go": the home offset, in degrees at the scale of the last identification.
-DecodedReply QueryHomeOffset(AttenuatorHandlerImpl& link, float* degrees, int timeout_ms);
+// "0go": the home offset, in motor steps.
+DecodedReply QueryHomeOffset(AttenuatorHandlerImpl& link, std::int32_t* steps, int timeout_ms);
 
 // The identification on connect, on a port Open has just opened: the fixed pause, "0in" with
 // its fixed time-out, and the device's scale adopted. Anything but Connected closes the port.

@@ -207,11 +207,8 @@ TEST(WireTraceShared, TwoHandlersOnTwoThreadsNeverMixWithinALine) {
   TORVEK::AttenuatorHandler a;
   TORVEK::AttenuatorHandler b;
   const auto run = [](TORVEK::AttenuatorHandler& handler, torvek::sim::DeviceServer& server) {
-    bool connected = false;
-    for (int attempt = 0; attempt < 3 && !connected; ++attempt) {
-      connected = handler.Connect(server.Path());
-    }
-    ASSERT_TRUE(connected);
+    ASSERT_EQ(handler.Connect(server.Path(), TORVEK::kConnectAttempts),
+              TORVEK::ConnectResult::Connected);
     for (int i = 0; i < kCalls; ++i) {
       EXPECT_EQ(handler.GetCurrentStatus(2000), TORVEK::Ok);
     }

@@ -19,7 +19,6 @@ struct Report {
   // What the arguments must be, for the hint when the library refused them.
   Refusal refusal = Refusal::kAny;
   // The port's path was gone after the call.
-  bool port_gone = false;
 };
 
 struct OutputStyle {

@@ -34,6 +34,7 @@ std::string ProbeText(const ProbeResult& probe) {
   return text;
 }
 
+#ifndef _WIN32
 // What a user who may not open the port can do about it.
 std::string AccessText(const TORVEK::SerialPortInfo& p) {
   if (p.may_open)
@@ -43,6 +44,7 @@ std::string AccessText(const TORVEK::SerialPortInfo& p) {
   return "may not open: the port belongs to group '" + p.group + "': sudo usermod -aG " + p.group +
          " \"$USER\", then log out and in again";
 }
+#endif
 
 // A USB adapter holds short replies for its latency timer: above a millisecond or two, every
 // round trip at 9600 baud waits for it.

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include <torvek/attenuator.h>
-
 #include "Interrupt.h"
 #include "PortBusy.h"
 #include "Results.h"
@@ -45,7 +43,7 @@ ProbeResult Probe(const TORVEK::SerialPortInfo& port, TORVEK::AttenuatorHandler&
   if (Interrupted())
     return result;
   using TORVEK::ConnectResult;
-  const ConnectResult connected = handler.Connect(port.open_path, TORVEK_ATT_CONNECT_ATTEMPTS);
+  const ConnectResult connected = handler.Connect(port.open_path, TORVEK::kConnectAttempts);
   switch (connected) {
     case ConnectResult::Connected:
       break;

@@ -29,10 +29,9 @@ enum class Refusal {
   kTransmittance,  // SetTransmittance and GetTransmittance
 };
 
-// What to check next when an operation ended with `status` (empty for Ok). `port_gone`: the
-// port's path no longer exists after the call.
-std::string HintFor(int status, int timeout_ms, Refusal refusal = Refusal::kAny,
-                    bool port_gone = false);
+// What to check next when an operation ended with `status` (empty for Ok): the library's hint,
+// with what this run adds to it (the time-out it gave, the values the operation accepts).
+std::string HintFor(int status, int timeout_ms, Refusal refusal = Refusal::kAny);
 
 // A failure that ends attenuatorctl before or around the device operations.
 struct Failure {

@@ -2,8 +2,6 @@
 
 #include <exception>
 
-#include <torvek/attenuator.h>
-
 #include "Interrupt.h"
 
 #ifdef TORVEK_CTL_SIMULATOR
@@ -100,7 +98,7 @@ std::unique_ptr<Session> Session::Open(const std::string& port, bool simulate, F
     session->port_ = port;
   }
   const TORVEK::ConnectResult result =
-      session->handler_.Connect(session->port_, TORVEK_ATT_CONNECT_ATTEMPTS);
+      session->handler_.Connect(session->port_, TORVEK::kConnectAttempts);
   if (result == TORVEK::ConnectResult::Connected)
     return session;
   *failure = ConnectFailure(session->port_, result);

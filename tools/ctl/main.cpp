@@ -94,19 +94,6 @@ void TraceTheLine() {
 #endif
 }
 
-// The port's path went away during the call: the adapter was unplugged. Not on Windows, where a
-// COM port has no path to look at.
-bool PortGone(torvek::ctl::Session& session) {
-#ifdef _WIN32
-  (void)session;
-  return false;
-#else
-  struct stat st;
-  return session.Tap() == nullptr && !session.Port().empty() &&
-         stat(session.Port().c_str(), &st) != 0 && errno == ENOENT;
-#endif
-}
-
 // The wait for the Stop that follows an interrupted motion: the user wants out soon.
 constexpr int kStopTimeoutMs = 1000;
 
@@ -374,7 +361,6 @@ int main(int argc, char** argv) {
                                                                            : auto_port,
                                                        style));
     }
-    report.port_gone = report.status == TORVEK::UnexpectedReply && PortGone(*session);
     if (!auto_port.empty())
       report.json.String("port", auto_port);
     return Finish(name, torvek::ctl::Emit(name, report, style));

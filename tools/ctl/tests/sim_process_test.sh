@@ -82,7 +82,7 @@ stop_sim
 # Faults, as exit codes and hints.
 start_sim silent --silent-after 1 --baud 0
 expect 4 "--port $port --timeout 300 status" "" "attenuatorctl status: ReplyTimeout
-  hint: no reply within 300 ms"
+  hint: no reply in time"
 kill "$sim_pid"
 start_sim dropped --drop 1 --faults-after 1 --seed 3 --baud 0
 expect 4 "--port $port --timeout 300 position" "" "position: ReplyTimeout"

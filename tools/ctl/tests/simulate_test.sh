@@ -46,7 +46,7 @@ expect 0 "$S --json position --steps" '{"command":"position","result":"Ok","stat
 expect 0 "$S --json info" '{"command":"info","result":"Ok","status":0,"ident_a":"1234ABCD","ident_b":"0102","ident_c":"03","ident_d":"04","degrees_per_revolution":360,"pulses_per_revolution":143360,"home_offset":0.000000}'
 expect 0 "$S --json transmittance set 0.25" '{"command":"transmittance set","result":"Ok","status":0}'
 expect 0 "$S --json scan --points 2" '{"command":"scan","result":"Ok","status":0,"min_angle":0,"span":90,"points":[{"wanted":0,"sent":"0ma00000000","steps":0,"read_back":0},{"wanted":1,"sent":"0ma00008C00","steps":35840,"read_back":1}]}'
-expect 7 "$S --json move 400" '{"command":"move","result":"InvalidArgument","status":-4,"hint":"nothing was sent; accepted: -360 < degrees < 360, and the step count at the device'"'"'s scale (degrees times its steps per degree) must fit in 32 bits"}' \
+expect 7 "$S --json move 400" '{"command":"move","result":"InvalidArgument","status":-4,"hint":"nothing was sent: a value is outside what the attenuator accepts; accepted: -360 < degrees < 360, and the step count at the device'"'"'s scale must fit in 32 bits"}' \
   "move: InvalidArgument"
 
 # Usage and connection mistakes.
