@@ -192,7 +192,6 @@ class Mount:
         self._settled = threading.Event()  # connecting is over, whatever came of it
         self._closed = False
         self._lost = False  # the port went away: connect again once it is back
-        self._held = False  # the handle may hold a port open
         self._last_attempt = -math.inf
         self._jobs: "queue.Queue[Optional[Callable[[], None]]]" = queue.Queue()
         self._worker = threading.Thread(target=self._run, name=f"mount {self.port}",

@@ -1,7 +1,6 @@
-"""The TorvekAttenuator Tango device: one attenuator on a serial port, shared by every client
-of the control system; a map of properties, attributes, commands and states onto
-:class:`torvek_attenuator.Mount`, which connects, runs the motions on its worker and knows the
-position during them.
+"""The TorvekAttenuator Tango device: one attenuator shared by every client of the control
+system; a map of properties, attributes, commands and states onto torvek_attenuator.Mount,
+which connects, runs the motions on its worker and knows the position during them.
 
 Threads. Tango runs the requests to a device one at a time (its monitor). The Mount's changes
 reach the device's event thread through a queue; that thread pushes the change events under
@@ -217,11 +216,10 @@ class TorvekAttenuator(Device):
             values, quality = (0.0, 0, 0.0), AttrQuality.ATTR_INVALID
         else:
             values = (snap.degrees, snap.steps, snap.transmittance)
+        attributes = self.get_device_attr()
         for name, value in zip(("Position", "Steps", "Transmittance"), values):
             self.push_change_event(name, value, now, quality)
-        if quality == AttrQuality.ATTR_VALID and ended:
-            attributes = self.get_device_attr()
-            for name, value in zip(("Position", "Steps", "Transmittance"), values):
+            if quality == AttrQuality.ATTR_VALID and ended:
                 attributes.get_w_attr_by_name(name).set_write_value(value)
 
     # Requests.

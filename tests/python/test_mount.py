@@ -169,22 +169,6 @@ def test_a_motion_announces_its_target_and_ends_there(start_sim, open_mount, met
     assert (end.steps, end.degrees, end.transmittance) == (steps, degrees, transmittance)
 
 
-@pytest.mark.parametrize("method, argument", [
-    ("move_to", 360.0), ("move_to", -360.0), ("move_to", float("nan")),
-    ("move_to_steps", 143361), ("set_transmittance", 1.0001), ("set_transmittance", -0.0001),
-])
-def test_values_out_of_range_are_refused_before_the_line(start_sim, open_mount, method,
-                                                         argument):
-    sim = start_sim("--speed", "0", "--trace")
-    mount = open_mount(sim.port)
-    mount.connect().result(timeout=BOUND)
-    with pytest.raises(MountError) as caught:
-        getattr(mount, method)(argument)
-    assert (caught.value.reason, mount.snapshot().state) == ("InvalidArgument", ON)
-    assert [command for who, command in Trace(sim).finished() if who == "host"] == [
-        "0in", "0in", "0go", "0gp"]
-
-
 def test_during_a_motion_the_mount_answers_without_the_line(start_sim, open_mount):
     sim = start_sim("--speed", "14336", "--trace")  # 90 degrees take 2.5 s
     mount = open_mount(sim.port)
