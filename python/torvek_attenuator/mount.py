@@ -568,9 +568,8 @@ class Mount:
             finally:
                 self._line.release()
             if gone:
-                self._deliver(self._fail(AttenuatorError(PORT_UNAVAILABLE, "watch"),
-                                         f"the port {self.port} went away: "
-                                         f"{status_hint(PORT_UNAVAILABLE)}"))
+                error = AttenuatorError(PORT_UNAVAILABLE, "watch")
+                self._deliver(self._fail(error, self._explain(error, f"watching {self.port}")))
         elif lost and snap.state is MountState.FAULT and \
                 time.monotonic() - self._last_attempt >= RECONNECT_INTERVAL_S:
             self._last_attempt = time.monotonic()
