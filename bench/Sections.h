@@ -31,6 +31,7 @@ struct Plan {
   int memory_handlers;
   int growth_transactions;
   std::chrono::milliseconds line_rate_window;
+  int adapter_samples;  // per transaction and adapter setting
 };
 
 inline constexpr int kReplyTimeoutMs = 1000;
@@ -88,5 +89,6 @@ void ConnectDuration(const Plan& plan);                                 // 3
 void Scaling(const Plan& plan);                                         // 4
 void DesignCost(const Plan& plan, const RoundTripMedians& round_trip);  // 5
 void LineRate(const Plan& plan);                                        // 6
+void AdapterLatency(const Plan& plan);                                  // 7
 
 }  // namespace torvek::bench

@@ -29,9 +29,10 @@ const Plan kFull{
     100,     // handlers for the memory figure, connected one after another (100 ms each)
     100000,  // transactions for the growth figure
     2500ms,  // per line-rate figure
+    200,     // round trips per transaction through each adapter setting
 };
 const Plan kQuick{
-    "quick", 2, 150, 100, 30, {20, 5, 2}, 2, {1, 2}, 150ms, 300, 5, 2000, 300ms,
+    "quick", 2, 150, 100, 30, {20, 5, 2}, 2, {1, 2}, 150ms, 300, 5, 2000, 300ms, 10,
 };
 
 }  // namespace
@@ -40,14 +41,14 @@ const Plan kQuick{
 int main(int argc, char** argv) {
   using namespace torvek::bench;
   const Plan* plan = &kFull;
-  bool wanted[7] = {false, true, true, true, true, true, true};
+  bool wanted[8] = {false, true, true, true, true, true, true, true};
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--quick") == 0) {
       plan = &kQuick;
     } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
       std::fill(std::begin(wanted), std::end(wanted), false);
       for (const char* c = argv[++i]; *c != '\0'; ++c) {
-        if (*c >= '1' && *c <= '6') {
+        if (*c >= '1' && *c <= '7') {
           wanted[*c - '0'] = true;
         }
       }
@@ -86,6 +87,9 @@ int main(int argc, char** argv) {
   }
   if (wanted[6]) {
     LineRate(*plan);
+  }
+  if (wanted[7]) {
+    AdapterLatency(*plan);
   }
 
   std::printf("\nload average at end: %s; %.1f s\n", LoadAverage().c_str(),

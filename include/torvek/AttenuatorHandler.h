@@ -572,6 +572,55 @@ TORVEK_ATTENUATOR_API AttenuatorStatus StepsToDegrees(std::int32_t steps,
                                                       std::int32_t steps_per_revolution,
                                                       float* degrees);
 
+/// A transmittance as an optical density, OD = -log10(T): 0 lets everything through, each
+/// unit a tenth as much. T = 0 has no finite density: +infinity.
+///
+/// Needs no handler and takes no lock.
+/// \param transmittance         0 to 1, both included.
+/// \param[out] optical_density  written on Ok only.
+/// \retval Ok               written (+infinity for 0).
+/// \retval InvalidArgument  `optical_density` null, or `transmittance` outside 0 to 1 or NaN.
+TORVEK_ATTENUATOR_API AttenuatorStatus OpticalDensity(double transmittance,
+                                                      double* optical_density);
+
+/// A transmittance as an attenuation in decibels, 10 log10(1/T) (ten times the optical density);
+/// +infinity for T = 0.
+///
+/// Needs no handler and takes no lock.
+/// \param transmittance   0 to 1, both included.
+/// \param[out] decibels   written on Ok only.
+/// \retval Ok               written.
+/// \retval InvalidArgument  `decibels` null, or `transmittance` outside 0 to 1 or NaN.
+TORVEK_ATTENUATOR_API AttenuatorStatus AttenuationDecibels(double transmittance, double* decibels);
+
+/// The transmittance of an optical density, 10^-OD; +infinity gives 0.
+///
+/// Needs no handler and takes no lock.
+/// \param optical_density     0 or more, +infinity included.
+/// \param[out] transmittance  written on Ok only, 0 to 1.
+/// \retval Ok               written.
+/// \retval InvalidArgument  `transmittance` null, or `optical_density` below 0 or NaN.
+TORVEK_ATTENUATOR_API AttenuatorStatus TransmittanceOfDensity(double optical_density,
+                                                              double* transmittance);
+
+/// The greatest finite optical density the mount can be set to by the model: the model's
+/// transmittance one motor step from its zero (min_angle), at a device's scale. Between it and
+/// +infinity (T = 0, the mount at min_angle) lies no position of the mount.
+///
+/// Needs no handler and takes no lock.
+/// \param min_angle               the model's angle of T = 0, in degrees.
+/// \param angle_span              the model's rotation from T = 0 to T = 1, in degrees.
+/// \param degrees_per_revolution  the device's scale, above 0 (360 by default).
+/// \param steps_per_revolution    the device's scale, above 0 (143360 by default).
+/// \param[out] optical_density    written on Ok only.
+/// \retval Ok               written.
+/// \retval InvalidArgument  `optical_density` null, a scale of 0 or less, or the model refused
+///                          as SetTransmittance refuses it.
+TORVEK_ATTENUATOR_API AttenuatorStatus DensityLimit(double min_angle, double angle_span,
+                                                    std::int32_t degrees_per_revolution,
+                                                    std::int32_t steps_per_revolution,
+                                                    double* optical_density);
+
 /// The library's version, "major.minor.patch".
 ///
 /// Needs no handler and takes no lock: any thread, at any time.

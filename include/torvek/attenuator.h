@@ -785,6 +785,55 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_steps_to_degrees(int32_t steps,
                                                           float* degrees);
 
 /**
+ * A transmittance as an optical density, OD = -log10(T); +INFINITY for T = 0. See
+ * TORVEK::OpticalDensity. Needs no handle.
+ * \param transmittance         0 to 1.
+ * \param[out] optical_density  written on TORVEK_ATT_OK only.
+ * \retval TORVEK_ATT_OK                written.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `optical_density` NULL, or the transmittance outside 0
+ *                                      to 1 or NaN.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_optical_density(double transmittance,
+                                                         double* optical_density);
+
+/**
+ * A transmittance as an attenuation in dB, 10 log10(1/T); +INFINITY for T = 0. Needs no handle.
+ * \param transmittance   0 to 1.
+ * \param[out] decibels   written on TORVEK_ATT_OK only.
+ * \retval TORVEK_ATT_OK                written.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `decibels` NULL, or the transmittance outside 0 to 1 or
+ *                                      NaN.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_attenuation_db(double transmittance, double* decibels);
+
+/**
+ * The transmittance of an optical density, 10^-OD (+INFINITY gives 0). Needs no handle.
+ * \param optical_density     0 or more.
+ * \param[out] transmittance  written on TORVEK_ATT_OK only.
+ * \retval TORVEK_ATT_OK                written.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `transmittance` NULL, or the density below 0 or NaN.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_transmittance_of_density(double optical_density,
+                                                                  double* transmittance);
+
+/**
+ * The greatest finite optical density the model reaches on the mount: its transmittance one
+ * motor step from its zero at a device's scale. See TORVEK::DensityLimit. Needs no handle.
+ * \param min_angle               the model's angle of T = 0, in degrees.
+ * \param angle_span              the model's rotation from T = 0 to T = 1, in degrees.
+ * \param degrees_per_revolution  the device's scale, above 0.
+ * \param steps_per_revolution    the device's scale, above 0.
+ * \param[out] optical_density    written on TORVEK_ATT_OK only.
+ * \retval TORVEK_ATT_OK                written.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `optical_density` NULL, a scale of 0 or less, or the
+ *                                      model refused.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_density_limit(double min_angle, double angle_span,
+                                                       int32_t degrees_per_revolution,
+                                                       int32_t steps_per_revolution,
+                                                       double* optical_density);
+
+/**
  * Whether the transmittance model's parameters are taken: min_angle > -360,
  * min_angle + angle_span < 360, a span of at least TORVEK_ATT_MIN_SPAN either way, both finite.
  *

@@ -264,6 +264,25 @@ int32_t torvek_att_steps_to_degrees(int32_t steps, int32_t degrees_per_revolutio
   return TORVEK::StepsToDegrees(steps, degrees_per_revolution, steps_per_revolution, degrees);
 }
 
+int32_t torvek_att_optical_density(double transmittance, double* optical_density) {
+  return TORVEK::OpticalDensity(transmittance, optical_density);
+}
+
+int32_t torvek_att_attenuation_db(double transmittance, double* decibels) {
+  return TORVEK::AttenuationDecibels(transmittance, decibels);
+}
+
+int32_t torvek_att_transmittance_of_density(double optical_density, double* transmittance) {
+  return TORVEK::TransmittanceOfDensity(optical_density, transmittance);
+}
+
+int32_t torvek_att_density_limit(double min_angle, double angle_span,
+                                 int32_t degrees_per_revolution, int32_t steps_per_revolution,
+                                 double* optical_density) {
+  return TORVEK::DensityLimit(min_angle, angle_span, degrees_per_revolution,
+                              steps_per_revolution, optical_density);
+}
+
 int32_t torvek_att_check_model(double min_angle, double angle_span) {
   return TORVEK::ModelAccepted(min_angle, angle_span) ? TORVEK_ATT_OK : TORVEK_ATT_INVALID_ARGUMENT;
 }

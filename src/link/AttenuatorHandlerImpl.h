@@ -35,11 +35,17 @@ class AttenuatorHandlerImpl {
   // Closes the port whatever cancel or close report; used where an error must not escape.
   void DisconnectQuietly() noexcept;
 
+  // Tells a line that answers the command before this one, which the device sends only once
+  // this command reaches it (a motion's position when a stop cuts it short).
+  using EarlierReply = bool (*)(const std::string& line);
+
   // The command transaction (Exchange.cpp): one command written, one reply line read.
   // Returns Ok with the line (CR LF included) in `reply`, ReplyTimeout or PortUnavailable. A
   // port that has gone away (the adapter unplugged) is closed: PortUnavailable, now and for
-  // every later call until the next Open.
-  int Exchange(const std::string& command, std::string& reply, int timeout_ms);
+  // every later call until the next Open. Lines `earlier` tells are passed over, within the
+  // same time-out.
+  int Exchange(const std::string& command, std::string& reply, int timeout_ms,
+               EarlierReply earlier = nullptr);
 
   // Whether the port has gone (hung up, unplugged), looked at without I/O; closes it if so.
   // Without a port: true.

@@ -48,7 +48,7 @@ int AttenuatorHandlerImpl::PortGone(const char* during) {
 }
 
 int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& reply,
-                                    int timeout_ms) {
+                                    int timeout_ms, EarlierReply earlier) {
   if (!port) {
     return PortUnavailable;
   }
@@ -97,25 +97,41 @@ int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& rep
   const auto written = std::chrono::steady_clock::now();
   const auto deadline = written + timeout;
   std::string received;
-  const LineEnd end = ReadLineUntil(*port, received, deadline, cancellation);
-  if (trace) {
-    TraceWait(*trace, received, end, std::chrono::steady_clock::now() - written);
+  std::size_t traced = 0;  // of `received`: what the trace has shown already
+  for (;;) {
+    const LineEnd end = HoldsLineEnd(received, 0)
+                            ? LineEnd::kComplete
+                            : ReadLineUntil(*port, received, deadline, cancellation);
+    if (trace && (received.size() > traced || end != LineEnd::kComplete)) {
+      TraceWait(*trace, received.substr(traced), end, std::chrono::steady_clock::now() - written);
+      traced = received.size();
+    }
+    switch (end) {
+      case LineEnd::kTimedOut:
+      case LineEnd::kCancelled:
+        // A cancelled wait is a time-out the host cut short. Its reply, if it comes, is purged
+        // before the next command goes out, as a late reply always is.
+        return ReplyTimeout;
+      case LineEnd::kComplete:
+        break;
+      case LineEnd::kPortGone:
+        return PortGone("read");
+    }
+    const std::size_t line_end = received.find("\r\n") + 2;
+    std::string line = received.substr(0, line_end);
+    if (earlier != nullptr && earlier(line)) {
+      // The answer to the command before, sent only now: read on for this command's own.
+      if (trace) {
+        trace->Line("skip", "a reply to the command before: " + EscapedBytes(line));
+      }
+      received.erase(0, line_end);
+      traced = received.size();
+      continue;
+    }
+    // One read may bring bytes that follow the line terminator; they belong to no command.
+    reply = std::move(line);
+    return Ok;
   }
-  switch (end) {
-    case LineEnd::kTimedOut:
-    case LineEnd::kCancelled:
-      // A cancelled wait is a time-out the host cut short. Its reply, if it comes, is purged
-      // before the next command goes out, as a late reply always is.
-      return ReplyTimeout;
-    case LineEnd::kComplete:
-      // One read may bring bytes that follow the line terminator; they belong to no command.
-      received.resize(received.find("\r\n") + 2);
-      break;
-    case LineEnd::kPortGone:
-      return PortGone("read");
-  }
-  reply = std::move(received);
-  return Ok;
 }
 
 }  // namespace TORVEK

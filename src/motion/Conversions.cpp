@@ -64,4 +64,42 @@ AttenuatorStatus StepsToDegrees(std::int32_t steps, std::int32_t degrees_per_rev
   return Ok;
 }
 
+AttenuatorStatus OpticalDensity(double transmittance, double* optical_density) {
+  if (optical_density == nullptr || !TransmittanceAccepted(transmittance)) {
+    return InvalidArgument;
+  }
+  *optical_density = transmittance == 0.0 ? HUGE_VAL : -std::log10(transmittance);
+  return Ok;
+}
+
+AttenuatorStatus AttenuationDecibels(double transmittance, double* decibels) {
+  double density = 0.0;
+  if (decibels == nullptr || OpticalDensity(transmittance, &density) != Ok) {
+    return InvalidArgument;
+  }
+  *decibels = 10.0 * density;
+  return Ok;
+}
+
+AttenuatorStatus TransmittanceOfDensity(double optical_density, double* transmittance) {
+  // Written so that NaN fails too.
+  if (transmittance == nullptr || !(optical_density >= 0.0)) {
+    return InvalidArgument;
+  }
+  *transmittance = std::pow(10.0, -optical_density);
+  return Ok;
+}
+
+AttenuatorStatus DensityLimit(double min_angle, double angle_span,
+                              std::int32_t degrees_per_revolution,
+                              std::int32_t steps_per_revolution, double* optical_density) {
+  if (optical_density == nullptr || degrees_per_revolution <= 0 || steps_per_revolution <= 0 ||
+      !ModelAccepted(min_angle, angle_span)) {
+    return InvalidArgument;
+  }
+  const double step = 1.0 / PulsesPerDegree(degrees_per_revolution, steps_per_revolution);
+  return OpticalDensity(ModelTransmittance(min_angle + step, min_angle, angle_span),
+                        optical_density);
+}
+
 }  // namespace TORVEK

@@ -53,7 +53,9 @@ int CleanMechanics(AttenuatorHandlerImpl& link, int timeout_ms) {
 }
 
 int StopMotor(AttenuatorHandlerImpl& link, int timeout_ms) {
-  return RequestStatus(link, "0st", timeout_ms);
+  // A stop that cuts a motion short gets the motion's position first: a Stop made after a
+  // Cancel of the motion's wait is answered so.
+  return RequestStatusAfterMotion(link, "0st", timeout_ms);
 }
 
 }  // namespace TORVEK

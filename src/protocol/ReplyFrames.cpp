@@ -37,6 +37,10 @@ DecodedReply StatusInstead(const std::string& line) {
 
 }  // namespace
 
+bool IsPositionFrame(const std::string& line) {
+  return Matches(line, kPositionFrame);
+}
+
 int DecodeStatusReply(const std::string& line) {
   return StatusInstead(line).status;
 }

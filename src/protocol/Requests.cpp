@@ -26,6 +26,13 @@ int RequestStatus(AttenuatorHandlerImpl& link, const std::string& command, int t
       .status;
 }
 
+int RequestStatusAfterMotion(AttenuatorHandlerImpl& link, const std::string& command,
+                             int timeout_ms) {
+  std::string reply;
+  const int result = link.Exchange(command, reply, timeout_ms, &IsPositionFrame);
+  return result != Ok ? result : DecodeStatusReply(reply);
+}
+
 DecodedReply RequestPosition(AttenuatorHandlerImpl& link, const std::string& command,
                              std::int32_t* position, int timeout_ms) {
   return Request(link, command, timeout_ms, [position](const std::string& line) {

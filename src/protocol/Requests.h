@@ -16,6 +16,11 @@ class AttenuatorHandlerImpl;
 
 int RequestStatus(AttenuatorHandlerImpl& link, const std::string& command, int timeout_ms);
 
+// For a command that stops a motion: the device answers the motion first, with the position it
+// reached, then this command with its status frame. The position frame is passed over.
+int RequestStatusAfterMotion(AttenuatorHandlerImpl& link, const std::string& command,
+                             int timeout_ms);
+
 DecodedReply RequestPosition(AttenuatorHandlerImpl& link, const std::string& command,
                              std::int32_t* position, int timeout_ms);
 

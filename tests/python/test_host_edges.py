@@ -62,3 +62,30 @@ def test_cancel_from_another_thread_is_a_reply_timeout_there(scripted) -> None:
         assert time.monotonic() - start < 15, "the wait ran to its time-out"
         assert att.position_steps == 35840
     att.cancel()  # closed: harmless
+
+
+def test_cancel_then_stop_from_another_thread_leaves_the_mount_where_it_stopped(start_sim) -> None:
+    sim = start_sim("--speed", "1000")  # 90 degrees would take 36 s
+    stop_results: list = []
+    with Attenuator(sim.port) as att:
+
+        def stop() -> None:
+            att.cancel()
+            try:
+                att.stop(timeout=5)
+                stop_results.append("Ok")
+            except AttenuatorError as error:
+                stop_results.append(error.name)
+
+        timer = threading.Timer(0.3, stop)
+        timer.start()
+        with pytest.raises(AttenuatorError) as raised:
+            att.move_to(90, timeout=60)
+        timer.join()
+        assert raised.value.name == "ReplyTimeout"
+        # The device answers the move it cut short (a position frame) before the stop (a status
+        # frame), and the stop takes the first line for its reply.
+        assert stop_results == ["UnexpectedReply"]
+        steps = att.position_steps
+        assert 0 < steps < 35840
+        assert att.position_steps == steps  # standing

@@ -41,6 +41,7 @@ Clock::time_point DeadlineAfter(std::chrono::microseconds delay) {
 
 DeviceServer::DeviceServer(Responder& responder, Options options)
     : responder_(responder), options_(options) {
+  paths_.push_back(pty_.SlavePath());
   wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake_fd_ < 0)
     throw std::system_error(errno, std::generic_category(), "eventfd");
@@ -76,11 +77,17 @@ Clock::duration DeviceServer::ByteTime(std::uint64_t bytes) const {
 void DeviceServer::Run() {
   t_device = this;
   while (!stop_) {
+    if (unplug_requested_) {
+      responder_.OnUnplug();
+      CloseMaster();
+    }
     if (hangup_requested_)
       CloseMaster();
+    if (replug_requested_)
+      Reopen();
     if (pty_.MasterFd() < 0) {
-      // Hung up: nothing left to serve, so sleep until stopped. Drain first so a stale hang-up
-      // request cannot keep the wake fd readable.
+      // Hung up or unplugged: nothing left to serve, so sleep until stopped or plugged back in.
+      // Drain first so a stale request cannot keep the wake fd readable.
       std::uint64_t count;
       const bool drained = read(wake_fd_, &count, sizeof count) == sizeof count;
       pollfd wake{wake_fd_, POLLIN, 0};
@@ -89,18 +96,35 @@ void DeviceServer::Run() {
     } else if (!queue_.empty()) {
       const std::string command = std::move(queue_.front());
       queue_.pop_front();
-      Perform(responder_.OnCommand(command));
+      Perform(responder_.OnCommand(command), true);
+      offered_ = 0;
     } else {
       WaitLine(Clock::now() + kMaxPoll, Until::kCommand);
     }
   }
 }
 
-void DeviceServer::Perform(const Action& action) {
+// Commands that arrive during a delay, and those that were already queued behind this one, each
+// get one chance to cut it short; what the responder answers instead is not cut short again.
+void DeviceServer::Perform(const Action& action, bool may_be_cut_short) {
+  offered_ = 0;
   for (const Chunk& chunk : action.chunks) {
-    if (chunk.delay_before.count() > 0 &&
-        WaitLine(DeadlineAfter(chunk.delay_before), Until::kDeadline) == Wake::kAborted) {
-      return;
+    if (chunk.delay_before.count() > 0) {
+      const Clock::time_point deadline = DeadlineAfter(chunk.delay_before);
+      for (;;) {
+        const Wake wake = WaitLine(deadline, may_be_cut_short ? Until::kCommand : Until::kDeadline);
+        if (wake == Wake::kAborted)
+          return;
+        if (wake == Wake::kDeadline)
+          break;
+        while (offered_ < queue_.size()) {
+          std::optional<Action> instead = responder_.OnCommandDuring(queue_[offered_++]);
+          if (instead) {
+            Perform(*instead, false);
+            return;
+          }
+        }
+      }
     }
     if (!chunk.bytes.empty())
       Write(chunk.bytes);
@@ -119,6 +143,8 @@ bool DeviceServer::Write(std::string_view bytes) {
     line_start_ = Clock::now();  // the line went idle; a new transmission starts now
     line_bytes_ = 0;
   }
+  const bool adapter = options_.adapter_latency.count() > 0;
+  Clock::time_point first = Clock::now();
   std::size_t done = 0;
   while (done < bytes.size() && HostPresent()) {
     std::size_t length = bytes.size() - done;
@@ -128,15 +154,40 @@ bool DeviceServer::Write(std::string_view bytes) {
       }
       length = 1;
     }
+    const std::string_view piece = bytes.substr(done, length);
+    std::size_t n = length;
+    if (done == 0)
+      first = Clock::now();
+    if (adapter) {
+      Hold(piece);
+    } else {
+      n = Put(piece, done == 0, first);
+    }
+    done += n;
+    if (n < length)
+      break;
+    if (options_.baud != 0)
+      ++line_bytes_;
+  }
+  if (!adapter && done > 0 && options_.observer != nullptr)
+    options_.observer->OnSent(Sent{Clock::now(), std::string(bytes.substr(0, done)), first});
+  return done == bytes.size();
+}
+
+// Where the host reads: waits while the host does not read and the slave's queue is full. The
+// bytes start a new entry of the sent log or add to the last. Caller holds write_mu_.
+std::size_t DeviceServer::Put(std::string_view bytes, bool new_entry, Clock::time_point ready) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
     ssize_t n;
     {
       // Logged under the lock the observers take, so whoever has seen the bytes finds them.
       std::lock_guard<std::mutex> log_lock(mu_);
-      n = write(pty_.MasterFd(), bytes.data() + done, length);
+      n = write(pty_.MasterFd(), bytes.data() + done, bytes.size() - done);
       if (n > 0 && options_.keep_log) {
         const std::string_view piece = bytes.substr(done, static_cast<std::size_t>(n));
-        if (done == 0 || sent_.empty()) {
-          sent_.push_back(Sent{Clock::now(), std::string(piece)});
+        if ((new_entry && done == 0) || sent_.empty()) {
+          sent_.push_back(Sent{Clock::now(), std::string(piece), ready});
         } else {  // only writers append and they take turns, so the last entry is this chunk's
           sent_.back().when = Clock::now();
           sent_.back().bytes.append(piece);
@@ -145,19 +196,50 @@ bool DeviceServer::Write(std::string_view bytes) {
     }
     if (n > 0) {
       done += static_cast<std::size_t>(n);
-      if (options_.baud != 0)
-        ++line_bytes_;
     } else if (n < 0 && errno == EAGAIN) {
-      // The host is not reading and the slave's queue is full.
       if (WaitLine(Clock::time_point::max(), Until::kWritable) != Wake::kWritable)
         break;
     } else if (!(n < 0 && errno == EINTR)) {
       break;
     }
   }
-  if (done > 0 && options_.observer != nullptr)
-    options_.observer->OnSent(Sent{Clock::now(), std::string(bytes.substr(0, done))});
-  return done == bytes.size();
+  return done;
+}
+
+// The adapter takes the bytes off the line; its timer starts with the first byte it holds.
+void DeviceServer::Hold(std::string_view bytes) {
+  const Clock::time_point now = Clock::now();
+  if (held_.empty()) {
+    held_since_ = now;
+    flush_due_ = (now + options_.adapter_latency).time_since_epoch().count();
+  }
+  held_.append(bytes);
+  while (held_.size() >= kAdapterPacketData && !flushing_)
+    Flush(kAdapterPacketData);
+}
+
+// Hands the first `count` bytes held to the host, or loses them if no host has the port open.
+// What stays behind came off the line now and starts the timer again. Caller holds write_mu_.
+void DeviceServer::Flush(std::size_t count) {
+  const std::string out = held_.substr(0, count);
+  held_.erase(0, count);
+  const Clock::time_point ready = held_since_;
+  held_since_ = Clock::now();
+  flush_due_ = held_.empty() ? kNothingHeld
+                             : (held_since_ + options_.adapter_latency).time_since_epoch().count();
+  // Waiting for room in the host's queue, the wait must not flush what follows ahead of this.
+  flushing_ = true;
+  const std::size_t n = HostPresent() ? Put(out, true, ready) : 0;
+  flushing_ = false;
+  if (n > 0 && options_.observer != nullptr)
+    options_.observer->OnSent(Sent{Clock::now(), out.substr(0, n), ready});
+}
+
+// From a wait: whoever holds write_mu_ is in a wait of its own and flushes there.
+void DeviceServer::FlushIfDue() {
+  std::unique_lock<std::recursive_mutex> lock(write_mu_, std::try_to_lock);
+  if (lock && !flushing_ && flush_due_ <= Clock::now().time_since_epoch().count())
+    Flush(held_.size());
 }
 
 // The device thread learns of a new host only on its next look (up to kReopenCheck later), so a
@@ -180,16 +262,20 @@ bool DeviceServer::HostPresent() {
 DeviceServer::Wake DeviceServer::WaitLine(Clock::time_point deadline, Until until) {
   const bool device = OnDeviceThread();
   for (;;) {
-    if (stop_ || hangup_requested_)
+    if (stop_ || hangup_requested_ || unplug_requested_)
       return Wake::kAborted;
     if (device)
       ReadHost();
-    if (until == Until::kCommand && !queue_.empty())
+    if (until == Until::kCommand && queue_.size() > offered_)
       return Wake::kCommand;
     const bool host_open = host_open_;
     if (until == Until::kWritable && !host_open)
       return Wake::kHostGone;
-    const Clock::time_point now = Clock::now();
+    Clock::time_point now = Clock::now();
+    if (!flushing_ && flush_due_ <= now.time_since_epoch().count()) {
+      FlushIfDue();
+      now = Clock::now();
+    }
     if (now >= deadline)
       return Wake::kDeadline;
 
@@ -200,8 +286,10 @@ DeviceServer::Wake DeviceServer::WaitLine(Clock::time_point deadline, Until unti
       fds[1].events |= POLLOUT;
     // Only watch the master while the host is there: without it, POLLHUP would never clear.
     const nfds_t count = host_open ? 2 : 1;
-    const timespec timeout =
-        ToTimespec(std::min(deadline - now, host_open ? kMaxPoll : kReopenCheck));
+    Clock::duration longest = std::min(deadline - now, host_open ? kMaxPoll : kReopenCheck);
+    if (!flushing_ && flush_due_ != kNothingHeld)
+      longest = std::min(longest, Clock::time_point(Clock::duration(flush_due_)) - now);
+    const timespec timeout = ToTimespec(std::max(longest, Clock::duration::zero()));
     if (ppoll(fds, count, &timeout, nullptr) <= 0)
       continue;
     if (count == 2 && (fds[1].revents & POLLHUP)) {
@@ -263,6 +351,8 @@ void DeviceServer::SetHostOpen(bool open) {
     std::lock_guard<std::recursive_mutex> lock(write_mu_);
     host_open_ = false;
     pty_.DiscardHostInput();
+    held_.clear();
+    flush_due_ = kNothingHeld;
   }
   std::lock_guard<std::mutex> lock(mu_);
   ++peer_closes_;
@@ -282,18 +372,84 @@ void DeviceServer::HangUp() {
   cv_.wait(lock, [this] { return master_closed_; });
 }
 
+void DeviceServer::Unplug() {
+  if (OnDeviceThread()) {
+    responder_.OnUnplug();
+    CloseMaster();
+    return;
+  }
+  std::unique_lock<std::mutex> lock(mu_);
+  if (master_closed_)
+    return;
+  unplug_requested_ = true;
+  Signal();
+  cv_.wait(lock, [this] { return master_closed_; });
+}
+
 void DeviceServer::CloseMaster() {
   {
     std::lock_guard<std::recursive_mutex> lock(write_mu_);
     pty_.Close();
     host_open_ = false;
+    held_.clear();
+    flush_due_ = kNothingHeld;
   }
   queue_.clear();
   splitter_.Clear();
   hangup_requested_ = false;
+  unplug_requested_ = false;
   std::lock_guard<std::mutex> lock(mu_);
   master_closed_ = true;
   cv_.notify_all();
+}
+
+std::string DeviceServer::Replug() {
+  if (OnDeviceThread()) {
+    Reopen();
+  } else {
+    std::unique_lock<std::mutex> lock(mu_);
+    if (master_closed_) {
+      replug_error_ = 0;
+      replug_requested_ = true;
+      Signal();
+      cv_.wait(lock, [this] { return !replug_requested_; });
+    }
+  }
+  std::lock_guard<std::mutex> lock(mu_);
+  if (master_closed_)
+    throw std::system_error(replug_error_, std::generic_category(), "replug");
+  return paths_.back();
+}
+
+void DeviceServer::Reopen() {
+  int error = 0;
+  if (pty_.MasterFd() < 0) {
+    std::lock_guard<std::recursive_mutex> lock(write_mu_);
+    try {
+      pty_.Open();
+    } catch (const std::system_error& e) {
+      error = e.code().value();
+    }
+  }
+  std::lock_guard<std::mutex> lock(mu_);
+  if (pty_.MasterFd() >= 0) {
+    if (master_closed_)
+      paths_.push_back(pty_.SlavePath());
+    master_closed_ = false;
+  }
+  replug_error_ = error;
+  replug_requested_ = false;
+  cv_.notify_all();
+}
+
+bool DeviceServer::Plugged() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return !master_closed_;
+}
+
+const std::string& DeviceServer::Path() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return paths_.back();
 }
 
 std::vector<Received> DeviceServer::Log() const {

@@ -39,6 +39,11 @@ void MakeRaw(const std::string& path) {
 }  // namespace
 
 PseudoTerminal::PseudoTerminal() {
+  Open();
+}
+
+void PseudoTerminal::Open() {
+  Close();
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0)
     Fail(errno, "posix_openpt");

@@ -27,6 +27,9 @@ class PseudoTerminal {
 
   // The slave path disappears; the host's reads then see end-of-file and its writes fail with EIO.
   void Close();
+  // After Close: a new pty, under a new slave path (the kernel may hand out the old number again
+  // once no one holds the old slave). Throws std::system_error.
+  void Open();
 
  private:
   int master_ = -1;

@@ -8,6 +8,10 @@ std::chrono::microseconds InMicroseconds(std::chrono::milliseconds delay) {
   return delay >= kLongest ? std::chrono::microseconds::max() : std::chrono::microseconds(delay);
 }
 
+std::optional<Action> Responder::OnCommandDuring(const std::string&) {
+  return std::nullopt;
+}
+
 Action Action::Reply(std::string bytes) {
   Action action;
   action.chunks.push_back(Chunk{std::chrono::microseconds(0), std::move(bytes)});

@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,16 @@ class Responder {
  public:
   virtual ~Responder() = default;
   virtual Action OnCommand(const std::string& command) = 0;
+
+  // A command that arrives while the reply to an earlier one still waits out its delay (a motion
+  // under way). A device that works through one command at a time lets it wait its turn: nullopt,
+  // the default. One that cuts the work short returns what the earlier command answers now, which
+  // replaces whatever of its reply had not gone out. Either way the new command is answered by
+  // OnCommand in its turn, after the earlier one's reply.
+  virtual std::optional<Action> OnCommandDuring(const std::string& command);
+  // The line was pulled out from under the device (DeviceServer::Unplug): the reply it was
+  // waiting to send is lost, and work under way ends where it stands.
+  virtual void OnUnplug() {}
 };
 
 // Answers a script of expected commands in order. A command that is not the next expected one is

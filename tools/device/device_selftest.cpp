@@ -258,17 +258,85 @@ TEST(DeviceServer, HangUpActionEndsTheLine) {
   server.HangUp();  // already hung up: returns at once
 }
 
-TEST(DeviceServer, HangUpFromAnotherThread) {
+TEST(DeviceServer, HangUpFromAnotherThreadAndReplug) {
   ScriptedResponder r;
+  r.Expect("0gp", Action::Reply(PositionFrame(7)));
   DeviceServer server(r);
-  Host host(server.Path());
+  const std::string first = server.Path();
+  EXPECT_EQ(server.Replug(), first);  // plugged in already
+  Host host(first);
   ASSERT_TRUE(host.Write("0gs"));
   ASSERT_TRUE(server.WaitForCommands(1, 1000ms));
   server.HangUp();
+  EXPECT_FALSE(server.Plugged());
   EXPECT_EQ(host.Read(1, 1000ms), "");
   errno = 0;
   EXPECT_EQ(write(host.Fd(), "0gs", 3), -1);
   EXPECT_EQ(errno, EIO);
+  // The old slave is still held open, so the new line cannot have its number.
+  const std::string second = server.Replug();
+  EXPECT_NE(second, first);
+  EXPECT_EQ(server.Path(), second);
+  EXPECT_TRUE(server.Plugged());
+  EXPECT_NE(access(first.c_str(), F_OK), 0);
+  Host again(second);
+  ASSERT_TRUE(again.Write("0gp"));
+  EXPECT_EQ(again.Read(13, 1000ms), PositionFrame(7));
+}
+
+// Through a USB adapter a reply reaches the host only once the adapter's timer, which the first
+// byte it holds starts, has run out, or at once in full packets of 62 bytes. Load can make it
+// later, never earlier.
+TEST(DeviceServer, AnAdapterHoldsRepliesForItsTimerOrUntilAPacketIsFull) {
+  struct Case {
+    unsigned baud;
+    milliseconds latency;
+    size_t reply_size;
+    std::vector<size_t> pieces;  // as the adapter hands them on; empty: more than one, any size
+  };
+  const Case cases[] = {
+      {0, 30ms, 7, {7}},
+      {0, 30ms, 100, {62, 38}},  // the first packet full at once, the rest on the timer
+      {9600, 30ms, 13, {13}},    // all 13 bytes (13.5 ms) are in before the timer runs out
+      {9600, 5ms, 40, {}},       // 41.7 ms on the line: the timer runs out again and again
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.baud) + " baud, " + std::to_string(c.latency.count()) + " ms, " +
+                 std::to_string(c.reply_size) + " bytes");
+    const std::string reply(c.reply_size, 'x');
+    ScriptedResponder r;
+    r.Expect("0gs", Action::Reply(reply));
+    ServerOptions options;
+    options.baud = c.baud;
+    options.adapter_latency = c.latency;
+    DeviceServer server(r, options);
+    Host host(server.Path());
+    ASSERT_TRUE(host.Write("0gs"));
+    const std::string first_byte = host.Read(1, 1000ms);
+    const auto arrived = Clock::now();
+    EXPECT_EQ(first_byte + host.Read(reply.size() - 1, 1000ms), reply);
+    const std::vector<Sent> sent = server.SentLog();
+    ASSERT_FALSE(sent.empty());
+    if (sent[0].bytes.size() < kAdapterPacketData) {
+      EXPECT_GE(arrived - sent[0].ready, c.latency);
+    }
+    std::string handed_on;
+    std::vector<size_t> pieces;
+    for (const Sent& piece : sent) {
+      handed_on += piece.bytes;
+      pieces.push_back(piece.bytes.size());
+      EXPECT_LE(piece.bytes.size(), kAdapterPacketData);
+      if (piece.bytes.size() < kAdapterPacketData) {
+        EXPECT_GE(piece.when - piece.ready, c.latency);
+      }
+    }
+    EXPECT_EQ(handed_on, reply);
+    if (c.pieces.empty()) {
+      EXPECT_GE(pieces.size(), 2u);
+    } else {
+      EXPECT_EQ(pieces, c.pieces);
+    }
+  }
 }
 
 TEST(DeviceServer, NoticesHostCloseAndServesReconnect) {

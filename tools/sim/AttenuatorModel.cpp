@@ -1,5 +1,6 @@
 #include "AttenuatorModel.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace torvek::sim {
@@ -21,14 +22,68 @@ bool ParseTarget(const std::string& digits, std::int32_t* target) {
   return true;
 }
 
+// A run of centuries stands for "never" and must not wrap round the clock.
+AttenuatorModel::Clock::time_point After(AttenuatorModel::Clock::time_point start,
+                                         std::chrono::microseconds duration) {
+  const auto room = std::chrono::duration_cast<std::chrono::microseconds>(
+      AttenuatorModel::Clock::time_point::max() - start);
+  return duration >= room ? AttenuatorModel::Clock::time_point::max() : start + duration;
+}
+
 }  // namespace
 
-AttenuatorModel::AttenuatorModel(DeviceConfig config)
-    : config_(std::move(config)), position_(config_.start_position) {}
+AttenuatorModel::AttenuatorModel(DeviceConfig config, std::function<Clock::time_point()> now)
+    : config_(std::move(config)), now_(std::move(now)), position_(config_.start_position) {}
 
 std::int32_t AttenuatorModel::Position() const {
   std::lock_guard<std::mutex> lock(mu_);
   return position_;
+}
+
+void AttenuatorModel::PowerCycle() {
+  std::lock_guard<std::mutex> lock(mu_);
+  position_ = config_.start_position;
+  motion_.reset();
+}
+
+bool AttenuatorModel::Moving(Clock::time_point when) const {
+  return motion_ && when < motion_->end;
+}
+
+// The mount turns at the configured speed from the start on; the step it has reached is counted
+// toward the target and never past it.
+std::int32_t AttenuatorModel::Reached(const Motion& motion, Clock::time_point when) const {
+  const std::int64_t elapsed_us =
+      std::chrono::duration_cast<std::chrono::microseconds>(when - motion.start).count();
+  const std::int64_t distance = std::llabs(static_cast<std::int64_t>(motion.to) - motion.from);
+  const std::int64_t steps =
+      std::min<std::int64_t>(distance, std::max<std::int64_t>(0, elapsed_us) *
+                                           static_cast<std::int64_t>(config_.speed) / 1'000'000);
+  return static_cast<std::int32_t>(motion.to >= motion.from ? motion.from + steps
+                                                            : motion.from - steps);
+}
+
+std::optional<Action> AttenuatorModel::OnCommandDuring(const std::string& command) {
+  if (command.size() != 3 || command[0] != config_.address || command.compare(1, 2, "st") != 0)
+    return std::nullopt;
+  std::lock_guard<std::mutex> lock(mu_);
+  const Clock::time_point now = now_();
+  if (!Moving(now))
+    return std::nullopt;
+  const Motion motion = *motion_;
+  motion_.reset();
+  if (!motion.reports_position)
+    return Action::Reply(StatusFrame(0, config_.address));
+  position_ = Reached(motion, now);
+  return Action::Reply(PositionFrame(position_, config_.address));
+}
+
+void AttenuatorModel::OnUnplug() {
+  std::lock_guard<std::mutex> lock(mu_);
+  const Clock::time_point now = now_();
+  if (Moving(now))
+    position_ = Reached(*motion_, now);
+  motion_.reset();
 }
 
 std::chrono::microseconds AttenuatorModel::TravelTime(std::int32_t from, std::int32_t to) const {
@@ -43,9 +98,20 @@ Action AttenuatorModel::Move(std::int32_t target) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     travel = TravelTime(position_, target);
+    const Clock::time_point now = now_();
+    motion_ = Motion{now, After(now, travel), position_, target, true};
     position_ = target;
   }
   return Action::Fragments({Chunk{travel, PositionFrame(target, config_.address)}});
+}
+
+Action AttenuatorModel::Run(std::chrono::milliseconds duration, const std::string& reply) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    const Clock::time_point now = now_();
+    motion_ = Motion{now, After(now, InMicroseconds(duration)), position_, position_, false};
+  }
+  return Action::Late(reply, duration);
 }
 
 Action AttenuatorModel::OnCommand(const std::string& command) {
@@ -80,9 +146,9 @@ Action AttenuatorModel::Reply(const std::string& command) {
     return Action::Reply(StatusFrame(0, a));
   // Both routines sweep the mount and bring it back to where it stood.
   if (op == "om")
-    return Action::Late(StatusFrame(0, a), config_.optimize_time);
+    return Run(config_.optimize_time, StatusFrame(0, a));
   if (op == "cm")
-    return Action::Late(StatusFrame(0, a), config_.clean_time);
+    return Run(config_.clean_time, StatusFrame(0, a));
   return Action::Reply(StatusFrame(kUnknownCommandStatus, a));
 }
 

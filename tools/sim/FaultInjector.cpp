@@ -89,15 +89,33 @@ Action FaultInjector::OnCommand(const std::string& command) {
   }
   // The device still does what it was told; only its answer goes astray.
   Action action = device_.OnCommand(command);
+  drawn_ = Drawn{};
   if (options_.silent_after && commands_ > *options_.silent_after) {
+    drawn_.silent = true;
+    return Apply(std::move(action));
+  }
+  drawn_.drop = Uniform() < options_.drop;
+  drawn_.late = Uniform() < options_.late;
+  drawn_.corrupt = Uniform() < options_.corrupt;
+  drawn_.fragment = Uniform() < options_.fragment;
+  drawn_.faithful = commands_ <= options_.faults_after;
+  return Apply(std::move(action));
+}
+
+std::optional<Action> FaultInjector::OnCommandDuring(const std::string& command) {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::optional<Action> instead = device_.OnCommandDuring(command);
+  if (!instead)
+    return std::nullopt;
+  return Apply(std::move(*instead));
+}
+
+Action FaultInjector::Apply(Action action) {
+  if (drawn_.silent) {
     Note("silent");
     return Action::Silence();
   }
-  const bool drop = Uniform() < options_.drop;
-  const bool late = Uniform() < options_.late;
-  const bool corrupt = Uniform() < options_.corrupt;
-  const bool fragment = Uniform() < options_.fragment;
-  if (action.chunks.empty() || commands_ <= options_.faults_after)
+  if (action.chunks.empty() || drawn_.faithful)
     return action;
 
   std::chrono::microseconds delay{0};
@@ -106,17 +124,17 @@ Action FaultInjector::OnCommand(const std::string& command) {
     delay = SaturatingSum(delay, chunk.delay_before);
     reply += chunk.bytes;
   }
-  if (drop) {
+  if (drawn_.drop) {
     Note("dropped reply");
     return Action::Silence();
   }
-  if (late) {
+  if (drawn_.late) {
     Note("late by " + std::to_string(options_.late_by.count()) + " ms");
     delay = SaturatingSum(delay, InMicroseconds(options_.late_by));
   }
-  if (corrupt)
+  if (drawn_.corrupt)
     reply = Corrupt(std::move(reply));
-  if (fragment) {
+  if (drawn_.fragment) {
     action.chunks = Fragment(delay, reply);
   } else {
     action.chunks = {Chunk{delay, reply}};

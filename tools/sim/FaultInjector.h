@@ -41,8 +41,22 @@ class FaultInjector : public Responder {
   FaultInjector(Responder& device, FaultOptions options, Notes notes = nullptr);
 
   Action OnCommand(const std::string& command) override;
+  // A reply cut short meets the faults its command's reply was drawn to meet.
+  std::optional<Action> OnCommandDuring(const std::string& command) override;
+  void OnUnplug() override { device_.OnUnplug(); }
 
  private:
+  // What the draws for the last command decided.
+  struct Drawn {
+    bool silent = false;
+    bool faithful = false;
+    bool drop = false;
+    bool late = false;
+    bool corrupt = false;
+    bool fragment = false;
+  };
+
+  Action Apply(Action action);  // caller holds mu_
   double Uniform();
   std::uint64_t Below(std::uint64_t n);  // from the detail stream
   void Note(const std::string& text);
@@ -58,6 +72,7 @@ class FaultInjector : public Responder {
   std::mt19937_64 random_;
   std::mt19937_64 detail_random_;
   std::uint64_t commands_ = 0;
+  Drawn drawn_;
 };
 
 }  // namespace torvek::sim

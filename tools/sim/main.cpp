@@ -1,11 +1,13 @@
 // attenuator-sim: a simulated attenuator on a new pseudo-terminal. The first line on stdout is
-// the port to open; trace and diagnostics go to stderr. Serves until SIGINT, SIGTERM or SIGHUP.
+// the port to open, and each replug prints the new one; trace and diagnostics go to stderr.
+// Serves until SIGINT, SIGTERM or SIGHUP; SIGUSR1 pulls the line out or puts it back.
 
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -36,6 +38,10 @@ struct Settings {
   long long clean_ms = 1500;
   long long late_ms = 1500;
   long long fragment_gap_ms = 30;
+  unsigned adapter_latency_ms = 0;
+  std::optional<long long> unplug_after_ms;
+  std::optional<long long> replug_after_ms;
+  bool power_cycle = false;
 };
 
 // Durations beyond this (about 31 years) mean nothing more than "never" and would only wrap
@@ -65,6 +71,31 @@ void AddOptions(CLI::App& app, Settings& s) {
       ->capture_default_str();
   app.add_option("--link", s.link, "Also make PATH a symlink to the port (removed on exit)");
   app.add_flag("--trace", s.trace, "Print every command and reply with timestamps on stderr");
+  auto* line = "USB adapter";
+  app.add_option("--adapter-latency-ms", s.adapter_latency_ms,
+                 "Replies pass a USB serial adapter with a latency timer of this many ms, as a "
+                 "real one does: it hands on what came off the line once the timer, started by "
+                 "the first byte it holds, runs out, or at once when a 64-byte USB packet (62 "
+                 "bytes of data) is full; it cannot tell where a reply ends, so a short one waits "
+                 "out the whole timer (Linux's default: 16). 0 = no adapter")
+      ->check(CLI::Range(0, 255))
+      ->capture_default_str()
+      ->group(line);
+  app.add_option("--unplug-after-ms", s.unplug_after_ms,
+                 "Pull the adapter out this many ms after start: the port path (and --link) "
+                 "disappears; a reply the device was waiting to send is lost and the mount halts "
+                 "where it is")
+      ->check(CLI::Range(0LL, kLongestMs))
+      ->group(line);
+  app.add_option("--replug-after-ms", s.replug_after_ms,
+                 "Plug it back in this many ms after each unplug, on a new pty behind the same "
+                 "--link, its path printed as a new line on stdout; the device keeps its state")
+      ->check(CLI::Range(0LL, kLongestMs))
+      ->group(line);
+  app.add_flag("--power-cycle", s.power_cycle,
+               "The device loses its power with the line: after a replug the mount is back at "
+               "--position")
+      ->group(line);
   app.add_option("--speed", s.device.speed, "Steps per second of moves and homing; 0 = instant")
       ->capture_default_str()
       ->group(device);
@@ -163,30 +194,131 @@ bool MakeLink(const std::string& target, const std::string& link) {
 // link that still points to our own port is ours to remove.
 class OwnLink {
  public:
-  OwnLink(std::string link, std::string target)
-      : link_(std::move(link)), target_(std::move(target)) {}
+  explicit OwnLink(std::string link) : link_(std::move(link)) {}
   OwnLink(const OwnLink&) = delete;
   OwnLink& operator=(const OwnLink&) = delete;
-  ~OwnLink() {
+  ~OwnLink() { Remove(); }
+
+  bool PointTo(const std::string& target) {
+    if (link_.empty())
+      return true;
+    if (!MakeLink(target, link_))
+      return false;
+    target_ = target;
+    return true;
+  }
+
+  void Remove() {
+    if (target_.empty())
+      return;
     std::string points_to(target_.size() + 2, '\0');
     const ssize_t n = readlink(link_.c_str(), points_to.data(), points_to.size());
     if (n >= 0 && static_cast<std::size_t>(n) == target_.size() &&
         points_to.compare(0, target_.size(), target_) == 0) {
       unlink(link_.c_str());
     }
+    target_.clear();
   }
 
  private:
-  std::string link_;
+  const std::string link_;
   std::string target_;
 };
+
+// Pulls the line out and puts it back, by the clock of the options and on SIGUSR1.
+class Plug {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  Plug(const Settings& s, torvek::sim::DeviceServer& server, torvek::sim::AttenuatorModel& model,
+       OwnLink& link)
+      : s_(s), server_(server), model_(model), link_(link) {
+    if (s.unplug_after_ms)
+      next_ = Clock::now() + std::chrono::milliseconds(*s.unplug_after_ms);
+  }
+
+  // When the next unplug or replug is due; time_point::max() when none is.
+  Clock::time_point Next() const { return next_; }
+
+  // The unplug or replug that was due; the other one is done already (SIGUSR1, a hang-up).
+  void OnTimer() {
+    next_ = Clock::time_point::max();
+    if (server_.Plugged() == next_is_unplug_) {
+      if (next_is_unplug_) {
+        Unplug();
+      } else {
+        Replug();
+      }
+    }
+  }
+
+  void OnSignal() {
+    next_ = Clock::time_point::max();
+    if (server_.Plugged()) {
+      Unplug();
+    } else {
+      Replug();
+    }
+  }
+
+ private:
+  // The master goes before the link, so that whoever sees the link gone finds the port gone too.
+  void Unplug() {
+    server_.Unplug();
+    link_.Remove();
+    std::fprintf(stderr, "attenuator-sim: unplugged\n");
+    if (s_.replug_after_ms) {
+      next_ = Clock::now() + std::chrono::milliseconds(*s_.replug_after_ms);
+      next_is_unplug_ = false;
+    }
+  }
+
+  void Replug() {
+    if (s_.power_cycle)
+      model_.PowerCycle();
+    const std::string path = server_.Replug();
+    link_.PointTo(path);
+    std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "attenuator-sim: plugged in again on %s%s%s\n", path.c_str(),
+                 s_.link.empty() ? "" : " as ", s_.link.c_str());
+  }
+
+  const Settings& s_;
+  torvek::sim::DeviceServer& server_;
+  torvek::sim::AttenuatorModel& model_;
+  OwnLink& link_;
+  Clock::time_point next_ = Clock::time_point::max();
+  bool next_is_unplug_ = true;
+};
+
+// Waits for one of `signals` until `deadline` (max: no deadline). 0 when the deadline came first.
+int WaitForSignal(const sigset_t& signals, Plug::Clock::time_point deadline) {
+  for (;;) {
+    int number = -1;
+    if (deadline == Plug::Clock::time_point::max()) {
+      number = sigwaitinfo(&signals, nullptr);
+    } else {
+      const auto left = std::max(Plug::Clock::duration::zero(), deadline - Plug::Clock::now());
+      const long long ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+      const timespec timeout{static_cast<time_t>(ns / 1'000'000'000),
+                             static_cast<long>(ns % 1'000'000'000)};
+      number = sigtimedwait(&signals, nullptr, &timeout);
+      if (number < 0 && errno == EAGAIN)
+        return 0;
+    }
+    if (number > 0)
+      return number;
+  }
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{
       "A simulated attenuator on a pseudo-terminal. Prints the port to open as the first "
-      "line of stdout and serves until interrupted.",
+      "line of stdout (and the new one as another line after each replug) and serves until "
+      "interrupted. SIGUSR1 pulls the USB adapter out, or plugs it back in.",
       "attenuator-sim"};
   app.footer(
       "Examples:\n"
@@ -223,6 +355,7 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGINT);
   sigaddset(&stop_signals, SIGTERM);
   sigaddset(&stop_signals, SIGHUP);
+  sigaddset(&stop_signals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
@@ -239,24 +372,30 @@ int main(int argc, char** argv) {
     options.baud = s.baud;
     options.observer = trace.get();
     options.keep_log = false;
+    options.adapter_latency = std::chrono::milliseconds(s.adapter_latency_ms);
     torvek::sim::DeviceServer server(faulty, options);
 
     // The link first: whoever reads the port line may use the link at once.
-    std::optional<OwnLink> own_link;
-    if (!s.link.empty()) {
-      if (!MakeLink(server.Path(), s.link))
-        return 2;
-      own_link.emplace(s.link, server.Path());
-    }
+    OwnLink own_link(s.link);
+    if (!own_link.PointTo(server.Path()))
+      return 2;
     std::printf("%s\n", server.Path().c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "attenuator-sim: serving on %s%s%s at %s\n", server.Path().c_str(),
                  s.link.empty() ? "" : " as ", s.link.c_str(),
                  s.baud == 0 ? "full speed" : (std::to_string(s.baud) + " baud").c_str());
 
+    Plug plug(s, server, model, own_link);
     int signal_number = 0;
-    sigwait(&stop_signals, &signal_number);
-    own_link.reset();
+    while ((signal_number = WaitForSignal(stop_signals, plug.Next())) == 0 ||
+           signal_number == SIGUSR1) {
+      if (signal_number == 0) {
+        plug.OnTimer();
+      } else {
+        plug.OnSignal();
+      }
+    }
+    own_link.Remove();
     std::fprintf(stderr, "attenuator-sim: stopped by signal %d\n", signal_number);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "attenuator-sim: %s\n", e.what());

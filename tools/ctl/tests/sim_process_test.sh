@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # attenuatorctl --port against attenuator-sim running as a process of its own, the way a user
 # runs them: the port read from the simulator's first line of output, the tour through its
-# --link symlink, and the faults a host sees as exit codes. About 11 s.
+# --link symlink, the faults a host sees as exit codes, a Ctrl-C that stops a move, the line
+# unplugged and plugged back in, a USB adapter's latency. About 17 s.
 set -uo pipefail
 sim=$1
 ctl=$2
@@ -41,6 +42,20 @@ stop_sim() {
   fi
 }
 
+# wait_for CONDITION...: true as soon as the condition holds, false if it has not within 10 s.
+wait_for() {
+  for _ in $(seq 200); do
+    "$@" && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+# has_lines N FILE: FILE holds N lines.
+has_lines() {
+  test "$(wc -l < "$2")" = "$1"
+}
+
 # check NAME CONDITION...: one named case decided by a test expression.
 check() {
   local name=$1
@@ -50,6 +65,14 @@ check() {
     failures=$((failures + 1))
     echo "FAIL: $name"
   fi
+}
+
+# check_between NAME PORT: the mount on PORT stands between 0 and 35840 steps, both left out.
+check_between() {
+  local steps
+  steps=$("$ctl" --port "$2" position --steps 2> /dev/null)
+  steps=${steps% steps}
+  check "$1 ($steps steps)" test "${steps:-0}" -gt 0 -a "${steps:-0}" -lt 35840
 }
 
 # The tour over a real port, through the link; the simulator traces the line on stderr.
@@ -120,7 +143,8 @@ kill "$sim_pid"
 
 # A value no option can mean is a usage error (exit 2), before any port is made.
 for bad in "--silent-after -1" "--hangup-after -1" "--faults-after -1" "--seed -1" \
-  "--drop nan" "--late nan" "--corrupt nan" "--fragment nan"; do
+  "--drop nan" "--late nan" "--corrupt nan" "--fragment nan" "--adapter-latency-ms 256" \
+  "--unplug-after-ms -1" "--replug-after-ms -1"; do
   rc=0
   # shellcheck disable=SC2086
   out=$(timeout 2 "$sim" $bad --baud 0 < /dev/null 2> /dev/null) || rc=$?
@@ -146,8 +170,10 @@ start_sim fine-scale --degrees 1 --pulses 100000000 --baud 0 --speed 0
 expect 7 "--port $port move 300" "" "32 bits"
 kill "$sim_pid"
 
-# Ctrl-C during a slow move: the wait ends at once, Stop goes out, exit 130. A move of 90 degrees
-# at 1000 steps a second would take 36 s.
+# Ctrl-C during a slow move: the wait ends at once, Stop goes out, exit 130, and the mount stands
+# where the stop found it. A move of 90 degrees at 1000 steps a second would take 36 s. The device
+# answers the move it cut short (its position frame) before the stop (its status frame); the
+# library's Stop passes over the first and takes the second.
 for json in "" "--json"; do
   start_sim interrupt --trace --baud 0 --speed 1000
   # shellcheck disable=SC2086
@@ -163,21 +189,41 @@ for json in "" "--json"; do
   wait "$ctl_pid" || rc=$?
   check "Ctrl-C during a slow move${json:+ with $json}: exit 130 within 5 s (exit $rc, $((SECONDS - start)) s)" \
     test "$rc" = 130 -a $((SECONDS - start)) -le 5
-  check "Ctrl-C during a slow move${json:+ with $json}: Stop on the line" grep -q "host   0st" "$work/interrupt.err"
-  # The device takes the Stop only after the move: unconfirmed, so the hint says how to wait.
-  wait_hint="until attenuatorctl --port $port position; do sleep 1; done"
+  check "Ctrl-C during a slow move${json:+ with $json}: the move's reply, cut short, then the stop's" \
+    grep -Pzq '\n *\d+\.\d{6} host   0st\n *\d+\.\d{6} device 0PO[0-9A-F]{8}\\r\\n\n *\d+\.\d{6} device 0GS00\\r\\n\n' "$work/interrupt.err"
   if [[ -z $json ]]; then
-    check "Ctrl-C during a slow move: says so" grep -q "attenuatorctl move: interrupted: the wait for the device was cut short; Stop sent: ReplyTimeout" "$work/ctl-interrupt.err"
-    check "Ctrl-C during a slow move: the hint says how to wait for the device" grep -qF "$wait_hint" "$work/ctl-interrupt.err"
+    check "Ctrl-C during a slow move: says so" grep -q "attenuatorctl move: interrupted: the wait for the device was cut short; Stop sent: Ok$" "$work/ctl-interrupt.err"
   else
-    check "Ctrl-C during a slow move with --json: one object" grep -q '^{"command":"move","result":"interrupted","status":-2,"stop":"ReplyTimeout","hint":"[^"]*'"$wait_hint"'","exit_code":130}$' "$work/ctl-interrupt.out"
+    check "Ctrl-C during a slow move with --json: one object" grep -q '^{"command":"move","result":"interrupted","status":-2,"stop":"Ok".*"exit_code":130}$' "$work/ctl-interrupt.out"
   fi
+  check_between "Ctrl-C during a slow move${json:+ with $json}: the mount stopped between start and target" "$port"
   kill "$sim_pid"
 done
 
+# A Stop whose confirmation is lost (the device stops, its status frame does not come): the
+# hint says the device may still be moving and how to wait for it; the wait it proposes ends
+# at once, where the stop left the mount. --drop 1 after the first two commands loses every
+# reply from the stop on; the move's own, cut short, still comes.
+start_sim interrupt-unconfirmed --trace --baud 0 --speed 1000 --drop 1 --faults-after 2
+"$ctl" --port "$port" --timeout 60000 move 90 > /dev/null 2> "$work/unconfirmed.ctl.err" &
+ctl_pid=$!
+for _ in $(seq 100); do grep -q "0ma00008C00" "$work/interrupt-unconfirmed.err" && break; sleep 0.05; done
+kill -INT "$ctl_pid"
+rc=0
+wait "$ctl_pid" || rc=$?
+wait_hint="until attenuatorctl --port $port position; do sleep 1; done"
+check "an unconfirmed Stop: says so (exit $rc)" grep -q "Stop sent: ReplyTimeout" "$work/unconfirmed.ctl.err"
+check "an unconfirmed Stop: the hint says how to wait for the device" grep -qF "$wait_hint" "$work/unconfirmed.ctl.err"
+waited=$(sed -n 's/^.*wait for it with: //p' "$work/unconfirmed.ctl.err")
+rc=0
+out=$(PATH="$(dirname "$ctl"):$PATH" timeout 30 bash -c "$waited" 2> /dev/null) || rc=$?
+check "the hint's wait ends where the stop left the mount (exit $rc, '$out')" \
+  test "$rc" = 0 -a "$out" != "90.0000 degrees" -a -n "$out"
+kill "$sim_pid"
+
 # A second Ctrl-C while the Stop waits ends the run at once; with --json it still leaves one
-# object on stdout, and it has no Stop result.
-start_sim interrupt-twice --trace --baud 0 --speed 1000
+# object on stdout, and it has no Stop result. The stop's reply is lost, so the Stop waits.
+start_sim interrupt-twice --trace --baud 0 --speed 1000 --drop 1 --faults-after 2
 "$ctl" --port "$port" --json --timeout 60000 move 90 > "$work/twice.out" 2> "$work/twice.err" &
 ctl_pid=$!
 for _ in $(seq 100); do grep -q "0ma00008C00" "$work/interrupt-twice.err" && break; sleep 0.05; done
@@ -190,18 +236,51 @@ check "a second Ctrl-C with --json: exit 130 and one object, without a Stop resu
   test "$rc/$(wc -l < "$work/twice.out")/$(grep -c '^{"command":"move","result":"interrupted","status":-2,"hint":"[^"]*'"until attenuatorctl --port $port position; do sleep 1; done"'","exit_code":130}$' "$work/twice.out")" = "130/1/1"
 kill "$sim_pid"
 
-# The wait the hint proposes ends once the motion is over, at its target. A quarter turn at
-# 20000 steps a second takes 1.8 s, the Stop's wait 1 s of it.
-start_sim interrupt-wait --trace --baud 0 --speed 20000
-"$ctl" --port "$port" --timeout 60000 move 90 > /dev/null 2> "$work/interrupt-wait.ctl.err" &
+# Unplugged by the clock, plugged back in after a while: a new port line on stdout, the link
+# made anew, and the device answers there.
+start_sim timers --link "$work/ttyPlug" --baud 0 --unplug-after-ms 200 --replug-after-ms 300
+check "unplug and replug by the clock: a second port line" \
+  wait_for has_lines 2 "$work/timers.out"
+second=$(sed -n 2p "$work/timers.out")
+check "the link leads to the new port" test "$(readlink "$work/ttyPlug")" = "$second" -a -c "$second"
+expect 0 "--port $work/ttyPlug status" "Ok"
+stop_sim
+
+# SIGUSR1 in the middle of a slow move pulls the line out: the waiting call fails, port and link
+# are gone. The next SIGUSR1 plugs it back in: the mount stands where the unplug found it.
+start_sim usr1 --link "$work/ttyUsr1" --baud 0 --speed 1000 --trace
+"$ctl" --port "$work/ttyUsr1" --timeout 60000 move 90 > /dev/null 2>&1 &
 ctl_pid=$!
-for _ in $(seq 100); do grep -q "0ma00008C00" "$work/interrupt-wait.err" && break; sleep 0.05; done
-kill -INT "$ctl_pid"
-wait "$ctl_pid"
-waited=$(sed -n 's/^.*wait for it with: //p' "$work/interrupt-wait.ctl.err")
+wait_for grep -q "host   0ma00008C00" "$work/usr1.err"
+kill -USR1 "$sim_pid"
 rc=0
-out=$(PATH="$(dirname "$ctl"):$PATH" timeout 30 bash -c "$waited" 2> /dev/null) || rc=$?
-check "the hint's wait ends at the move's target (exit $rc, '$out')" test "$rc/$out" = "0/90.0000 degrees"
-kill "$sim_pid"
+wait "$ctl_pid" || rc=$?
+check "SIGUSR1 during a move: the call fails with PortUnavailable (exit $rc)" test "$rc" = 6
+check "SIGUSR1 during a move: the port and the link are gone" \
+  wait_for test ! -e "$port" -a ! -L "$work/ttyUsr1"
+kill -USR1 "$sim_pid"
+check "the next SIGUSR1 plugs it back in: a second port line" \
+  wait_for has_lines 2 "$work/usr1.out"
+check_between "after the replug the mount stands where the unplug found it" "$work/ttyUsr1"
+stop_sim
+
+# --power-cycle: the device comes back as from power-on, at --position.
+start_sim power --link "$work/ttyPower" --baud 0 --speed 0 --position 5 --power-cycle
+expect 0 "--port $work/ttyPower move --steps 1000" "Ok"
+kill -USR1 "$sim_pid"
+wait_for test ! -L "$work/ttyPower"
+kill -USR1 "$sim_pid"
+wait_for has_lines 2 "$work/power.out"
+expect 0 "--port $work/ttyPower position --steps" "5 steps"
+stop_sim
+
+# Behind a 16 ms adapter a status reply reaches the host no sooner than 16 ms after the device
+# sent it, whatever the load.
+start_sim adapter --baud 0 --adapter-latency-ms 16
+waited=$(TORVEK_ATTENUATOR_TRACE=stderr "$ctl" --port "$port" status 2>&1 >/dev/null |
+  awk '$3 == "wait" { ms = $4 } END { print ms }')
+check "through a 16 ms adapter the status reply waits at least 16 ms ($waited ms)" \
+  awk -v ms="${waited:-0}" 'BEGIN { exit !(ms >= 16) }'
+stop_sim
 
 summary

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "AttenuatorModel.h"
 #include "FaultInjector.h"
 
 namespace {
@@ -126,6 +127,35 @@ TEST(FaultInjector, HangupAfterAnswersNCommandsThenHangsUpAtTheNext) {
   EXPECT_TRUE(third.hang_up);
   EXPECT_TRUE(third.chunks.empty());
   EXPECT_EQ(device.commands, 2);
+}
+
+// A stop cuts a move's reply short; what is left of it meets the fault drawn for the move.
+TEST(FaultInjector, AReplyCutShortMeetsTheFaultDrawnForItsCommand) {
+  struct Case {
+    const char* fault;
+    std::size_t chunks;
+    long long delay_us;
+  };
+  for (const Case& c : {Case{"none", 1, 0}, Case{"late", 1, 700'000}, Case{"drop", 0, 0}}) {
+    SCOPED_TRACE(c.fault);
+    torvek::sim::AttenuatorModel::Clock::time_point now{};
+    torvek::sim::AttenuatorModel model({}, [&now] { return now; });
+    FaultOptions options;
+    options.late = std::string(c.fault) == "late";
+    options.drop = std::string(c.fault) == "drop";
+    options.late_by = milliseconds(700);
+    FaultInjector faults(model, options);
+    faults.OnCommand("0ma00008C00");
+    now += milliseconds(250);
+    const std::optional<Action> instead = faults.OnCommandDuring("0st");
+    ASSERT_TRUE(instead);
+    ASSERT_EQ(instead->chunks.size(), c.chunks);
+    if (c.chunks != 0) {
+      EXPECT_EQ(Bytes(*instead), "0PO00004600\r\n");
+      EXPECT_EQ(instead->chunks[0].delay_before, microseconds(c.delay_us));
+    }
+    EXPECT_EQ(model.Position(), 17920);
+  }
 }
 
 // The whole sequence of actions for 300 commands with every fault mixed in.

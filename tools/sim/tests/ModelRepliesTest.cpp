@@ -1,4 +1,6 @@
 // The simulated device's replies, byte for byte, and the time each takes.
+#include <optional>
+
 #include <gtest/gtest.h>
 
 #include "AttenuatorModel.h"
@@ -105,3 +107,58 @@ TEST(AttenuatorModel, ReportsWhatItIsConfiguredToBe) {
 }
 
 }  // namespace
+
+// During a motion only a stop is heard: the motion ends at the step reached, and its reply goes
+// out at once instead of at its end. Anything else waits its turn. One device, rows in order, on
+// a clock the test turns by hand.
+TEST(AttenuatorModel, AStopEndsAMotionWhereTheMountStands) {
+  struct Row {
+    const char* motion;  // at the row's time 0
+    long long after_ms;  // then `during` arrives
+    const char* during;
+    const char* instead;  // what the motion answers now; nullptr: `during` waits its turn
+    int position_after;
+  };
+  const Row rows[] = {
+      // 71680 steps a second: in 250 ms the mount covers 17920 of the 35840 steps.
+      {"0ma00008C00", 250, "0st", "0PO00004600\r\n", 17920},
+      {"0maFFFF7400", 100, "0st", "0PO00002A00\r\n", 10752},  // downward, 7168 steps
+      {"0ho0", 50, "0st", "0PO00001C00\r\n", 7168},
+      {"0om", 1000, "0st", "0GS00\r\n", 7168},
+      {"0cm", 10, "0st", "0GS00\r\n", 7168},
+      {"0ma00008C00", 100, "0gp", nullptr, 35840},
+      {"0ma00000000", 100, "1st", nullptr, 0},     // a stop for another device
+      {"0ma00001C00", 100, "0st", nullptr, 7168},  // 7168 steps take 100 ms: over already
+      {"0gs", 0, "0st", nullptr, 7168},
+  };
+  AttenuatorModel::Clock::time_point now{};
+  AttenuatorModel model({}, [&now] { return now; });
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.motion) + " then " + row.during);
+    model.OnCommand(row.motion);
+    now += milliseconds(row.after_ms);
+    const std::optional<Action> instead = model.OnCommandDuring(row.during);
+    ASSERT_EQ(instead.has_value(), row.instead != nullptr);
+    if (instead) {
+      EXPECT_EQ(Bytes(*instead), row.instead);
+      EXPECT_EQ(Delay(*instead).count(), 0);
+    }
+    EXPECT_EQ(model.Position(), row.position_after);
+    now += std::chrono::seconds(10);  // whatever was not stopped has ended
+  }
+}
+
+// Pulled out in the middle of a move, the mount halts there; only a power cycle forgets it.
+TEST(AttenuatorModel, AnUnplugHaltsTheMountAndAPowerCycleForgetsWhereItIs) {
+  DeviceConfig config;
+  config.start_position = -16;
+  AttenuatorModel::Clock::time_point now{};
+  AttenuatorModel model(config, [&now] { return now; });
+  model.OnCommand("0ma00008C00");
+  now += milliseconds(500);
+  model.OnUnplug();
+  EXPECT_EQ(Bytes(model.OnCommand("0gp")), "0PO00008BF0\r\n");
+  EXPECT_FALSE(model.OnCommandDuring("0st"));  // nothing moves any more
+  model.PowerCycle();
+  EXPECT_EQ(Bytes(model.OnCommand("0gp")), "0POFFFFFFF0\r\n");
+}
