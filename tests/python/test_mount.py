@@ -8,6 +8,7 @@ import dataclasses
 import os
 import queue
 import select
+import signal
 import threading
 from concurrent.futures import Future
 from typing import Callable, Iterator, List
@@ -123,23 +124,39 @@ def test_a_refused_connect_faults_with_the_library_s_reason(tmp_path, open_mount
     assert refused.value.reason == reason
 
 
-def test_a_missing_port_is_waited_for_and_one_that_goes_away_too(tmp_path, start_sim,
-                                                                 open_mount):
+def test_a_missing_port_is_waited_for(tmp_path, start_sim, open_mount):
     link = str(tmp_path / "ttyATT")
     mount = open_mount(link)
     changes = watch(mount)
     with pytest.raises(MountError):
         mount.connect().result(timeout=BOUND)
-    first = start_sim("--speed", "0", "--link", link, "--position", "100")
-    assert next_in(changes, ON).steps == 100
-    first.stop()  # the port goes away while nobody calls
-    gone = next_in(changes, FAULT)
-    assert (gone.reason, gone.hint) == ("PortUnavailable", status_hint(-3))
-    assert link in gone.status
-    start_sim("--speed", "0", "--link", link, "--position", "-200")  # back, on a new pty
+    start_sim("--speed", "0", "--link", link, "--position", "100")
     back = next_in(changes, ON)
-    assert (back.steps, back.reason, back.hint) == (-200, "", "")
-    assert mount.read_position().steps == -200
+    assert (back.steps, back.reason, back.hint) == (100, "", "")
+
+
+def test_an_unplugged_port_faults_and_after_the_replug_the_mount_is_back(
+        tmp_path, start_sim, open_mount):
+    link = str(tmp_path / "ttyATT")
+    sim = start_sim("--speed", "14336", "--trace", "--link", link)  # 90 degrees take 2.5 s
+    trace = Trace(sim)
+    mount = open_mount(link)
+    changes = watch(mount)
+    mount.connect().result(timeout=BOUND)
+    for moving in (False, True):  # nobody calls; a motion's call is waiting
+        motion = mount.move_to(90.0) if moving else None
+        if moving:
+            trace.wait_for("host", "0ma00008C00")
+        os.kill(sim.process.pid, signal.SIGUSR1)  # pulls the adapter out
+        gone = next_in(changes, FAULT)
+        assert (gone.reason, gone.hint) == ("PortUnavailable", status_hint(-3))
+        if motion is not None:
+            assert motion.exception(timeout=BOUND).reason == "PortUnavailable"  # type: ignore
+        os.kill(sim.process.pid, signal.SIGUSR1)  # plugs it back in, on a new pseudo-terminal
+        assert select.select([sim.process.stdout], [], [], BOUND)[0]
+        assert sim.process.stdout.readline().strip()  # the new port's path
+        back = next_in(changes, ON)
+        assert back.steps == mount.read_position().steps and 0 <= back.steps < 35840
 
 
 # What the Python package itself reads back after the same moves (see tests/tango), at min
@@ -206,12 +223,13 @@ def test_stop_cancels_the_motion_and_sends_the_device_stop_at_once(start_sim, op
             awaited(motion, 0.05)
     assert motion.cancelled()
     end = next_in(changes, ON)
-    assert (end.state, end.moving) == (ON, False) and 0 <= end.steps <= 35840
     lines = trace.finished()
-    move = lines.index(("host", "0ma00008C00"))
-    stop = lines.index(("host", "0st"))
+    move, stop = lines.index(("host", "0ma00008C00")), lines.index(("host", "0st"))
     # The stop went out while the device still owed the move its reply.
     assert move < stop and all(who == "host" for who, _ in lines[move:stop])
+    # The device answers the move it cut short with the position where it stands.
+    stood = int(lines[stop + 1][1][3:11], 16)
+    assert (end.state, end.moving, end.steps) == (ON, False, stood) and 0 <= stood < 35840
 
 
 def test_subscribers_get_every_change_in_order_until_they_leave(start_sim, open_mount):
