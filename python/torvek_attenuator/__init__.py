@@ -57,6 +57,7 @@ from ._status import (
     status_name,
 )
 from ._version import __version__
+from .mount import Motion, Mount, MountError, MountSnapshot, MountState
 
 __all__ = [
     "__version__",
@@ -98,3 +99,4 @@ __all__ = [
     "transmittance_at",
     "transmittance_curve",
 ]
+__all__ += ["Motion", "Mount", "MountError", "MountSnapshot", "MountState"]

@@ -4,8 +4,9 @@ attenuator-sim."""
 from __future__ import annotations
 
 import math
+import os
 import queue
-import threading
+import time
 
 import pytest
 import tango
@@ -184,17 +185,19 @@ def test_stop_ends_the_wait_at_once_and_sends_the_device_stop(start_sim, start_s
     proxy = start_server().proxy()
     assert wait_state(proxy, ON, FAULT) == ON, proxy.status()
     proxy.Position = 90.0
-    threading.Event().wait(0.5)
+    deadline = time.monotonic() + 10
+    while "0ma00008C00" not in sim.commands() and time.monotonic() < deadline:
+        time.sleep(0.01)
     proxy.Stop()
     proxy.Stop()  # an impatient second press must not cancel the device's stop
     assert wait_state(proxy, ON, FAULT, ALARM) == ON, proxy.status()
-    trace = sim.trace().splitlines()
-    stop = next(i for i, line in enumerate(trace) if line.split()[1:] == ["host", "0st"])
-    move_reply = next(i for i, line in enumerate(trace) if "device 0PO00008C00" in line)
+    trace = [line.split()[1:] for line in sim.trace().splitlines() if len(line.split()) == 3]
+    move, stop = trace.index(["host", "0ma00008C00"]), trace.index(["host", "0st"])
     # The stop went out while the device still moved: the move's wait had been cancelled.
-    assert stop < move_reply
-    # This device finishes a move before it takes the next command.
-    assert proxy.Steps == 35840 and "stopped" in proxy.status()
+    assert all(who == "host" for who, _ in trace[move:stop])
+    # The device answers the move it cut short with the position where it stands.
+    stood = int(trace[stop + 1][1][3:11], 16)
+    assert 0 <= stood < 35840 and proxy.Steps == stood and "stopped" in proxy.status()
 
 
 def test_a_hang_up_faults_and_init_recovers_on_a_fresh_device(start_sim, start_server):
@@ -239,17 +242,19 @@ def test_a_device_status_code_puts_alarm(start_sim, start_server):
 
 def test_faults_that_need_a_person_say_what_to_do(tmp_path, start_sim, start_server):
     start_sim("--speed", "0")
+    master, slave = os.openpty()  # a serial port on which nothing answers
+    silent = os.ttyname(slave)
     server = start_server({
         "lab/attenuator/noport": {"TimeoutMs": 500},
         "lab/attenuator/unplugged": {"Port": tmp_path / "ttyUSB9"},
-        "lab/attenuator/silent": {"Port": "/dev/null"},
+        "lab/attenuator/silent": {"Port": silent},
         "lab/attenuator/model": {"Port": tmp_path / "ttyATT", "AngleSpan": 0},
         "lab/attenuator/ok": {"Port": tmp_path / "ttyATT"},
     })
     expected = {
         "noport": "property Port is not set",
         "unplugged": f"port {tmp_path / 'ttyUSB9'} does not exist",
-        "silent": "no attenuator identified itself on /dev/null",
+        "silent": f"no attenuator identified itself on {silent}",
         "model": "MinAngle = 0, AngleSpan = 0 refused",
     }
     for name, text in expected.items():
@@ -259,3 +264,5 @@ def test_faults_that_need_a_person_say_what_to_do(tmp_path, start_sim, start_ser
         with pytest.raises(tango.DevFailed):
             proxy.Home()
     assert wait_state(server.proxy("lab/attenuator/ok"), ON, FAULT) == ON
+    os.close(master)
+    os.close(slave)
