@@ -28,11 +28,15 @@ from ._model import (
     MAX_STEPS,
     MIN_SPAN,
     angle_for,
+    attenuation_db,
     check_model,
     degrees_to_steps,
+    density_limit,
+    optical_density,
     steps_to_degrees,
     transmittance_at,
     transmittance_curve,
+    transmittance_of_density,
 )
 from ._ports import SerialPort, list_ports, resolve_port
 from ._status import (
@@ -88,8 +92,11 @@ __all__ = [
     "UNEXPECTED_REPLY",
     "accepted_range",
     "angle_for",
+    "attenuation_db",
     "check_model",
     "degrees_to_steps",
+    "density_limit",
+    "optical_density",
     "library_version",
     "list_ports",
     "resolve_port",
@@ -98,5 +105,6 @@ __all__ = [
     "steps_to_degrees",
     "transmittance_at",
     "transmittance_curve",
+    "transmittance_of_density",
 ]
 __all__ += ["Motion", "Mount", "MountError", "MountSnapshot", "MountState"]

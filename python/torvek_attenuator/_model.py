@@ -112,3 +112,44 @@ def steps_to_degrees(steps: int, degrees_per_revolution: int = 360,
                               "the scale must be above 0 degrees and steps per revolution")
     return value.value
 
+
+
+def optical_density(transmittance: float) -> float:
+    """A transmittance (0 to 1) as an optical density, OD = -log10(T); ``math.inf`` for 0."""
+    value = ctypes.c_double()
+    if _library.load().torvek_att_optical_density(float(transmittance),
+                                                  ctypes.byref(value)) != OK:
+        raise invalid_argument(f"optical_density({transmittance!r})", RANGE_TRANSMITTANCE)
+    return value.value
+
+
+def attenuation_db(transmittance: float) -> float:
+    """A transmittance (0 to 1) as an attenuation in decibels, 10 log10(1/T); ``math.inf``
+    for 0."""
+    value = ctypes.c_double()
+    if _library.load().torvek_att_attenuation_db(float(transmittance), ctypes.byref(value)) != OK:
+        raise invalid_argument(f"attenuation_db({transmittance!r})", RANGE_TRANSMITTANCE)
+    return value.value
+
+
+def transmittance_of_density(density: float) -> float:
+    """The transmittance of an optical density (0 or more; ``math.inf`` gives 0): 10^-OD."""
+    value = ctypes.c_double()
+    if _library.load().torvek_att_transmittance_of_density(float(density),
+                                                           ctypes.byref(value)) != OK:
+        raise AttenuatorError(INVALID_ARGUMENT, f"transmittance_of_density({density!r})",
+                              "accepted: an optical density of 0 or more")
+    return value.value
+
+
+def density_limit(min_angle: float, span: float, degrees_per_revolution: int = 360,
+                  steps_per_revolution: int = 143360) -> float:
+    """The greatest finite optical density the mount reaches by the model: its transmittance
+    one motor step from the model's zero, at a device's scale. Beyond it lies only
+    ``math.inf`` (the mount at min_angle)."""
+    value = ctypes.c_double()
+    if _library.load().torvek_att_density_limit(
+            float(min_angle), float(span), int(degrees_per_revolution), int(steps_per_revolution),
+            ctypes.byref(value)) != OK:
+        raise invalid_argument(f"density_limit({min_angle!r}, {span!r})", RANGE_MODEL)
+    return value.value

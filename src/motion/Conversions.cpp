@@ -68,7 +68,8 @@ AttenuatorStatus OpticalDensity(double transmittance, double* optical_density) {
   if (optical_density == nullptr || !TransmittanceAccepted(transmittance)) {
     return InvalidArgument;
   }
-  *optical_density = transmittance == 0.0 ? HUGE_VAL : -std::log10(transmittance);
+  // 0 - log10(1) is +0, where -log10(1) would be -0.
+  *optical_density = transmittance == 0.0 ? HUGE_VAL : 0.0 - std::log10(transmittance);
   return Ok;
 }
 

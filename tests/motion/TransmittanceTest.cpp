@@ -164,3 +164,44 @@ TEST_F(Transmittance, ASpanTooSmallForTheModelIsRefusedUnsent) {
 }
 
 }  // namespace
+
+namespace {
+
+// Optical density and decibels, both ways, and the densities the model reaches on a mount.
+TEST(OpticalDensity, BothWaysAndTheirRefusals) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    double transmittance, density, decibels;
+  } cases[] = {{1.0, 0.0, 0.0}, {0.1, 1.0, 10.0}, {0.01, 2.0, 20.0}, {0.0, inf, inf}};
+  for (const auto& c : cases) {
+    double density = -1.0, decibels = -1.0, back = -1.0;
+    ASSERT_EQ(TORVEK::OpticalDensity(c.transmittance, &density), TORVEK::Ok);
+    ASSERT_EQ(TORVEK::AttenuationDecibels(c.transmittance, &decibels), TORVEK::Ok);
+    ASSERT_EQ(TORVEK::TransmittanceOfDensity(c.density, &back), TORVEK::Ok);
+    EXPECT_EQ(density, c.density) << c.transmittance;
+    EXPECT_FALSE(std::signbit(density)) << c.transmittance;
+    EXPECT_EQ(decibels, c.decibels) << c.transmittance;
+    EXPECT_DOUBLE_EQ(back, c.transmittance);
+  }
+  double kept = 7.0;
+  for (const double t : {-0.1, 1.1, std::nan("")}) {
+    EXPECT_EQ(TORVEK::OpticalDensity(t, &kept), TORVEK::InvalidArgument) << t;
+    EXPECT_EQ(TORVEK::AttenuationDecibels(t, &kept), TORVEK::InvalidArgument) << t;
+  }
+  EXPECT_EQ(TORVEK::TransmittanceOfDensity(-1.0, &kept), TORVEK::InvalidArgument);
+  EXPECT_EQ(TORVEK::TransmittanceOfDensity(std::nan(""), &kept), TORVEK::InvalidArgument);
+  EXPECT_EQ(kept, 7.0);
+
+  // One step of the default scale from the zero of a 90-degree span: sin^2(0.00251116 deg).
+  double limit = 0.0;
+  ASSERT_EQ(TORVEK::DensityLimit(0.0, 90.0, 360, 143360, &limit), TORVEK::Ok);
+  EXPECT_NEAR(limit, 8.7165, 1e-4);
+  // Half the span doubles the phase of a step: a quarter of the transmittance, 0.6 OD less.
+  double half = 0.0;
+  ASSERT_EQ(TORVEK::DensityLimit(10.0, 45.0, 360, 143360, &half), TORVEK::Ok);
+  EXPECT_NEAR(limit - half, 2.0 * std::log10(2.0), 1e-6);
+  EXPECT_EQ(TORVEK::DensityLimit(0.0, 0.0, 360, 143360, &limit), TORVEK::InvalidArgument);
+  EXPECT_EQ(TORVEK::DensityLimit(0.0, 90.0, 0, 143360, &limit), TORVEK::InvalidArgument);
+}
+
+}  // namespace

@@ -407,3 +407,18 @@ def test_scan_example_prints_the_sweep(sim) -> None:
     rows = [line.split() for line in result.stdout.splitlines()[2:]]
     assert [row[0] for row in rows] == ["0.000", "0.250", "0.500", "0.750", "1.000"]
     assert [int(row[2]) for row in rows] == [3982, 15928, 21902, 27875, 39822]
+
+
+def test_optical_density_and_decibels_are_the_librarys() -> None:
+    assert torvek_attenuator.optical_density(0.01) == 2.0
+    assert torvek_attenuator.optical_density(0.0) == math.inf
+    assert torvek_attenuator.attenuation_db(0.1) == 10.0
+    assert torvek_attenuator.transmittance_of_density(math.inf) == 0.0
+    assert torvek_attenuator.density_limit(10.0, 45.0) == pytest.approx(
+        torvek_attenuator.density_limit(0.0, 90.0) - 2 * math.log10(2), abs=1e-6)
+    for refused in (lambda: torvek_attenuator.transmittance_of_density(-1.0),
+                    lambda: torvek_attenuator.optical_density(1.5)):
+        with pytest.raises(AttenuatorError) as caught:
+            refused()
+        assert caught.value.code == torvek_attenuator.INVALID_ARGUMENT
+        assert caught.value.detail.startswith("accepted: ")
