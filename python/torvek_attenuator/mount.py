@@ -165,11 +165,7 @@ class Mount:
             if not (math.isfinite(value) and value > 0):
                 raise MountError("InvalidArgument", f"{name} = {value!r} refused: a number of "
                                  "seconds above 0")
-        try:
-            check_model(min_angle, span)
-        except AttenuatorError as err:
-            raise MountError(err.name, f"model min_angle = {min_angle:g}, span = {span:g} "
-                             f"refused: {err.detail}", err.code, err.hint) from None
+        self._check_model(min_angle, span)
         self.port = str(port)
         self.timeout, self.motion_timeout = float(timeout), float(motion_timeout)
         self.min_angle, self.span, self.connect_wait = float(min_angle), float(span), connect_wait
@@ -270,6 +266,27 @@ class Mount:
         """What the mount knows now; never uses the line."""
         with self._guard:
             return self._snap
+
+    @staticmethod
+    def _check_model(min_angle: float, span: float) -> None:
+        try:
+            check_model(min_angle, span)
+        except AttenuatorError as err:
+            raise MountError(err.name, f"model min_angle = {min_angle:g}, span = {span:g} "
+                             f"refused: {err.detail}", err.code, err.hint) from None
+
+    def set_model(self, min_angle: float, span: float) -> MountSnapshot:
+        """Takes another transmittance model (degrees), checked as the constructor checks it
+        (MountError "InvalidArgument", the model unchanged). Subscribers get the snapshot with
+        the transmittance by the new model at once; nothing goes on the line. A motion under
+        way keeps the target it started with."""
+        self._check_model(min_angle, span)
+        with self._guard:
+            self.min_angle, self.span = float(min_angle), float(span)
+            item = self._commit()
+            snap = self._snap
+        self._deliver(item)
+        return snap
 
     def _commit(self, **changes: object) -> _Item:
         """Under the guard: applies the changes and numbers the snapshot for delivery."""
@@ -448,7 +465,9 @@ class Mount:
 
     def set_transmittance(self, transmittance: float) -> Motion:
         """Moves to the angle where the mount's model gives ``transmittance`` (0 to 1)."""
-        value, low, width = float(transmittance), self.min_angle, self.span
+        value = float(transmittance)
+        with self._guard:  # the pair as one, against a set_model meanwhile
+            low, width = self.min_angle, self.span
         return self._start(
             f"move to transmittance {value:g}",
             lambda att, t: att.set_transmittance(value, min_angle=low, span=width, timeout=t),

@@ -186,6 +186,20 @@ def test_a_motion_announces_its_target_and_ends_there(start_sim, open_mount, met
     assert (end.steps, end.degrees, end.transmittance) == (steps, degrees, transmittance)
 
 
+def test_a_new_model_gives_the_transmittance_at_once_and_the_next_target(start_sim, open_mount):
+    sim = start_sim("--speed", "0", "--position", "17920")
+    mount = open_mount(sim.port)
+    assert mount.connect().result(timeout=BOUND).transmittance == 0.5
+    changes = watch(mount)
+    snap = mount.set_model(10, 90)  # the values of the table above
+    assert changes.get(timeout=BOUND) == snap
+    assert (snap.state, snap.steps, snap.transmittance) == (ON, 17920, 0.3289899230003357)
+    with pytest.raises(MountError) as caught:
+        mount.set_model(10, 0)
+    assert caught.value.reason == "InvalidArgument" and changes.empty()
+    assert mount.set_transmittance(0.5).result(timeout=BOUND).steps == 21902
+
+
 def test_during_a_motion_the_mount_answers_without_the_line(start_sim, open_mount):
     sim = start_sim("--speed", "14336", "--trace")  # 90 degrees take 2.5 s
     mount = open_mount(sim.port)
