@@ -28,9 +28,9 @@ function(torvek_man_page target summary)
   endif()
   set(dir ${CMAKE_CURRENT_BINARY_DIR}/man)
   set(see_also ${dir}/${target}.h2m)
-  # Every page names the others, the Tango server's too (its own package).
+  # Every page names the others, the Tango server's and the window's too (their own packages).
   set(text "[SEE ALSO]\n")
-  foreach(page IN ITEMS attenuatorctl attenuator-sim attenuator-tango)
+  foreach(page IN ITEMS attenuatorctl attenuator-sim attenuator-tango attenuator-gui)
     if(NOT page STREQUAL target)
       string(APPEND text ".BR ${page} (1),\n")
     endif()

@@ -10,6 +10,7 @@
 #   python       python3-torvek-attenuator     the Python package
 #   tango        torvek-attenuator-tango       the Tango device server, once something installs
 #                                              files with COMPONENT tango (see the end)
+#   gui          torvek-attenuator-gui         the window attenuator-gui, likewise
 
 set(CPACK_PACKAGE_NAME torvek-attenuator)
 set(CPACK_PACKAGE_VENDOR "torvek-attenuator developers")
@@ -89,13 +90,14 @@ set(torvek_deb_components)
 
 # torvek_deb_package(COMPONENT PACKAGE SECTION section SUMMARY line DESCRIPTION text
 #                    [ARCHITECTURE all] [PYTHON] [CONTROL_EXTRA file...]
-#                    [COMPONENT_DEPENDS component...] [DEPENDS "debian-package ..."...])
+#                    [COMPONENT_DEPENDS component...] [DEPENDS "debian-package ..."...]
+#                    [RECOMMENDS "debian-package ..."...])
 # Makes the files installed with COMPONENT into the Debian package PACKAGE, with the changelog
 # and copyright file in its doc directory. PYTHON: it holds Python modules, which are
 # byte-compiled when installed and whose compiled files are removed with it.
 function(torvek_deb_package component package)
   cmake_parse_arguments(PARSE_ARGV 2 arg "PYTHON"
-    "SECTION;SUMMARY;DESCRIPTION;ARCHITECTURE" "COMPONENT_DEPENDS;DEPENDS;CONTROL_EXTRA")
+    "SECTION;SUMMARY;DESCRIPTION;ARCHITECTURE" "COMPONENT_DEPENDS;DEPENDS;RECOMMENDS;CONTROL_EXTRA")
   string(TOUPPER ${component} c)
   set(CPACK_DEBIAN_${c}_PACKAGE_NAME ${package} PARENT_SCOPE)
   set(CPACK_DEBIAN_${c}_PACKAGE_SECTION ${arg_SECTION} PARENT_SCOPE)
@@ -106,6 +108,10 @@ function(torvek_deb_package component package)
   if(arg_DEPENDS)
     list(JOIN arg_DEPENDS ", " depends)
     set(CPACK_DEBIAN_${c}_PACKAGE_DEPENDS "${depends}" PARENT_SCOPE)
+  endif()
+  if(arg_RECOMMENDS)
+    list(JOIN arg_RECOMMENDS ", " recommends)
+    set(CPACK_DEBIAN_${c}_PACKAGE_RECOMMENDS "${recommends}" PARENT_SCOPE)
   endif()
   if(arg_ARCHITECTURE)
     set(CPACK_DEBIAN_${c}_PACKAGE_ARCHITECTURE ${arg_ARCHITECTURE} PARENT_SCOPE)
@@ -171,6 +177,17 @@ if(tango IN_LIST installed_components)
     DEPENDS "python3:any" "python3-tango"
     SUMMARY "Tango device server for a motorised optical attenuator"
     DESCRIPTION "${about}\n.\nattenuator-tango serves the attenuator as a Tango device.")
+endif()
+# The window (tools/gui), the same way. The calibration's fit needs numpy, scipy and tqdm, its
+# plots pyqtgraph; the tools bring the simulated device and the probe.
+if(gui IN_LIST installed_components)
+  torvek_deb_package(gui torvek-attenuator-gui
+    SECTION science ARCHITECTURE all PYTHON COMPONENT_DEPENDS python
+    DEPENDS "python3:any" "python3-pyqt5" "python3-pyqtgraph" "python3-numpy" "python3-scipy"
+            "python3-tqdm"
+    RECOMMENDS "torvek-attenuator-tools"
+    SUMMARY "window for a motorised optical attenuator"
+    DESCRIPTION "${about}\n.\nattenuator-gui is a window for a lab without a control system: connect (a\nserial port, or a simulated device), see the position and transmittance, move\nand stop the mount, calibrate the transmittance model with a power meter,\nand watch the commands and replies on the line.")
 endif()
 
 # Every file installed must land in a package: a rule without its component shows up here.
