@@ -75,6 +75,7 @@ PACKAGE_PARENT = Path(torvek_attenuator.__file__).resolve().parent.parent
     ("tqdm", "python3-tqdm",
      "from torvek_attenuator.calibration import measure; measure(None, None, [])"),
     ("tango", "python3-tango", "import torvek_attenuator_tango"),
+    ("PyQt5.QtCore", "python3-pyqt5", "import torvek_attenuator.gui.window"),
 ])
 def test_a_missing_debian_module_says_which_package_and_interpreter(
         tmp_path, missing, package, code) -> None:

@@ -133,7 +133,7 @@ class ConnectPanel(QtWidgets.QGroupBox):
         port = self.ports.get(name.strip())
         if port is None:
             self.details.setText(
-                f"{len({p.path for p in self.ports.values()})} serial ports found; "
+                f"serial ports found: {len({p.path for p in self.ports.values()})}; "
                 "type another port's name, or Rescan" if self.ports else
                 "no serial ports found: is the adapter plugged in? (dmesg shows what the "
                 "system saw of it) Type a port's name, or start a simulated device")

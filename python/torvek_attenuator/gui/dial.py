@@ -82,7 +82,7 @@ class RevolutionDial(QtWidgets.QWidget):
                               centre.y() - radius * math.cos(radians))
 
     def paintEvent(self, event: QtGui.QPaintEvent) -> None:  # noqa: N802 (Qt's name)
-        side = min(self.width(), self.height()) - 36
+        side = min(self.width(), self.height()) - 52
         if side < 40:
             return
         painter = QtGui.QPainter(self)

@@ -13,7 +13,7 @@ import threading
 from concurrent.futures import Future, ThreadPoolExecutor
 from typing import Callable, Optional
 
-from .. import AttenuatorError, Motion, Mount, MountError, MountSnapshot, check_model
+from .. import AttenuatorError, Motion, Mount, MountError, MountSnapshot, MountState, check_model
 from ._qt import QtCore
 from .simulator import Simulator
 from .tools import INSTALL_HINT, SIMULATOR, Tools
@@ -25,17 +25,23 @@ MOTION_TIMEOUT_S = 60.0
 
 class Session(QtCore.QObject):
     """``changed`` carries every MountSnapshot, in order (None once disconnected);
-    ``refused`` what a request met instead: the text and the library's hint."""
+    ``refused`` what a request met instead: the text and the library's hint.
+    ``status_read`` says whether the device's status code was asked since the mount connected
+    (the Mount counts 0 until the device says otherwise): the session asks once the mount is
+    ON, after every connect, its own or the Mount's after a port came back."""
 
     changed = QtCore.pyqtSignal(object)
     refused = QtCore.pyqtSignal(str, str)
     _arrived = QtCore.pyqtSignal(object, object)
     _failed = QtCore.pyqtSignal(object, str, str)
+    _status_done = QtCore.pyqtSignal(object, bool)
 
     def __init__(self, tools: Tools, parent: Optional[QtCore.QObject] = None) -> None:
         super().__init__(parent)
         self.tools = tools
         self.mount: Optional[Mount] = None
+        self.status_read = False
+        self._asking = False
         self.min_angle, self.span = 0.0, 90.0
         self.simulator = Simulator(self)
         self.simulator.ready.connect(self._open)
@@ -43,17 +49,30 @@ class Session(QtCore.QObject):
         self._reads = ThreadPoolExecutor(1, thread_name_prefix="attenuator-gui read")
         self._arrived.connect(self._on_arrived)
         self._failed.connect(self._on_failed)
+        self._status_done.connect(self._on_status_done)
 
     # Snapshots and failures come from the Mount's threads; a mount replaced meanwhile has
     # nothing more to say.
 
     def _on_arrived(self, mount: Mount, snap: MountSnapshot) -> None:
-        if mount is self.mount:
-            self.changed.emit(snap)
+        if mount is not self.mount:
+            return
+        if snap.state in (MountState.INIT, MountState.FAULT):
+            self.status_read = False
+        elif snap.state is MountState.ON and not (self.status_read or self._asking):
+            self._asking = True
+            self._read(mount, self._read_status_code, quiet_if_moving=True)
+        self.changed.emit(snap)
 
     def _on_failed(self, mount: Mount, text: str, hint: str) -> None:
         if mount is self.mount:
             self.refused.emit(text, hint)
+
+    def _on_status_done(self, mount: Mount, done: bool) -> None:
+        if mount is self.mount:
+            self._asking = False
+            self.status_read = self.status_read or done
+            self.changed.emit(mount.snapshot())
 
     # What is there.
 
@@ -109,15 +128,11 @@ class Session(QtCore.QObject):
         self._connect(mount)
 
     def _connect(self, mount: Mount) -> None:
+        # A failed connect says why in the snapshot (FAULT, the reason, the hint).
         try:
-            future = mount.connect()
+            mount.connect()
         except MountError as err:
             self.refused.emit(err.text, err.hint)
-            return
-        # A failed connect says why in the snapshot (FAULT, the reason, the hint). Once
-        # connected, the device's status code is asked once: the mount knows none before.
-        future.add_done_callback(lambda done: done.exception() is None and self._read(
-            mount, mount.read_status_code, quiet_if_moving=True))
 
     def _fail_simulated(self, text: str) -> None:
         self.disconnect()
@@ -159,7 +174,7 @@ class Session(QtCore.QObject):
         """Reads the position and the device's status code."""
         mount = self.mount
         if mount is not None:
-            self._read(mount, lambda: (mount.read_position(), mount.read_status_code()))
+            self._read(mount, lambda m: (m.read_position(), self._read_status_code(m)))
 
     def set_model(self, min_angle: float, span: float) -> bool:
         """Takes another transmittance model (degrees), as the library checks it."""
@@ -174,17 +189,24 @@ class Session(QtCore.QObject):
             self.mount.set_model(min_angle, span)
         return True
 
+    def _read_status_code(self, mount: Mount) -> None:
+        done = False
+        try:
+            done = not mount.read_status_code().moving  # during a motion it asks nobody
+        finally:
+            self._status_done.emit(mount, done)
+
     def _stop(self, mount: Mount) -> None:
         try:
             mount.stop()
         except MountError as err:
             self._failed.emit(mount, err.text, err.hint)
 
-    def _read(self, mount: Mount, read: Callable[[], object], quiet_if_moving: bool = False
-              ) -> "Future[object]":
+    def _read(self, mount: Mount, read: Callable[[Mount], object],
+              quiet_if_moving: bool = False) -> "Future[object]":
         def run() -> None:
             try:
-                read()
+                read(mount)
             except MountError as err:
                 if not (quiet_if_moving and err.reason == "Moving"):
                     self._failed.emit(mount, err.text, err.hint)

@@ -45,7 +45,7 @@ class StatusPanel(QtWidgets.QGroupBox):
     def __init__(self, parent: Optional[QtWidgets.QWidget] = None) -> None:
         super().__init__("Attenuator", parent)
         self.min_angle, self.span = 0.0, 90.0
-        self._snap: Optional[MountSnapshot] = None
+        self.shown: Optional[MountSnapshot] = None
         self._since = QtCore.QElapsedTimer()
         self._ticker = QtCore.QTimer(self, interval=200)
         self._ticker.timeout.connect(self._show_state)
@@ -110,9 +110,12 @@ class StatusPanel(QtWidgets.QGroupBox):
         self.min_angle, self.span = min_angle, span
         self.dial.set_model(min_angle, span)
 
-    def show_snapshot(self, snap: Optional[MountSnapshot], simulated: bool = False) -> None:
-        was_moving = self._snap is not None and self._snap.moving
-        self._snap = snap
+    def show_snapshot(self, snap: Optional[MountSnapshot], simulated: bool = False,
+                      status_read: bool = False) -> None:
+        """``status_read``: the status code was asked since the connect (or came with a
+        motion's reply)."""
+        was_moving = self.shown is not None and self.shown.moving
+        self.shown = snap
         if snap is not None and snap.moving and not was_moving:
             self._since.start()
             self._ticker.start()
@@ -128,8 +131,9 @@ class StatusPanel(QtWidgets.QGroupBox):
             self.dial.show_position(None)
             return
         self.port.setText(snap.port + (" (simulated device)" if simulated else ""))
-        self.code.setText(f"{snap.status_code} ({status_name(snap.status_code)})"
-                          if snap.state is not MountState.INIT else _NONE)
+        known = status_read or snap.status_code != 0
+        self.code.setText(f"{snap.status_code} ({status_name(snap.status_code)})" if known
+                          else f"{_NONE} (not asked yet)")
         self.identification.setText(identification_text(snap.info))
         if snap.moving:
             self._show_motion(snap)
@@ -166,7 +170,7 @@ class StatusPanel(QtWidgets.QGroupBox):
         self.dial.show_position(snap.degrees, snap.degrees, target_degrees, moving=True)
 
     def _show_state(self) -> None:
-        snap = self._snap
+        snap = self.shown
         if snap is None:
             self.state.setText("not connected")
             self.state.setStyleSheet("")

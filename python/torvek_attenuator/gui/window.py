@@ -118,7 +118,7 @@ class MainWindow(QtWidgets.QMainWindow):
     # What is shown and what may be used.
 
     def _show(self, snap: Optional[MountSnapshot]) -> None:
-        self.status_panel.show_snapshot(snap, self.session.simulated)
+        self.status_panel.show_snapshot(snap, self.session.simulated, self.session.status_read)
         self.motion_panel.show_snapshot(snap)
         if snap is not None and self.session.simulated:
             self.connect_panel.show_port(snap.port)
