@@ -47,13 +47,18 @@ for p in "${packages[@]}"; do
   [ -f "$deb" ] || fail "$deb was not made; made: $(cd "$build" && echo *.deb)"
   debs+=("$deb")
 done
-# The Tango device server's package, when the build has the server: checked here, not installed
-# in the root below (python3-tango and its dependencies would double the check's time; the
-# server's own checks run it from an installed tree).
+# The Tango device server's package and the window's, when the build has them: checked here,
+# not installed in the root below (python3-tango, or Qt, numpy and scipy, and their dependencies
+# would double the check's time; their own checks run them from an installed tree).
 tango_deb=$build/torvek-attenuator-tango_${version}_all.deb
+gui_deb=$build/torvek-attenuator-gui_${version}_all.deb
 expected=${#packages[@]}
 if grep -q '^TORVEK_BUILD_TANGO:BOOL=ON' "$build/CMakeCache.txt"; then
   [ -f "$tango_deb" ] || fail "$tango_deb was not made; made: $(cd "$build" && echo *.deb)"
+  expected=$((expected + 1))
+fi
+if grep -q '^TORVEK_BUILD_GUI:BOOL=ON' "$build/CMakeCache.txt"; then
+  [ -f "$gui_deb" ] || fail "$gui_deb was not made; made: $(cd "$build" && echo *.deb)"
   expected=$((expected + 1))
 fi
 made=$(find "$build" -maxdepth 1 -name '*.deb' | wc -l)
@@ -92,10 +97,31 @@ if [ -f "$tango_deb" ]; then
   [[ $depends == *python3-tango* && $depends == *"python3-torvek-attenuator (= $version)"* ]] ||
     fail "torvek-attenuator-tango depends on $depends"
 fi
+if [ -f "$gui_deb" ]; then
+  python_dir=/usr/lib/python3/dist-packages/torvek_attenuator
+  expect_in "$gui_deb" /usr/bin/attenuator-gui /usr/share/man/man1/attenuator-gui.1.gz \
+    /usr/share/applications/attenuator-gui.desktop \
+    /usr/share/icons/hicolor/scalable/apps/attenuator-gui.svg \
+    "$python_dir/gui/__init__.py" "$python_dir/gui/window.py" \
+    /usr/share/doc/torvek-attenuator-gui/copyright
+  # The subpackage only: the package it extends is python3-torvek-attenuator's.
+  if grep -q "^$python_dir/[^/]*\.py$\|__pycache__" <<< "$(contents "$gui_deb")"; then
+    fail "torvek-attenuator-gui ships modules outside torvek_attenuator/gui, or compiled files"
+  fi
+  depends=$(dpkg-deb -f "$gui_deb" Depends)
+  for needed in python3-pyqt5 python3-pyqtgraph python3-scipy "python3-torvek-attenuator (= $version)"; do
+    [[ $depends == *"$needed"* ]] || fail "torvek-attenuator-gui depends on $depends"
+  done
+  [ "$(dpkg-deb -f "$gui_deb" Recommends)" = torvek-attenuator-tools ] ||
+    fail "torvek-attenuator-gui does not recommend torvek-attenuator-tools"
+fi
 # (Pipes into grep -q are avoided here: with pipefail, a writer cut short by grep's early exit
 # would turn a match into a failure.)
 if grep -q __pycache__ <<< "$(contents "${debs[3]}")"; then
   fail "python3-torvek-attenuator ships compiled files"
+fi
+if grep -q /torvek_attenuator/gui/ <<< "$(contents "${debs[3]}")"; then
+  fail "python3-torvek-attenuator ships the window's modules (torvek-attenuator-gui's)"
 fi
 # The library package carries the shlibs line of its soname; the others depend on it exactly.
 grep -qxF "libtorvek_attenuator 1 libtorvek-attenuator1 (>= $version)" <<< "$(dpkg-deb -I "${debs[0]}" shlibs)" ||
@@ -109,7 +135,8 @@ done
 # Each package's synopsis is its own (CPack would put a shared one first if it had one).
 synopses=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Description | sed -n 1p; done | sort -u | wc -l)
 [ "$synopses" -eq "${#debs[@]}" ] || fail "the packages share a synopsis line"
-for deb in "${debs[@]}" ${tango_deb:+$(test -f "$tango_deb" && echo "$tango_deb")}; do
+for deb in "${debs[@]}" $(test -f "$tango_deb" && echo "$tango_deb") \
+  $(test -f "$gui_deb" && echo "$gui_deb"); do
   printf '  %-48s %7s bytes  Depends: %s\n' "$(basename "$deb")" "$(stat -c %s "$deb")" \
     "$(dpkg-deb -f "$deb" Depends)"
 done
@@ -119,6 +146,7 @@ step "${#debs[@]} packages made"
 rc=0
 lintian_debs=("${debs[@]}")
 [ -f "$tango_deb" ] && lintian_debs+=("$tango_deb")
+[ -f "$gui_deb" ] && lintian_debs+=("$gui_deb")
 lintian --fail-on error "${lintian_debs[@]}" > "$build/lintian.log" 2>&1 || rc=$?
 grep -v "running with root privileges" "$build/lintian.log" | sed 's/^/  /' || true
 [ "$rc" -eq 0 ] || fail "lintian found errors (exit $rc)"

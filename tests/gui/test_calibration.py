@@ -10,8 +10,8 @@ from torvek_attenuator import degrees_to_steps
 from torvek_attenuator.gui._qt import QtCore
 
 
-def test_a_sweep_on_the_simulated_meter_is_drawn_fitted_and_applied(start_sim, connected,
-                                                                   qtbot):
+def test_a_sweep_on_the_simulated_meter_is_drawn_fitted_and_applied(
+        start_sim, connected, qtbot):
     sim = start_sim("--speed", "0", "--trace")
     trace = Trace(sim)
     window = connected(sim)
