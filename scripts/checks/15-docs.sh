@@ -27,7 +27,7 @@ fi
 [ -s "$build/docs/html/index.html" ] || { echo "15-docs: no $build/docs/html/index.html" >&2; exit 1; }
 echo "15-docs: API reference built without a warning: $build/docs/html/index.html"
 
-pages=(attenuatorctl attenuator-sim attenuator-tango)
+pages=(attenuatorctl attenuator-sim attenuator-tango attenuator-gui)
 found=0
 for page in "${pages[@]}"; do
   file=$(find "$build/tools" -path "*/man/$page.1.gz" -print -quit)

@@ -120,6 +120,9 @@ class CalibrationPanel(QtWidgets.QWidget):
         split.addWidget(self.plots)
         split.addWidget(below)
         split.setStretchFactor(0, 3)
+        split.setStretchFactor(1, 1)
+        self.plots.setMinimumHeight(260)
+        split.setSizes([520, 210])
 
         layout = QtWidgets.QVBoxLayout(self)
         layout.addWidget(settings)

@@ -99,6 +99,11 @@ class ConnectPanel(QtWidgets.QGroupBox):
             else "Asks every port you may open who answers there (attenuatorctl ports "
                  "--probe); writes to the ports")
 
+    def show_simulated(self, port: str) -> None:
+        self.show_port(port)
+        self.details.setText(f"a simulated device: attenuator-sim on {port}; Disconnect "
+                             "ends it")
+
     def port_name(self) -> str:
         return self.port.currentText().strip()
 

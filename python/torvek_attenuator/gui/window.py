@@ -64,6 +64,7 @@ class MainWindow(QtWidgets.QMainWindow):
         dock.setFeatures(QtWidgets.QDockWidget.DockWidgetMovable |
                          QtWidgets.QDockWidget.DockWidgetFloatable)
         self.addDockWidget(QtCore.Qt.BottomDockWidgetArea, dock)
+        self.resizeDocks([dock], [170], QtCore.Qt.Vertical)
 
         # Esc stops whatever has the focus, the plots and the fields included.
         escape = QtWidgets.QShortcut(QtGui.QKeySequence(QtCore.Qt.Key_Escape), self)
@@ -121,7 +122,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.status_panel.show_snapshot(snap, self.session.simulated, self.session.status_read)
         self.motion_panel.show_snapshot(snap)
         if snap is not None and self.session.simulated:
-            self.connect_panel.show_port(snap.port)
+            self.connect_panel.show_simulated(snap.port)
         where = "" if snap is None else f" — {snap.port}: {snap.state.name}"
         self.setWindowTitle(f"attenuator-gui{where}")
         self._enable()
