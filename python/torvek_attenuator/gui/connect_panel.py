@@ -178,6 +178,13 @@ class ConnectPanel(QtWidgets.QGroupBox):
         if self._probe is not None:
             self._probe.kill()
 
+    def end_probe(self) -> None:
+        """Ends a probe under way (the window closes)."""
+        process, self._probe = self._probe, None
+        if process is not None:
+            process.kill()
+            process.waitForFinished(1000)
+
     def _probed(self, process: QtCore.QProcess) -> None:
         if process is not self._probe:
             return

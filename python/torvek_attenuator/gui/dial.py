@@ -18,20 +18,25 @@ _NEEDLE = QtGui.QColor(20, 90, 200)
 _TARGET = QtGui.QColor(230, 120, 0)
 
 
-def zeros_on_revolution(min_angle: float, span: float) -> List[float]:
-    """Where the model T = sin^2(90 (angle - min_angle) / span) is 0 on one revolution, 0 to
-    360 degrees: min_angle and every 2 * span from it."""
-    period = 2.0 * abs(span)
-    if period < 1e-3:  # thousands of zeros: the ring's shading says it better
-        return []
-    first = min_angle - period * math.floor(min_angle / period)
-    return [first + period * k for k in range(int((360.0 - first) / period) + 1)
-            if first + period * k < 360.0]
+def zeros_on_revolution(min_angle: float, span: float, turn: float = 0.0) -> List[float]:
+    """Where the library's model has its zeros from ``turn`` to ``turn`` + 360 degrees, as
+    angles on the dial (0 to 360), found on the model itself (sampled every 0.05 degrees,
+    finer than a mark on the dial); none when there are more than a dial can mark."""
+    step = 0.05
+    count = int(360 / step) + 1
+    values = transmittance_curve([turn + i * step for i in range(count)], min_angle, span)
+    zeros = [i * step for i in range(1, count - 1)
+             if values[i] < values[i - 1] and values[i] <= values[i + 1]]
+    if values[0] == 0.0:
+        zeros.insert(0, 0.0)
+    return zeros if len(zeros) <= 36 else []
 
 
 class RevolutionDial(QtWidgets.QWidget):
-    """0 degrees at the top, angles growing clockwise; positions beyond one revolution (the
-    mount goes from -360 to 360) are shown where they fall on it."""
+    """0 degrees at the top, angles growing clockwise. The mount goes from -360 to 360
+    degrees; the ring shows the model on the turn the mount is in (0 to 360, or -360 to 0
+    for a position below 0; during a motion, the target's), which need not repeat from one
+    turn to the other."""
 
     def __init__(self, parent: Optional[QtWidgets.QWidget] = None) -> None:
         super().__init__(parent)
@@ -44,14 +49,20 @@ class RevolutionDial(QtWidgets.QWidget):
         self._phase = 0
         self._zeros: List[float] = []
         self._shades: List[float] = []
+        self._model = (0.0, 90.0)
+        self._turn = 0.0
         self._animation = QtCore.QTimer(self, interval=60)
         self._animation.timeout.connect(self._advance)
         self.set_model(0.0, 90.0)
 
     def set_model(self, min_angle: float, span: float) -> None:
-        angles = [a + _SEGMENT / 2 for a in range(0, 360, _SEGMENT)]
-        self._shades = transmittance_curve(angles, min_angle, span)
-        self._zeros = zeros_on_revolution(min_angle, span)
+        self._model = (min_angle, span)
+        self._shade()
+
+    def _shade(self) -> None:
+        angles = [self._turn + a + _SEGMENT / 2 for a in range(0, 360, _SEGMENT)]
+        self._shades = transmittance_curve(angles, *self._model)
+        self._zeros = zeros_on_revolution(*self._model, self._turn)
         self.update()
 
     def show_position(self, degrees: Optional[float], start: Optional[float] = None,
@@ -59,6 +70,11 @@ class RevolutionDial(QtWidgets.QWidget):
         """At rest: ``degrees`` (None: not known). Moving: from ``start`` to ``target`` (None
         for a run that ends where it began)."""
         self._degrees, self._start, self._target, self._moving = degrees, start, target, moving
+        where = target if moving and target is not None else degrees
+        turn = -360.0 if where is not None and where < 0 else 0.0
+        if turn != self._turn:
+            self._turn = turn
+            self._shade()
         if moving and not self._animation.isActive():
             self._animation.start()
         elif not moving:

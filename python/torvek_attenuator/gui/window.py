@@ -98,8 +98,9 @@ class MainWindow(QtWidgets.QMainWindow):
     def stop(self) -> None:
         """The sweep and the motion under way, at once."""
         self.calibration_panel.stop()
-        self.session.stop()
-        self.statusBar().showMessage("Stop sent", 3000)
+        if self.session.mount is not None:
+            self.session.stop()
+            self.statusBar().showMessage("Stop sent", 3000)
 
     def set_model(self, min_angle: float, span: float) -> bool:
         if not self.session.set_model(min_angle, span):
@@ -188,6 +189,7 @@ class MainWindow(QtWidgets.QMainWindow):
             self.session.stop_and_wait(CLOSE_BOUND_S)
             self.calibration_panel.stop(CLOSE_BOUND_S)
         self._save()
+        self.connect_panel.end_probe()
         self.log_pane.close_pane()
         self.session.close()
         event.accept()
