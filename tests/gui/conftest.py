@@ -3,6 +3,7 @@ settings in a temporary directory, and windows that are closed after each test."
 
 from __future__ import annotations
 
+import dataclasses
 import importlib.util
 import os
 from pathlib import Path
@@ -48,16 +49,17 @@ def settings_elsewhere(tmp_path_factory: pytest.TempPathFactory) -> None:
 
 @pytest.fixture
 def open_window(qtbot, tmp_path: Path) -> Iterator[Callable[..., MainWindow]]:
-    """open_window(simulator=..., control=..., arguments=...): a window whose settings live
-    in tmp_path (the same file for every window of the test), closed after it."""
+    """open_window(**tools): a window with the simulator and attenuatorctl under test (the
+    simulator at --baud 0 unless ``simulator_arguments`` say otherwise), its settings in
+    tmp_path (the same file for every window of the test), closed after the test."""
     made: List[MainWindow] = []
 
-    def make(simulator: str = "", control: str = "", arguments: tuple = ("--baud", "0")
-             ) -> MainWindow:
+    def make(**tools: object) -> MainWindow:
         settings = QtCore.QSettings(str(tmp_path / "attenuator-gui.conf"),
                                     QtCore.QSettings.IniFormat)
-        window = MainWindow(settings, Tools(simulator or python_fixtures.sim_binary(),
-                                            control or control_binary(), tuple(arguments)))
+        chosen = dataclasses.replace(Tools(python_fixtures.sim_binary(), control_binary(),
+                                           ("--baud", "0")), **tools)
+        window = MainWindow(settings, chosen)
         # Closed here rather than by qtbot, which would close it before this fixture's end
         # and so, should a test fail during a motion, ask a question nobody answers.
         window.confirm_close = lambda: True  # type: ignore[assignment]

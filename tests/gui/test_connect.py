@@ -56,8 +56,7 @@ def test_a_refused_connect_shows_the_library_s_hint(tmp_path, open_window, qtbot
 
 @pytest.mark.parametrize("simulator", [None, "/nonexistent/attenuator-sim"])
 def test_without_the_simulator_the_window_says_how_to_get_it(open_window, qtbot, simulator):
-    window = open_window()
-    window.session.tools = window.session.tools.__class__(simulator, None)
+    window = open_window(simulator=simulator)
     window.connect_panel.simulate_button.click()
     qtbot.waitUntil(lambda: INSTALL_HINT in window.motion_panel.message.text(),
                     timeout=BOUND_MS)
@@ -66,7 +65,7 @@ def test_without_the_simulator_the_window_says_how_to_get_it(open_window, qtbot,
 
 def test_a_simulated_device_runs_while_connected_and_the_settings_stay(start_sim, open_window,
                                                                        qtbot):
-    window = open_window(arguments=("--baud", "0", "--position", "17920"))
+    window = open_window(simulator_arguments=("--baud", "0", "--position", "17920"))
     window.connect_panel.simulate_button.click()
     wait_state(qtbot, window, ON)
     simulator = window.session.simulator

@@ -7,6 +7,8 @@ from __future__ import annotations
 import pytest
 
 from conftest import BOUND_MS, MOVING, ON, Trace, number, wait_state
+from torvek_attenuator import accepted_range
+from torvek_attenuator._status import RANGE_DEGREES
 from torvek_attenuator.gui._qt import QtCore
 from torvek_attenuator.gui.motion_panel import DEGREES, DENSITY, FRACTION, PERCENT, STEPS
 
@@ -27,12 +29,13 @@ def moves(trace: Trace) -> list:
      ("21902", "54.9994", "0.499990", "49.9990 %", "0.3010")),
     # OD inf is T = 0, at the min angle: 3982 steps, 10 degrees truncated to whole steps.
     (DENSITY, "inf", "0ma00000F8E", ("3982", "9.9994", "0.000000", "0.0000 %", "10.0231")),
-    # Refused, nothing sent: beyond the density the mount reaches (8.7165 at this model and
-    # scale), no density, a whole turn (the library), no whole number of steps.
+    # Refused, nothing sent: beyond the density the mount reaches (the reachable range
+    # given: 8.7165 at this model and scale), no density, a whole turn (by the library, with
+    # what it accepts), no whole number of steps.
     (DENSITY, "9", None, "8.7165"),
-    (DENSITY, "-1", None, "0 or more"),
-    (DEGREES, "360", None, "-360 < degrees < 360"),
-    (STEPS, "1.5", None, "'1.5'"),
+    (DENSITY, "-1", None, ""),
+    (DEGREES, "360", None, accepted_range(RANGE_DEGREES)),
+    (STEPS, "1.5", None, ""),
 ])
 def test_a_value_in_each_unit_moves_there_or_is_refused(start_sim, connected, qtbot, unit,
                                                         text, command, shown):
@@ -45,7 +48,8 @@ def test_a_value_in_each_unit_moves_there_or_is_refused(start_sim, connected, qt
     panel.value.setText(text)
     panel.go_button.click()
     if command is None:
-        assert shown in panel.message.text() and status.shown.state is ON
+        assert panel.message.text() and shown in panel.message.text()
+        assert status.shown.state is ON
         assert moves(trace) == []
         return
     qtbot.waitUntil(lambda: status.shown.steps == int(shown[0]) and not status.shown.moving,

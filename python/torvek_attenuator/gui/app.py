@@ -45,15 +45,10 @@ def run(options: argparse.Namespace, tool_dirs: Sequence[str]) -> int:
         window.set_model(window.session.min_angle if options.min_angle is None
                          else options.min_angle,
                          window.session.span if options.span is None else options.span)
-    window.show()
-    if options.simulate:
-        window.start_simulated()
-    elif options.port:
-        window.connect_to(options.port)
 
     # Ctrl-C and SIGTERM close the window as its close button does, without the question: the
-    # mount is stopped first. Python runs a signal handler only between its own instructions,
-    # so a timer gives it the chance while Qt waits.
+    # mount is stopped first, the simulator ended. Python runs a signal handler only between
+    # its own instructions, so a timer gives it the chance while Qt waits.
     def close(*_: object) -> None:
         window.confirm_close = lambda: True  # type: ignore[assignment]
         window.close()
@@ -63,4 +58,14 @@ def run(options: argparse.Namespace, tool_dirs: Sequence[str]) -> int:
     ticks = QtCore.QTimer(interval=200)
     ticks.timeout.connect(lambda: None)
     ticks.start()
-    return application.exec_()
+    window.show()
+    if options.simulate:
+        window.start_simulated()
+    elif options.port:
+        window.connect_to(options.port)
+    code = application.exec_()
+    # Qt's objects go before the interpreter's end takes them in an order of its own.
+    ticks.stop()
+    window.deleteLater()
+    QtCore.QCoreApplication.sendPostedEvents(None, QtCore.QEvent.DeferredDelete)
+    return code

@@ -34,14 +34,17 @@ class Session(QtCore.QObject):
     refused = QtCore.pyqtSignal(str, str)
     _arrived = QtCore.pyqtSignal(object, object)
     _failed = QtCore.pyqtSignal(object, str, str)
-    _status_done = QtCore.pyqtSignal(object, bool)
+    _status_done = QtCore.pyqtSignal(object, int, bool)
 
     def __init__(self, tools: Tools, parent: Optional[QtCore.QObject] = None) -> None:
         super().__init__(parent)
         self.tools = tools
         self.mount: Optional[Mount] = None
         self.status_read = False
-        self._asking = False
+        # Connections counted, so that a status read that ends after the mount connected
+        # again says nothing about the new connection; and the one that the status was last
+        # asked for by the session itself.
+        self._connection = self._asked = 0
         self.min_angle, self.span = 0.0, 90.0
         self.simulator = Simulator(self)
         self.simulator.ready.connect(self._open)
@@ -58,21 +61,26 @@ class Session(QtCore.QObject):
         if mount is not self.mount:
             return
         if snap.state in (MountState.INIT, MountState.FAULT):
+            self._connection += 1
             self.status_read = False
-        elif snap.state is MountState.ON and not (self.status_read or self._asking):
-            self._asking = True
-            self._read(mount, self._read_status_code, quiet_if_moving=True)
+        elif snap.state is MountState.ON and not self.status_read and \
+                self._asked != self._connection:
+            self._asked = self._connection
+            self._read_status_code(mount, quiet_if_moving=True)
         self.changed.emit(snap)
 
     def _on_failed(self, mount: Mount, text: str, hint: str) -> None:
         if mount is self.mount:
             self.refused.emit(text, hint)
 
-    def _on_status_done(self, mount: Mount, done: bool) -> None:
-        if mount is self.mount:
-            self._asking = False
-            self.status_read = self.status_read or done
-            self.changed.emit(mount.snapshot())
+    def _on_status_done(self, mount: Mount, connection: int, done: bool) -> None:
+        if mount is not self.mount or connection != self._connection:
+            return
+        if done:
+            self.status_read = True
+        elif self._asked == connection:
+            self._asked = -1  # refused during a motion: asked again at the next ON
+        self.changed.emit(mount.snapshot())
 
     # What is there.
 
@@ -174,7 +182,8 @@ class Session(QtCore.QObject):
         """Reads the position and the device's status code."""
         mount = self.mount
         if mount is not None:
-            self._read(mount, lambda m: (m.read_position(), self._read_status_code(m)))
+            self._read(mount, mount.read_position)
+            self._read_status_code(mount)
 
     def set_model(self, min_angle: float, span: float) -> bool:
         """Takes another transmittance model (degrees), as the library checks it."""
@@ -189,12 +198,17 @@ class Session(QtCore.QObject):
             self.mount.set_model(min_angle, span)
         return True
 
-    def _read_status_code(self, mount: Mount) -> None:
-        done = False
-        try:
-            done = not mount.read_status_code().moving  # during a motion it asks nobody
-        finally:
-            self._status_done.emit(mount, done)
+    def _read_status_code(self, mount: Mount, quiet_if_moving: bool = False) -> None:
+        connection = self._connection
+
+        def read() -> None:
+            done = False
+            try:
+                done = not mount.read_status_code().moving  # during a motion it asks nobody
+            finally:
+                self._status_done.emit(mount, connection, done)
+
+        self._read(mount, read, quiet_if_moving)
 
     def _stop(self, mount: Mount) -> None:
         try:
@@ -202,11 +216,11 @@ class Session(QtCore.QObject):
         except MountError as err:
             self._failed.emit(mount, err.text, err.hint)
 
-    def _read(self, mount: Mount, read: Callable[[Mount], object],
+    def _read(self, mount: Mount, read: Callable[[], object],
               quiet_if_moving: bool = False) -> "Future[object]":
         def run() -> None:
             try:
-                read(mount)
+                read()
             except MountError as err:
                 if not (quiet_if_moving and err.reason == "Moving"):
                     self._failed.emit(mount, err.text, err.hint)
