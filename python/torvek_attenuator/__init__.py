@@ -36,6 +36,7 @@ from ._model import (
     steps_to_degrees,
     transmittance_at,
     transmittance_curve,
+    transmittance_for_density,
     transmittance_of_density,
 )
 from ._ports import SerialPort, list_ports, resolve_port
@@ -105,6 +106,7 @@ __all__ = [
     "steps_to_degrees",
     "transmittance_at",
     "transmittance_curve",
+    "transmittance_for_density",
     "transmittance_of_density",
 ]
 __all__ += ["Motion", "Mount", "MountError", "MountSnapshot", "MountState"]

@@ -5,6 +5,7 @@ attenuator would."""
 from __future__ import annotations
 
 import ctypes
+import math
 from typing import Any
 
 from . import _library
@@ -153,3 +154,21 @@ def density_limit(min_angle: float, span: float, degrees_per_revolution: int = 3
             ctypes.byref(value)) != OK:
         raise invalid_argument(f"density_limit({min_angle!r}, {span!r})", RANGE_MODEL)
     return value.value
+
+
+def transmittance_for_density(density: float, min_angle: float, span: float,
+                              degrees_per_revolution: int = 360,
+                              steps_per_revolution: int = 143360) -> float:
+    """The transmittance that :meth:`Attenuator.set_optical_density` moves to for an optical
+    density: 10^-OD, when the model reaches it on a mount of that scale (0 up to
+    :func:`density_limit`, or ``math.inf``: T = 0). Otherwise AttenuatorError "InvalidArgument"
+    naming the densities it reaches, the limit rounded down so that the number shown is
+    taken."""
+    value = float(density)
+    limit = density_limit(min_angle, span, degrees_per_revolution, steps_per_revolution)
+    if not (0.0 <= value <= limit or value == math.inf):
+        shown = math.floor(limit * 1e4) / 1e4
+        raise AttenuatorError(INVALID_ARGUMENT, f"optical density {density!r}",
+                              "the model does not reach it; accepted: 0 <= optical density "
+                              f"<= {shown:.4f}, or inf")
+    return transmittance_of_density(value)
