@@ -213,6 +213,18 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   /// \retval PortUnavailable  no port is open, or it has gone (now closed): Connect again.
   AttenuatorStatus CheckPort();
 
+  /// The scale the device reported when it connected, which every conversion between degrees
+  /// and motor steps uses: degrees and steps per revolution. Sends nothing.
+  ///
+  /// Takes the lock, so it waits until a call in progress returns.
+  /// \param[out] degrees_per_revolution  written on Ok only.
+  /// \param[out] steps_per_revolution    written on Ok only.
+  /// \retval Ok               written.
+  /// \retval PortUnavailable  no port is open: the scale is the connected device's only.
+  /// \retval InvalidArgument  an output is null.
+  AttenuatorStatus GetScale(std::int32_t* degrees_per_revolution,
+                            std::int32_t* steps_per_revolution);
+
   /// Reads the device's status code.
   ///
   /// Sends `0gs`; expects a status frame.
@@ -620,6 +632,28 @@ TORVEK_ATTENUATOR_API AttenuatorStatus DensityLimit(double min_angle, double ang
                                                     std::int32_t degrees_per_revolution,
                                                     std::int32_t steps_per_revolution,
                                                     double* optical_density);
+
+/// The transmittance to give SetTransmittance for an optical density: 10^-OD, when the model
+/// reaches the density on the mount (0 up to DensityLimit, or +infinity: T = 0, the mount at
+/// min_angle). A finite density above the limit lies between the mount's last two positions
+/// and is refused.
+///
+/// Needs no handler and takes no lock.
+/// \param optical_density         0 up to the limit, or +infinity.
+/// \param min_angle               the model's angle of T = 0, in degrees.
+/// \param angle_span              the model's rotation from T = 0 to T = 1, in degrees.
+/// \param degrees_per_revolution  the device's scale, above 0 (GetScale).
+/// \param steps_per_revolution    the device's scale, above 0.
+/// \param[out] transmittance      written on Ok only, 0 to 1.
+/// \retval Ok               written.
+/// \retval InvalidArgument  `transmittance` null, the density not reached (below 0, NaN, above
+///                          the limit but finite), or the model or scale refused as by
+///                          DensityLimit.
+TORVEK_ATTENUATOR_API AttenuatorStatus TransmittanceForDensity(double optical_density,
+                                                               double min_angle, double angle_span,
+                                                               std::int32_t degrees_per_revolution,
+                                                               std::int32_t steps_per_revolution,
+                                                               double* transmittance);
 
 /// The library's version, "major.minor.patch".
 ///

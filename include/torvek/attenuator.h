@@ -248,6 +248,21 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_connect_with_attempts(torvek_att_handle
 TORVEK_ATTENUATOR_API int32_t torvek_att_check_port(torvek_att_handle* handle);
 
 /**
+ * The scale the device reported when it connected: degrees and motor steps per revolution, as
+ * every conversion of the handle uses them (for torvek_att_density_limit(), say). Sends
+ * nothing; waits until a call in progress on the handle returns.
+ * \param handle                       from torvek_att_create().
+ * \param[out] degrees_per_revolution  written on TORVEK_ATT_OK only.
+ * \param[out] steps_per_revolution    written on TORVEK_ATT_OK only.
+ * \retval TORVEK_ATT_OK                written.
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port is open.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` or an output is NULL.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_get_scale(torvek_att_handle* handle,
+                                                   int32_t* degrees_per_revolution,
+                                                   int32_t* steps_per_revolution);
+
+/**
  * Closes the port. Harmless without one; the scale of the last connect is kept.
  *
  * Sends nothing. Waits until a call in progress on the handle returns (torvek_att_cancel()
@@ -832,6 +847,25 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_density_limit(double min_angle, double 
                                                        int32_t degrees_per_revolution,
                                                        int32_t steps_per_revolution,
                                                        double* optical_density);
+
+/**
+ * The transmittance to give torvek_att_set_transmittance() for an optical density: 10^-OD,
+ * when the model reaches it on the mount (0 up to torvek_att_density_limit(), or +INFINITY:
+ * T = 0). See TORVEK::TransmittanceForDensity. Needs no handle.
+ * \param optical_density         0 up to the limit, or +INFINITY.
+ * \param min_angle               the model's angle of T = 0, in degrees.
+ * \param angle_span              the model's rotation from T = 0 to T = 1, in degrees.
+ * \param degrees_per_revolution  the device's scale, above 0 (torvek_att_get_scale()).
+ * \param steps_per_revolution    the device's scale, above 0.
+ * \param[out] transmittance      written on TORVEK_ATT_OK only.
+ * \retval TORVEK_ATT_OK                written.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `transmittance` NULL, a density the model does not
+ *                                      reach (below 0, NaN, finite above the limit), or the
+ *                                      model or scale refused.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_transmittance_for_density(
+    double optical_density, double min_angle, double angle_span, int32_t degrees_per_revolution,
+    int32_t steps_per_revolution, double* transmittance);
 
 /**
  * Whether the transmittance model's parameters are taken: min_angle > -360,

@@ -163,6 +163,8 @@ static void test_a_handle_without_a_port(void) {
              TORVEK_ATT_PORT_UNAVAILABLE);
   EXPECT_INT(torvek_att_get_transmittance(handle, &transmittance, 0.0, 90.0, kWait),
              TORVEK_ATT_PORT_UNAVAILABLE);
+  EXPECT_INT(torvek_att_get_scale(handle, &steps, &steps), TORVEK_ATT_PORT_UNAVAILABLE);
+  EXPECT_INT(torvek_att_get_scale(NULL, &steps, &steps), TORVEK_ATT_INVALID_ARGUMENT);
   EXPECT_INT(steps, 7);
   EXPECT_FLOAT(degree, 7.0f);
   EXPECT_FLOAT(transmittance, 0.7f);
@@ -262,6 +264,14 @@ static void test_mechanical_calibration(void) {
     EXPECT_INT(torvek_att_mechanical_calibration(handle, replies[r].reply ? kWait : kSilent),
                replies[r].result);
     EXPECT_WIRE("0ho0");
+  }
+  {
+    /* The scale the identification gave, without a word on the line. */
+    int32_t degrees = 0, steps = 0;
+    EXPECT_INT(torvek_att_get_scale(handle, &degrees, &steps), TORVEK_ATT_OK);
+    EXPECT_INT(degrees, 360);
+    EXPECT_INT(steps, 143360);
+    EXPECT_WIRE("");
   }
   finish(handle);
 }
