@@ -11,7 +11,7 @@ from dataclasses import dataclass
 from typing import Callable, List, Optional, Tuple
 
 from . import _library
-from ._model import CONNECT_ATTEMPTS
+from ._model import CONNECT_ATTEMPTS, optical_density, transmittance_for_density
 from ._status import (
     INTERNAL_ERROR,
     INVALID_ARGUMENT,
@@ -261,6 +261,33 @@ class Attenuator:
             lambda h, t: self._lib.torvek_att_set_transmittance(h, value, low, width, t),
             accepted=(RANGE_TRANSMITTANCE, RANGE_MODEL),
         )
+
+    def optical_density(self, *, min_angle: float, span: float,
+                        timeout: Optional[float] = None) -> float:
+        """The optical density at the mount's angle, OD = -log10(T) of :meth:`transmittance`
+        (the library's conversion); ``math.inf`` where the model's T is 0. In dB:
+        ``10 * OD``, or :func:`attenuation_db` of the transmittance."""
+        return optical_density(self.transmittance(min_angle=min_angle, span=span,
+                                                  timeout=timeout))
+
+    def set_optical_density(self, density: float, *, min_angle: float, span: float,
+                            timeout: Optional[float] = None) -> None:
+        """Moves to the transmittance 10^-OD by the model (see :meth:`transmittance`). The
+        model reaches 0 up to :func:`density_limit` at the device's scale, and ``math.inf``
+        (T = 0, the mount at min_angle); another density raises AttenuatorError
+        "InvalidArgument" naming that range, before anything is sent."""
+        operation = f"set_optical_density({density!r})"
+        low, width = float(min_angle), float(span)
+        degrees, steps = ctypes.c_int32(), ctypes.c_int32()
+        with self._lock:  # the scale stays the connected device's until the move is sent
+            self._check(self._call(self._lib.torvek_att_get_scale, ctypes.byref(degrees),
+                                   ctypes.byref(steps)), operation)
+            try:
+                transmittance = transmittance_for_density(density, low, width, degrees.value,
+                                                          steps.value)
+            except AttenuatorError as err:
+                raise AttenuatorError(err.code, operation, err.detail) from None
+            self.set_transmittance(transmittance, min_angle=low, span=width, timeout=timeout)
 
     # Device commands.
 

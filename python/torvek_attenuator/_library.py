@@ -160,6 +160,7 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
         "torvek_att_connect": (i32, [handle, ctypes.c_char_p]),
         "torvek_att_connect_with_attempts": (i32, [handle, ctypes.c_char_p, i32]),
         "torvek_att_check_port": (i32, [handle]),
+        "torvek_att_get_scale": (i32, [handle, ctypes.POINTER(i32), ctypes.POINTER(i32)]),
         "torvek_att_get_identification": (
             i32, [handle, ctypes.POINTER(IdentificationRecord), i32]),
         "torvek_att_transmittance_at": (i32, [f32, f64, f64, ctypes.POINTER(f32)]),
@@ -173,6 +174,8 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
         "torvek_att_attenuation_db": (i32, [f64, ctypes.POINTER(f64)]),
         "torvek_att_transmittance_of_density": (i32, [f64, ctypes.POINTER(f64)]),
         "torvek_att_density_limit": (i32, [f64, f64, i32, i32, ctypes.POINTER(f64)]),
+        "torvek_att_transmittance_for_density": (
+            i32, [f64, f64, f64, i32, i32, ctypes.POINTER(f64)]),
         "torvek_att_status_hint": (ctypes.c_char_p, [i32]),
         "torvek_att_accepted_range": (ctypes.c_char_p, [i32]),
         "torvek_att_list_ports": (ctypes.c_void_p, []),

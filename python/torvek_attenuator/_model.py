@@ -164,11 +164,12 @@ def transmittance_for_density(density: float, min_angle: float, span: float,
     :func:`density_limit`, or ``math.inf``: T = 0). Otherwise AttenuatorError "InvalidArgument"
     naming the densities it reaches, the limit rounded down so that the number shown is
     taken."""
-    value = float(density)
-    limit = density_limit(min_angle, span, degrees_per_revolution, steps_per_revolution)
-    if not (0.0 <= value <= limit or value == math.inf):
-        shown = math.floor(limit * 1e4) / 1e4
+    value = ctypes.c_double()
+    if _library.load().torvek_att_transmittance_for_density(
+            float(density), float(min_angle), float(span), int(degrees_per_revolution),
+            int(steps_per_revolution), ctypes.byref(value)) != OK:
+        limit = density_limit(min_angle, span, degrees_per_revolution, steps_per_revolution)
         raise AttenuatorError(INVALID_ARGUMENT, f"optical density {density!r}",
                               "the model does not reach it; accepted: 0 <= optical density "
-                              f"<= {shown:.4f}, or inf")
-    return transmittance_of_density(value)
+                              f"<= {math.floor(limit * 1e4) / 1e4:.4f}, or inf")
+    return value.value
