@@ -17,6 +17,7 @@ import pytest
 from torvek_attenuator import Attenuator
 
 REPO = Path(__file__).resolve().parents[2]
+BOUND = 20.0  # seconds; only ends a hung test
 
 
 def sim_binary() -> str:
@@ -61,6 +62,35 @@ class Sim:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
+
+
+class Trace:
+    """The wire trace of a simulator started with --trace, read from its stderr as it comes:
+    [("host", "0gp"), ("device", "0PO00000000\\r\\n"), ...]."""
+
+    def __init__(self, sim: Sim) -> None:
+        self.sim, self.lines, self._rest = sim, [], b""
+
+    def _read(self, wait: float) -> bool:
+        stream = self.sim.process.stderr
+        assert stream is not None
+        if not select.select([stream], [], [], wait)[0]:
+            return True
+        data = os.read(stream.fileno(), 65536)
+        *complete, self._rest = (self._rest + data).split(b"\n")
+        self.lines += [tuple(line.decode().split()[1:]) for line in complete
+                       if len(line.split()) == 3]
+        return bool(data)
+
+    def wait_for(self, *line: str) -> None:
+        while line not in self.lines:
+            self._read(BOUND) or pytest.fail(f"the trace ended without {line}: {self.lines}")
+
+    def finished(self) -> List[tuple]:
+        self.sim.stop()
+        while self._read(BOUND):
+            pass
+        return self.lines
 
 
 @pytest.fixture

@@ -4,6 +4,7 @@ them, Stop, change snapshots, closing, and a port that goes away and comes back.
 from __future__ import annotations
 
 import asyncio
+import concurrent.futures
 import dataclasses
 import math
 import os
@@ -11,47 +12,16 @@ import queue
 import select
 import signal
 import threading
-import concurrent.futures
 from concurrent.futures import Future
 from typing import Callable, Iterator, List
 
 import pytest
 
-from conftest import Sim
+from conftest import BOUND, Trace
 from torvek_attenuator import (Mount, MountError, MountSnapshot, MountState, MotorInfo,
                                density_limit, status_hint, status_name)
 
 ON, MOVING, FAULT = MountState.ON, MountState.MOVING, MountState.FAULT
-BOUND = 20.0  # seconds; only ends a hung test
-
-
-class Trace:
-    """The wire trace of a simulator started with --trace, read from its stderr as it comes:
-    [("host", "0gp"), ("device", "0PO00000000\\r\\n"), ...]."""
-
-    def __init__(self, sim: Sim) -> None:
-        self.sim, self.lines, self._rest = sim, [], b""
-
-    def _read(self, wait: float) -> bool:
-        stream = self.sim.process.stderr
-        assert stream is not None
-        if not select.select([stream], [], [], wait)[0]:
-            return True
-        data = os.read(stream.fileno(), 65536)
-        *complete, self._rest = (self._rest + data).split(b"\n")
-        self.lines += [tuple(line.decode().split()[1:]) for line in complete
-                       if len(line.split()) == 3]
-        return bool(data)
-
-    def wait_for(self, *line: str) -> None:
-        while line not in self.lines:
-            self._read(BOUND) or pytest.fail(f"the trace ended without {line}: {self.lines}")
-
-    def finished(self) -> List[tuple]:
-        self.sim.stop()
-        while self._read(BOUND):
-            pass
-        return self.lines
 
 
 @pytest.fixture
