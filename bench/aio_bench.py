@@ -97,13 +97,16 @@ async def bench(build: Path, quick: bool, trace: Path) -> bool:
 
         # 1. The loop while calls wait.
         rounds = 1 if quick else 5
-        rows: List[Tuple[str, List[float]]] = [("connect", []), (f"move, {move_s:g} s", []),
-                                               ("home", []), ("cancelled move", [])]
+        rows: List[Tuple[str, List[float]]] = [
+            (f"no call, {move_s:g} s", []), ("connect", []), (f"move, {move_s:g} s", []),
+            ("home", []), ("cancelled move", [])]
         for _ in range(rounds):
+            # What the machine itself does to the ticker, for comparison.
+            rows[0][1].extend(await gaps_during(lambda: asyncio.sleep(move_s)))
             att = AsyncAttenuator(port)
-            rows[0][1].extend(await gaps_during(att.connect))
-            rows[1][1].extend(await gaps_during(lambda: att.move_to(180.0)))
-            rows[2][1].extend(await gaps_during(att.home))
+            rows[1][1].extend(await gaps_during(att.connect))
+            rows[2][1].extend(await gaps_during(lambda: att.move_to(180.0)))
+            rows[3][1].extend(await gaps_during(att.home))
 
             async def cancelled() -> None:
                 move = asyncio.create_task(att.move_to(180.0))
@@ -113,21 +116,20 @@ async def bench(build: Path, quick: bool, trace: Path) -> bool:
                     await move
                 except asyncio.CancelledError:
                     pass
-            rows[3][1].extend(await gaps_during(cancelled))
+            rows[4][1].extend(await gaps_during(cancelled))
             await att.home()
             await att.close()
         print(f"\n1. The event loop while calls wait: gaps between the wake-ups of a coroutine "
               f"that sleeps {TICK_S * 1000:.0f} ms (ms), {rounds} round(s)")
         print(f"   {'during':22} {'ticks':>6} {'median':>8} {'p99':>8} {'max':>8}")
-        worst = 0.0
         for name, gaps in rows:
-            worst = max(worst, max(gaps))
             print(f"   {name:22} {len(gaps):6d} {statistics.median(gaps):8.2f} "
                   f"{percentile(gaps, 0.99):8.2f} {max(gaps):8.2f}")
+        worst = max(max(gaps) for _, gaps in rows[1:])
         ok = worst <= GAP_TARGET_MS
         met = met and ok
-        print(f"   longest gap {worst:.2f} ms   target <= {GAP_TARGET_MS:.0f} ms   "
-              f"{'met' if ok else 'MISSED'}")
+        print(f"   longest gap during calls {worst:.2f} ms (with no call {max(rows[0][1]):.2f})"
+              f"   target <= {GAP_TARGET_MS:.0f} ms   {'met' if ok else 'MISSED'}")
 
         # 2. From task.cancel() to the stop on the wire.
         count = 5 if quick else 40
