@@ -119,6 +119,19 @@ extern "C" {
 /** The size of every text member of torvek_att_motor_info, terminating NUL included. */
 #define TORVEK_ATT_TEXT_SIZE 32
 
+/**
+ * The library's fixed numbers, for languages that cannot read this header's macros (the
+ * Python package reads them here): see torvek_att_get_limits().
+ */
+typedef struct torvek_att_limits {
+  int32_t max_steps;        /**< TORVEK_ATT_MAX_STEPS */
+  double max_degrees;       /**< TORVEK_ATT_MAX_DEGREES */
+  double min_span;          /**< TORVEK_ATT_MIN_SPAN */
+  int32_t connect_attempts; /**< TORVEK_ATT_CONNECT_ATTEMPTS */
+  int32_t default_degrees_per_revolution; /**< the scale a handle has before any connect */
+  int32_t default_steps_per_revolution;   /**< the scale a handle has before any connect */
+} torvek_att_limits;
+
 /** The size of torvek_att_identification's texts, terminating NUL included. */
 #define TORVEK_ATT_IDENT_SIZE 12
 
@@ -844,6 +857,13 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_density_limit(double min_angle, double 
  * \retval TORVEK_ATT_INVALID_ARGUMENT  refused, as the transmittance calls refuse them.
  */
 TORVEK_ATTENUATOR_API int32_t torvek_att_check_model(double min_angle, double angle_span);
+
+/**
+ * The library's fixed numbers: the bounds of a move and of the model, the connect attempts of
+ * its tools, the default scale. Needs no handle.
+ * \return a static record, never NULL.
+ */
+TORVEK_ATTENUATOR_API const torvek_att_limits* torvek_att_get_limits(void);
 
 /**
  * The name of a status.

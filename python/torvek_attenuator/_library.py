@@ -70,6 +70,19 @@ class PortRecord(ctypes.Structure):
     ]
 
 
+class LimitsRecord(ctypes.Structure):
+    """torvek_att_limits: the library's fixed numbers."""
+
+    _fields_ = [
+        ("max_steps", ctypes.c_int32),
+        ("max_degrees", ctypes.c_double),
+        ("min_span", ctypes.c_double),
+        ("connect_attempts", ctypes.c_int32),
+        ("default_degrees_per_revolution", ctypes.c_int32),
+        ("default_steps_per_revolution", ctypes.c_int32),
+    ]
+
+
 def _file_names() -> List[str]:
     if sys.platform == "win32":
         return ["torvek_attenuator.dll", "libtorvek_attenuator.dll"]
@@ -169,6 +182,7 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
         "torvek_att_degrees_to_steps": (i32, [f32, i32, i32, ctypes.POINTER(i32)]),
         "torvek_att_steps_to_degrees": (i32, [i32, i32, i32, ctypes.POINTER(f32)]),
         "torvek_att_check_model": (i32, [f64, f64]),
+        "torvek_att_get_limits": (ctypes.POINTER(LimitsRecord), []),
         "torvek_att_optical_density": (i32, [f64, ctypes.POINTER(f64)]),
         "torvek_att_attenuation_db": (i32, [f64, ctypes.POINTER(f64)]),
         "torvek_att_transmittance_of_density": (i32, [f64, ctypes.POINTER(f64)]),

@@ -32,8 +32,8 @@ from concurrent.futures import Future, InvalidStateError
 from typing import Callable, List, Optional, Tuple, TypeVar
 
 from ._attenuator import Attenuator, MotorInfo
-from ._model import (CONNECT_ATTEMPTS, MAX_STEPS, angle_for, check_model, degrees_to_steps,
-                     steps_to_degrees, transmittance_at)
+from . import _model
+from ._model import angle_for, check_model, degrees_to_steps, steps_to_degrees, transmittance_at
 from ._status import (INTERNAL_ERROR, NO_SUCH_PORT, PORT_UNAVAILABLE, RANGE_STEPS, REPLY_TIMEOUT,
                       UNEXPECTED_REPLY, AttenuatorError, invalid_argument, status_hint,
                       status_name)
@@ -215,7 +215,7 @@ class Mount:
             item = self._commit(state=MountState.INIT, reason="", hint="",
                                 status=f"connecting to the attenuator on {self.port}")
         self._deliver(item)
-        self._jobs.put(lambda: self._connect_job(CONNECT_ATTEMPTS))
+        self._jobs.put(lambda: self._connect_job(_model.CONNECT_ATTEMPTS))
         return future
 
     def close(self) -> None:
@@ -441,7 +441,7 @@ class Mount:
         """Moves to an absolute position in motor steps, -143360 to 143360."""
         value = operator.index(steps)
         what = f"move to {value} steps"
-        if not -MAX_STEPS <= value <= MAX_STEPS:
+        if not -_model.MAX_STEPS <= value <= _model.MAX_STEPS:
             raise self._refused(what, invalid_argument(what, RANGE_STEPS))
         return self._start(what, lambda att, t: att.move_to_steps(value, timeout=t),
                            lambda info: value)
@@ -573,7 +573,7 @@ class Mount:
         elif lost and snap.state is MountState.FAULT and \
                 time.monotonic() - self._last_attempt >= RECONNECT_INTERVAL_S:
             self._last_attempt = time.monotonic()
-            self._connect_job(CONNECT_ATTEMPTS, automatic=True)
+            self._connect_job(_model.CONNECT_ATTEMPTS, automatic=True)
 
     def _run_motion(self, motion: Motion, what: str,
                     call: Callable[[Attenuator, float], None]) -> None:

@@ -279,12 +279,22 @@ int32_t torvek_att_transmittance_of_density(double optical_density, double* tran
 int32_t torvek_att_density_limit(double min_angle, double angle_span,
                                  int32_t degrees_per_revolution, int32_t steps_per_revolution,
                                  double* optical_density) {
-  return TORVEK::DensityLimit(min_angle, angle_span, degrees_per_revolution,
-                              steps_per_revolution, optical_density);
+  return TORVEK::DensityLimit(min_angle, angle_span, degrees_per_revolution, steps_per_revolution,
+                              optical_density);
 }
 
 int32_t torvek_att_check_model(double min_angle, double angle_span) {
   return TORVEK::ModelAccepted(min_angle, angle_span) ? TORVEK_ATT_OK : TORVEK_ATT_INVALID_ARGUMENT;
+}
+
+const torvek_att_limits* torvek_att_get_limits(void) {
+  static const torvek_att_limits limits{TORVEK::kMaxSteps,
+                                        TORVEK::kMaxDegrees,
+                                        TORVEK::kMinSpanDegrees,
+                                        TORVEK::kConnectAttempts,
+                                        TORVEK::kDefaultDegreesPerRevolution,
+                                        TORVEK::kDefaultPulsesPerRevolution};
+  return &limits;
 }
 
 const char* torvek_att_status_name(int32_t status) {
