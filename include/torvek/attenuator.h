@@ -694,6 +694,21 @@ TORVEK_ATTENUATOR_API torvek_att_port_list* torvek_att_describe_port(const char*
 TORVEK_ATTENUATOR_API void torvek_att_free_ports(torvek_att_port_list* list);
 
 /**
+ * What this machine adds to torvek_att_status_hint() when a port could not be used: the ports
+ * present for TORVEK_ATT_NO_SUCH_PORT, the group to join for TORVEK_ATT_ACCESS_DENIED, nothing
+ * for other results. See TORVEK::PortAdvice. Needs no handle.
+ * \param port_name    the port as given to torvek_att_connect(), NUL-terminated.
+ * \param result       what the connect returned.
+ * \param[out] advice  where the text goes, NUL-terminated, cut to fit `size`; "" for none.
+ * \param size         the room at `advice`, terminating NUL included.
+ * \retval TORVEK_ATT_OK                written.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `port_name` or `advice` NULL, or `size` 0.
+ * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_port_advice(const char* port_name, int32_t result,
+                                                     char* advice, size_t size);
+
+/**
  * The port a name stands for now: a stable identity `usb:VID:PID` or `usb:VID:PID:SERIAL`
  * becomes the port its USB adapter has now; any other name is itself. torvek_att_connect()
  * does the same with the names it is given. Needs no handle.

@@ -117,8 +117,12 @@ class Attenuator:
             raise AttenuatorError(NO_SUCH_PORT, operation,
                                   "a port name cannot hold a NUL character")
         tries = _model.CONNECT_ATTEMPTS if attempts is None else int(attempts)
-        self._check(self._call(lambda h: self._lib.torvek_att_connect_with_attempts(
-            h, name, tries)), operation)
+        result = self._call(lambda h: self._lib.torvek_att_connect_with_attempts(h, name, tries))
+        if result != OK:
+            # What this machine adds: the ports there are, the group to join.
+            advice = ctypes.create_string_buffer(4096)
+            self._lib.torvek_att_port_advice(name, result, advice, len(advice))
+            raise AttenuatorError(result, operation, advice.value.decode("utf-8", "replace"))
         self.port = os.fsdecode(port)
 
     def disconnect(self) -> None:

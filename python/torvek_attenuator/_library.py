@@ -194,6 +194,7 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
         "torvek_att_port_at": (ctypes.POINTER(PortRecord), [ctypes.c_void_p, ctypes.c_size_t]),
         "torvek_att_free_ports": (None, [ctypes.c_void_p]),
         "torvek_att_resolve_port": (i32, [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t]),
+        "torvek_att_port_advice": (i32, [ctypes.c_char_p, i32, ctypes.c_char_p, ctypes.c_size_t]),
         "torvek_att_disconnect": (i32, [handle]),
         "torvek_att_cancel": (i32, [handle]),
         "torvek_att_get_current_status": (i32, [handle, i32]),
