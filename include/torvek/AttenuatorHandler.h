@@ -485,6 +485,18 @@ TORVEK_ATTENUATOR_API std::vector<SerialPortInfo> ListSerialPorts();
 ///         `may_open` is false and `open_error` says why.
 TORVEK_ATTENUATOR_API SerialPortInfo DescribePort(const std::string& name);
 
+/// What this machine adds to StatusHint when a port could not be used: for NoSuchPort the
+/// serial ports there are ("ports present: /dev/ttyUSB0 /dev/serial/by-id/..."), for
+/// AccessDenied the group that owns the port ("the port belongs to group 'dialout': sudo
+/// usermod -aG dialout \"$USER\""); empty for any other result. attenuatorctl and the Python
+/// package print it after the hint.
+///
+/// Needs no handler; opens nothing.
+/// \param port_name  the port as given to Connect.
+/// \param result     what Connect gave.
+/// \return the advice, possibly empty.
+TORVEK_ATTENUATOR_API std::string PortAdvice(const std::string& port_name, ConnectResult result);
+
 /// The port a name stands for now. A stable identity, `usb:VID:PID` or `usb:VID:PID:SERIAL`
 /// (hex ids, either case: `usb:0403:6001:TA0001`), becomes the port of the USB adapter that
 /// carries it, whatever node it got when it was plugged in; any other name is itself. Connect

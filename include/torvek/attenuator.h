@@ -119,6 +119,19 @@ extern "C" {
 /** The size of every text member of torvek_att_motor_info, terminating NUL included. */
 #define TORVEK_ATT_TEXT_SIZE 32
 
+/**
+ * The library's fixed numbers, for languages that cannot read this header's macros (the
+ * Python package reads them here): see torvek_att_get_limits().
+ */
+typedef struct torvek_att_limits {
+  int32_t max_steps;        /**< TORVEK_ATT_MAX_STEPS */
+  double max_degrees;       /**< TORVEK_ATT_MAX_DEGREES */
+  double min_span;          /**< TORVEK_ATT_MIN_SPAN */
+  int32_t connect_attempts; /**< TORVEK_ATT_CONNECT_ATTEMPTS */
+  int32_t default_degrees_per_revolution; /**< the scale a handle has before any connect */
+  int32_t default_steps_per_revolution;   /**< the scale a handle has before any connect */
+} torvek_att_limits;
+
 /** The size of torvek_att_identification's texts, terminating NUL included. */
 #define TORVEK_ATT_IDENT_SIZE 12
 
@@ -696,6 +709,21 @@ TORVEK_ATTENUATOR_API torvek_att_port_list* torvek_att_describe_port(const char*
 TORVEK_ATTENUATOR_API void torvek_att_free_ports(torvek_att_port_list* list);
 
 /**
+ * What this machine adds to torvek_att_status_hint() when a port could not be used: the ports
+ * present for TORVEK_ATT_NO_SUCH_PORT, the group to join for TORVEK_ATT_ACCESS_DENIED, nothing
+ * for other results. See TORVEK::PortAdvice. Needs no handle.
+ * \param port_name    the port as given to torvek_att_connect(), NUL-terminated.
+ * \param result       what the connect returned.
+ * \param[out] advice  where the text goes, NUL-terminated, cut to fit `size`; "" for none.
+ * \param size         the room at `advice`, terminating NUL included.
+ * \retval TORVEK_ATT_OK                written.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `port_name` or `advice` NULL, or `size` 0.
+ * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_port_advice(const char* port_name, int32_t result,
+                                                     char* advice, size_t size);
+
+/**
  * The port a name stands for now: a stable identity `usb:VID:PID` or `usb:VID:PID:SERIAL`
  * becomes the port its USB adapter has now; any other name is itself. torvek_att_connect()
  * does the same with the names it is given. Needs no handle.
@@ -878,6 +906,13 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_transmittance_for_density(
  * \retval TORVEK_ATT_INVALID_ARGUMENT  refused, as the transmittance calls refuse them.
  */
 TORVEK_ATTENUATOR_API int32_t torvek_att_check_model(double min_angle, double angle_span);
+
+/**
+ * The library's fixed numbers: the bounds of a move and of the model, the connect attempts of
+ * its tools, the default scale. Needs no handle.
+ * \return a static record, never NULL.
+ */
+TORVEK_ATTENUATOR_API const torvek_att_limits* torvek_att_get_limits(void);
 
 /**
  * The name of a status.

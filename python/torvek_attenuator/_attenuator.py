@@ -11,7 +11,8 @@ from dataclasses import dataclass
 from typing import Callable, List, Optional, Tuple
 
 from . import _library
-from ._model import CONNECT_ATTEMPTS, optical_density, transmittance_for_density
+from . import _model
+from ._model import optical_density, transmittance_for_density
 from ._status import (
     INTERNAL_ERROR,
     INVALID_ARGUMENT,
@@ -98,12 +99,13 @@ class Attenuator:
     # Life cycle.
 
     def connect(self, port: "str | os.PathLike[str]", *,
-                attempts: int = CONNECT_ATTEMPTS) -> None:
+                attempts: Optional[int] = None) -> None:
         """Opens ``port`` ("/dev/ttyUSB0", "COM3", or a USB adapter's stable identity
         "usb:VID:PID[:SERIAL]") at 9600 8N1 and identifies the device.
 
         Takes about 0.2 s. The device must answer within 100 ms, a window a busy host misses
-        now and then: up to ``attempts`` identifications are tried. Raises AttenuatorError
+        now and then: up to ``attempts`` identifications are tried (by default CONNECT_ATTEMPTS,
+        3, as attenuatorctl and the Tango server do). Raises AttenuatorError
         saying why not, with its hint: "NoSuchPort", "AccessDenied", "PortBusy",
         "AmbiguousPort" (the port could not be opened; an earlier connection then stays open),
         "NotASerialPort", "NoIdentification", "BadIdentification", "PortUnavailable" (no port
@@ -115,8 +117,13 @@ class Attenuator:
             # The C interface would read the name only up to the NUL and open another port.
             raise AttenuatorError(NO_SUCH_PORT, operation,
                                   "a port name cannot hold a NUL character")
-        self._check(self._call(lambda h: self._lib.torvek_att_connect_with_attempts(
-            h, name, int(attempts))), operation)
+        tries = _model.CONNECT_ATTEMPTS if attempts is None else int(attempts)
+        result = self._call(lambda h: self._lib.torvek_att_connect_with_attempts(h, name, tries))
+        if result != OK:
+            # What this machine adds: the ports there are, the group to join.
+            advice = ctypes.create_string_buffer(4096)
+            self._lib.torvek_att_port_advice(name, result, advice, len(advice))
+            raise AttenuatorError(result, operation, advice.value.decode("utf-8", "replace"))
         self.port = os.fsdecode(port)
 
     def disconnect(self) -> None:

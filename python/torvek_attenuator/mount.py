@@ -32,11 +32,12 @@ from concurrent.futures import Future, InvalidStateError
 from typing import Callable, List, Optional, Tuple, TypeVar
 
 from ._attenuator import Attenuator, MotorInfo
-from ._model import (CONNECT_ATTEMPTS, MAX_STEPS, angle_for, check_model, degrees_to_steps,
-                     steps_to_degrees, transmittance_at, transmittance_for_density)
-from ._status import (INTERNAL_ERROR, INVALID_ARGUMENT, NO_SUCH_PORT, PORT_UNAVAILABLE, RANGE_STEPS, REPLY_TIMEOUT,
-                      UNEXPECTED_REPLY, AttenuatorError, invalid_argument, status_hint,
-                      status_name)
+from . import _model
+from ._model import (angle_for, check_model, degrees_to_steps, steps_to_degrees, transmittance_at,
+                     transmittance_for_density)
+from ._status import (INTERNAL_ERROR, INVALID_ARGUMENT, NO_SUCH_PORT, PORT_UNAVAILABLE,
+                      RANGE_STEPS, REPLY_TIMEOUT, UNEXPECTED_REPLY, AttenuatorError,
+                      invalid_argument, status_hint, status_name)
 
 #: How often the worker looks at the port while no call runs, in seconds.
 WATCH_INTERVAL_S = 0.5
@@ -204,9 +205,9 @@ class Mount:
 
     # Life cycle and changes.
 
-    def connect(self, *, attempts: int = CONNECT_ATTEMPTS) -> "Future[MountSnapshot]":
+    def connect(self, *, attempts: Optional[int] = None) -> "Future[MountSnapshot]":
         """Connects (again), on the worker, trying a missed identification up to ``attempts``
-        times: state INIT, then ON, or FAULT with the reason. The future ends with the
+        times (the library's CONNECT_ATTEMPTS by default): state INIT, then ON, or FAULT with the reason. The future ends with the
         snapshot, or MountError when the connection failed."""
         with self._guard:
             self._refuse_if(self._closed, "Closed", "connect refused: the mount is closed")
@@ -220,7 +221,8 @@ class Mount:
             item = self._commit(state=MountState.INIT, reason="", hint="",
                                 status=f"connecting to the attenuator on {self.port}")
         self._deliver(item)
-        self._jobs.put(lambda: self._connect_job(int(attempts)))
+        tries = _model.CONNECT_ATTEMPTS if attempts is None else int(attempts)
+        self._jobs.put(lambda: self._connect_job(tries))
         return future
 
     def close(self) -> None:
@@ -470,7 +472,7 @@ class Mount:
         """Moves to an absolute position in motor steps, -143360 to 143360."""
         value = operator.index(steps)
         what = f"move to {value} steps"
-        if not -MAX_STEPS <= value <= MAX_STEPS:
+        if not -_model.MAX_STEPS <= value <= _model.MAX_STEPS:
             raise self._refused(what, invalid_argument(what, RANGE_STEPS))
         return self._start(what, lambda att, t: att.move_to_steps(value, timeout=t),
                            lambda info: value, timeout)
@@ -642,7 +644,7 @@ class Mount:
         elif lost and snap.state is MountState.FAULT and \
                 time.monotonic() - self._last_attempt >= RECONNECT_INTERVAL_S:
             self._last_attempt = time.monotonic()
-            self._connect_job(CONNECT_ATTEMPTS, automatic=True)
+            self._connect_job(_model.CONNECT_ATTEMPTS, automatic=True)
 
     def _run_motion(self, motion: Motion, what: str,
                     call: Callable[[Attenuator, float], None], bound: float) -> None:

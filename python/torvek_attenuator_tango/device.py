@@ -67,7 +67,7 @@ class TorvekAttenuator(Device):
 
     Port = device_property(
         dtype=str, mandatory=True,
-        doc="Serial port of the attenuator: /dev/ttyUSB0, /dev/serial/by-id/...")
+        doc="Serial port: /dev/ttyUSB0, /dev/serial/by-id/..., or usb:VID:PID[:SERIAL]")
     TimeoutMs = device_property(
         dtype=int, default_value=2000,
         doc="Longest wait in ms for the reply to a query (keep it below the clients' "

@@ -303,6 +303,16 @@ int32_t torvek_att_check_model(double min_angle, double angle_span) {
   return TORVEK::ModelAccepted(min_angle, angle_span) ? TORVEK_ATT_OK : TORVEK_ATT_INVALID_ARGUMENT;
 }
 
+const torvek_att_limits* torvek_att_get_limits(void) {
+  static const torvek_att_limits limits{TORVEK::kMaxSteps,
+                                        TORVEK::kMaxDegrees,
+                                        TORVEK::kMinSpanDegrees,
+                                        TORVEK::kConnectAttempts,
+                                        TORVEK::kDefaultDegreesPerRevolution,
+                                        TORVEK::kDefaultPulsesPerRevolution};
+  return &limits;
+}
+
 const char* torvek_att_status_name(int32_t status) {
   return TORVEK::StatusName(status);
 }

@@ -109,6 +109,12 @@ static void test_status_names_and_version(void) {
     EXPECT_INT(torvek_att_status_hint(cases[i].status)[0] != '\0', cases[i].hinted);
   }
   EXPECT_STR(torvek_att_library_version(), TORVEK_EXPECTED_VERSION);
+  /* The numbers the header's macros give, for languages that read no header. */
+  EXPECT_INT(torvek_att_get_limits()->max_steps, TORVEK_ATT_MAX_STEPS);
+  EXPECT_INT(torvek_att_get_limits()->max_degrees == TORVEK_ATT_MAX_DEGREES, 1);
+  EXPECT_INT(torvek_att_get_limits()->min_span == TORVEK_ATT_MIN_SPAN, 1);
+  EXPECT_INT(torvek_att_get_limits()->connect_attempts, TORVEK_ATT_CONNECT_ATTEMPTS);
+  EXPECT_INT(torvek_att_get_limits()->default_steps_per_revolution, 143360);
 }
 
 static void test_a_null_handle_is_an_invalid_argument(void) {

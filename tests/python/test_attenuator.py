@@ -97,6 +97,8 @@ def test_a_port_that_cannot_serve_says_why(port: str, code: int) -> None:
         Attenuator(port)
     assert caught.value.code == code
     assert caught.value.hint and caught.value.hint in str(caught.value)
+    # A missing port comes with the ports there are (or that there is none).
+    assert bool(caught.value.detail) == (code == torvek_attenuator.NO_SUCH_PORT)
 
 
 def test_a_missed_identification_is_tried_again(scripted) -> None:

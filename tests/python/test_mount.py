@@ -10,6 +10,7 @@ import math
 import os
 import queue
 import select
+import shutil
 import signal
 import threading
 from concurrent.futures import Future
@@ -129,6 +130,38 @@ def test_an_unplugged_port_faults_and_after_the_replug_the_mount_is_back(
         assert sim.process.stdout.readline().strip()  # the new port's path
         back = next_in(changes, ON)
         assert back.steps == mount.read_position().steps and 0 <= back.steps < 35840
+
+
+def adapter(root, tty: str, target: str) -> None:
+    """A USB adapter with its sysfs entry under the machine tree `root`, its node a link to
+    `target`."""
+    usb = root / "sys/devices/usb1/1-1"
+    port = usb / "1-1:1.0" / tty
+    port.mkdir(parents=True)
+    for name, value in (("idVendor", "0403"), ("idProduct", "6001"), ("serial", "TA0001")):
+        (usb / name).write_text(value + "\n")
+    (root / "sys/class/tty" / tty).mkdir(parents=True)
+    (root / "sys/class/tty" / tty / "device").symlink_to(port)
+    (root / "dev").mkdir(exist_ok=True)
+    (root / "dev" / tty).symlink_to(target)
+
+
+def test_a_stable_identity_finds_the_adapter_again_under_a_new_node(
+        tmp_path, monkeypatch, start_sim, open_mount):
+    root = tmp_path / "machine"
+    monkeypatch.setenv("TORVEK_ATTENUATOR_SYSROOT", str(root))
+    link = str(tmp_path / "ttyATT")
+    sim = start_sim("--speed", "0", "--link", link, "--position", "77")
+    adapter(root, "ttyUSB0", link)
+    mount = open_mount("usb:0403:6001:TA0001")
+    changes = watch(mount)
+    assert mount.connect().result(timeout=BOUND).steps == 77
+    os.kill(sim.process.pid, signal.SIGUSR1)  # pulled out...
+    assert next_in(changes, FAULT).reason == "PortUnavailable"
+    shutil.rmtree(root)
+    adapter(root, "ttyUSB1", link)  # ...and plugged into another socket
+    os.kill(sim.process.pid, signal.SIGUSR1)
+    assert next_in(changes, ON).steps == 77
 
 
 # What the Python package itself reads back after the same moves (see tests/tango), at min

@@ -6,6 +6,7 @@ from __future__ import annotations
 import math
 import os
 import queue
+import signal
 import time
 
 import pytest
@@ -229,6 +230,19 @@ def test_a_hang_up_faults_and_init_recovers_on_a_fresh_device(start_sim, start_s
     start_sim("--speed", "0", "--position", "1234")
     proxy.Init()
     assert wait_state(proxy, ON, FAULT) == ON, proxy.status()
+    assert proxy.Steps == 1234
+
+
+def test_an_unplugged_adapter_faults_by_itself_and_comes_back_on(start_sim, start_server):
+    # Nobody calls: the server's own watch notices the port gone, and reconnects once it is back.
+    sim = start_sim("--speed", "0", "--position", "1234")
+    proxy = start_server().proxy()
+    assert wait_state(proxy, ON, FAULT) == ON, proxy.status()
+    os.kill(sim.process.pid, signal.SIGUSR1)
+    assert wait_state(proxy, FAULT, bound=20.0) == FAULT
+    assert "went away" in proxy.status()
+    os.kill(sim.process.pid, signal.SIGUSR1)
+    assert wait_state(proxy, ON, bound=20.0) == ON, proxy.status()
     assert proxy.Steps == 1234
 
 

@@ -187,7 +187,8 @@ int main(int argc, char** argv) {
                        }));
   Arguments a;
   auto* port = app.add_option("-p,--port", a.port,
-                              "Serial port: /dev/ttyUSB0, COM3, ..., or auto: the one port "
+                              "Serial port: /dev/ttyUSB0, COM3, ..., a USB adapter's identity "
+                              "usb:VID:PID[:SERIAL] (as ports shows it), or auto: the one port "
                               "where an attenuator answers (each port is asked, as by "
                               "ports --probe)");
   auto* simulate = app.add_flag("-s,--simulate", a.simulate,
