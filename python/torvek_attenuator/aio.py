@@ -20,7 +20,11 @@ futures. The methods have the names, arguments, results and exceptions of
 :class:`~torvek_attenuator.Attenuator`'s (AttenuatorError with the library's codes and hints;
 ValueError once closed). Calls on one AsyncAttenuator run one at a time, in the order they
 were awaited, as on an Attenuator; :meth:`AsyncAttenuator.stop` alone does not queue: it
-stops the motion in progress at once.
+stops the motion in progress at once. A motion that outlasts its time-out is stopped and
+raises "ReplyTimeout" (where an Attenuator's device would finish it). After a failure of the
+line (ReplyTimeout or UnexpectedReply from the device, the mount in FAULT) every call raises
+that failure until :meth:`AsyncAttenuator.connect`; a port that went away is waited for and
+connected again by the mount itself.
 
 Cancelling the task that awaits a call (``task.cancel()``, ``asyncio.wait_for`` running out)
 ends the library's wait at once; a motion is then stopped (the device's stop goes out at
@@ -39,7 +43,7 @@ import weakref
 from typing import Callable, Deque, Optional, Tuple, TypeVar
 
 from ._attenuator import DEFAULT_TIMEOUT, MotorInfo
-from ._model import CONNECT_ATTEMPTS, check_model, optical_density, transmittance_at
+from ._model import check_model, optical_density, transmittance_at
 from ._status import (INTERNAL_ERROR, INVALID_ARGUMENT, NO_SUCH_PORT, PORT_UNAVAILABLE,
                       RANGE_DEGREES, RANGE_MODEL, RANGE_STEPS, RANGE_TRANSMITTANCE,
                       REPLY_TIMEOUT, AttenuatorError, invalid_argument, status_name)
@@ -56,8 +60,13 @@ _MOTION_MARGIN_S = 1.0
 _INT32_MAX_S = (2**31 - 1) / 1000.0
 
 _T = TypeVar("_T")
-#: The library's status names (the mount's reasons) and their codes.
-_CODES = {status_name(code): code for code in range(-13, 0)}
+
+def _code_of(reason: str) -> Optional[int]:
+    """The library's code of a status name (a mount's reason); None for the mount's own."""
+    for code in range(-1, -64, -1):
+        if status_name(code) == reason:
+            return code
+    return None
 
 
 class Changes:
@@ -181,10 +190,11 @@ class AsyncAttenuator:
         return self._mount
 
     async def connect(self, port: "Optional[str | os.PathLike[str]]" = None, *,
-                      attempts: int = CONNECT_ATTEMPTS) -> None:
+                      attempts: Optional[int] = None) -> None:
         """Opens ``port`` (by default the one given to the constructor) and identifies the
         device, as :meth:`Attenuator.connect`, trying a missed identification up to
-        ``attempts`` times. An earlier connection is closed first."""
+        ``attempts`` times (the library's CONNECT_ATTEMPTS by default). An earlier connection
+        is closed first."""
         name = self._wanted if port is None else os.fspath(port)
         operation = f"connect({name!r})"
         if name is None:
@@ -280,7 +290,10 @@ class AsyncAttenuator:
         (nothing is sent)."""
         self._seconds(timeout, "info")
         async with self._turn():
-            snap = self._connected("info").snapshot()
+            try:
+                snap = self._connected("info").ready("info", moving_ok=True)
+            except MountError as err:
+                raise self._error(err, "info") from None
         if snap.info is None:
             raise AttenuatorError(INTERNAL_ERROR, "info", "the device gave no identification")
         return snap.info
@@ -381,7 +394,7 @@ class AsyncAttenuator:
         """The mount's failure as Attenuator raises it."""
         if err.reason == "Closed":
             return ValueError("the attenuator is closed")
-        code = err.code if err.code is not None else _CODES.get(err.reason)
+        code = err.code if err.code is not None else _code_of(err.reason)
         if code == INVALID_ARGUMENT:
             return (AttenuatorError(code, operation, err.detail) if err.detail or not accepted
                     else invalid_argument(operation, *accepted))
@@ -469,15 +482,15 @@ class AsyncAttenuator:
     async def _halt(self, motion: Motion) -> None:
         """Cuts a motion short: its wait ends and the device's stop goes out at once (off the
         loop: the mount makes sure the cancel reaches the call); returns once the device has
-        answered. Cancelled meanwhile, it leaves the stop to go on, and the next call waits
-        for it."""
+        answered, or after the attenuator's time-out for a device that does not. The stop goes
+        on regardless, and the next call waits for it."""
 
         async def halt() -> None:
             await asyncio.to_thread(motion.cancel)
             await self._settle_motion(motion)
 
         self._halting = asyncio.ensure_future(halt())
-        await asyncio.shield(self._halting)
+        await asyncio.wait({self._halting}, timeout=self.timeout)
 
     @staticmethod
     async def _settle_motion(motion: Motion) -> None:
