@@ -61,6 +61,7 @@ _INT32_MAX_S = (2**31 - 1) / 1000.0
 
 _T = TypeVar("_T")
 
+
 def _code_of(reason: str) -> Optional[int]:
     """The library's code of a status name (a mount's reason); None for the mount's own."""
     for code in range(-1, -64, -1):
@@ -77,6 +78,8 @@ class Changes:
     subscription when it is collected."""
 
     def __init__(self, mount: Mount, bound: int) -> None:
+        if bound < 1:
+            raise ValueError(f"bound = {bound!r}: a reader keeps at least 1 snapshot")
         self._loop = asyncio.get_running_loop()
         self._pending: Deque[Optional[MountSnapshot]] = collections.deque()
         self._bound = bound

@@ -207,8 +207,9 @@ class Mount:
 
     def connect(self, *, attempts: Optional[int] = None) -> "Future[MountSnapshot]":
         """Connects (again), on the worker, trying a missed identification up to ``attempts``
-        times (the library's CONNECT_ATTEMPTS by default): state INIT, then ON, or FAULT with the reason. The future ends with the
-        snapshot, or MountError when the connection failed."""
+        times (the library's CONNECT_ATTEMPTS by default): state INIT, then ON, or FAULT with
+        the reason. The future ends with the snapshot, or MountError when the connection
+        failed."""
         with self._guard:
             self._refuse_if(self._closed, "Closed", "connect refused: the mount is closed")
             if self._connecting is not None:
