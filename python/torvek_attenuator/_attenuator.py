@@ -19,7 +19,6 @@ from ._status import (
     NO_SUCH_PORT,
     NO_VALUE,
     OK,
-    PORT_UNAVAILABLE,
     RANGE_DEGREES,
     RANGE_MODEL,
     RANGE_STEPS,
