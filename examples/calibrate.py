@@ -15,7 +15,6 @@ read_power is your meter's read function.
 """
 
 import argparse
-import math
 import sys
 
 import numpy as np

@@ -213,6 +213,18 @@ class TORVEK_ATTENUATOR_API AttenuatorHandler {
   /// \retval PortUnavailable  no port is open, or it has gone (now closed): Connect again.
   AttenuatorStatus CheckPort();
 
+  /// The scale the device reported when it connected, which every conversion between degrees
+  /// and motor steps uses: degrees and steps per revolution. Sends nothing.
+  ///
+  /// Takes the lock, so it waits until a call in progress returns.
+  /// \param[out] degrees_per_revolution  written on Ok only.
+  /// \param[out] steps_per_revolution    written on Ok only.
+  /// \retval Ok               written.
+  /// \retval PortUnavailable  no port is open: the scale is the connected device's only.
+  /// \retval InvalidArgument  an output is null.
+  AttenuatorStatus GetScale(std::int32_t* degrees_per_revolution,
+                            std::int32_t* steps_per_revolution);
+
   /// Reads the device's status code.
   ///
   /// Sends `0gs`; expects a status frame.
@@ -473,6 +485,18 @@ TORVEK_ATTENUATOR_API std::vector<SerialPortInfo> ListSerialPorts();
 ///         `may_open` is false and `open_error` says why.
 TORVEK_ATTENUATOR_API SerialPortInfo DescribePort(const std::string& name);
 
+/// What this machine adds to StatusHint when a port could not be used: for NoSuchPort the
+/// serial ports there are ("ports present: /dev/ttyUSB0 /dev/serial/by-id/..."), for
+/// AccessDenied the group that owns the port ("the port belongs to group 'dialout': sudo
+/// usermod -aG dialout \"$USER\""); empty for any other result. attenuatorctl and the Python
+/// package print it after the hint.
+///
+/// Needs no handler; opens nothing.
+/// \param port_name  the port as given to Connect.
+/// \param result     what Connect gave.
+/// \return the advice, possibly empty.
+TORVEK_ATTENUATOR_API std::string PortAdvice(const std::string& port_name, ConnectResult result);
+
 /// The port a name stands for now. A stable identity, `usb:VID:PID` or `usb:VID:PID:SERIAL`
 /// (hex ids, either case: `usb:0403:6001:TA0001`), becomes the port of the USB adapter that
 /// carries it, whatever node it got when it was plugged in; any other name is itself. Connect
@@ -620,6 +644,28 @@ TORVEK_ATTENUATOR_API AttenuatorStatus DensityLimit(double min_angle, double ang
                                                     std::int32_t degrees_per_revolution,
                                                     std::int32_t steps_per_revolution,
                                                     double* optical_density);
+
+/// The transmittance to give SetTransmittance for an optical density: 10^-OD, when the model
+/// reaches the density on the mount (0 up to DensityLimit, or +infinity: T = 0, the mount at
+/// min_angle). A finite density above the limit lies between the mount's last two positions
+/// and is refused.
+///
+/// Needs no handler and takes no lock.
+/// \param optical_density         0 up to the limit, or +infinity.
+/// \param min_angle               the model's angle of T = 0, in degrees.
+/// \param angle_span              the model's rotation from T = 0 to T = 1, in degrees.
+/// \param degrees_per_revolution  the device's scale, above 0 (GetScale).
+/// \param steps_per_revolution    the device's scale, above 0.
+/// \param[out] transmittance      written on Ok only, 0 to 1.
+/// \retval Ok               written.
+/// \retval InvalidArgument  `transmittance` null, the density not reached (below 0, NaN, above
+///                          the limit but finite), or the model or scale refused as by
+///                          DensityLimit.
+TORVEK_ATTENUATOR_API AttenuatorStatus TransmittanceForDensity(double optical_density,
+                                                               double min_angle, double angle_span,
+                                                               std::int32_t degrees_per_revolution,
+                                                               std::int32_t steps_per_revolution,
+                                                               double* transmittance);
 
 /// The library's version, "major.minor.patch".
 ///

@@ -119,6 +119,19 @@ extern "C" {
 /** The size of every text member of torvek_att_motor_info, terminating NUL included. */
 #define TORVEK_ATT_TEXT_SIZE 32
 
+/**
+ * The library's fixed numbers, for languages that cannot read this header's macros (the
+ * Python package reads them here): see torvek_att_get_limits().
+ */
+typedef struct torvek_att_limits {
+  int32_t max_steps;        /**< TORVEK_ATT_MAX_STEPS */
+  double max_degrees;       /**< TORVEK_ATT_MAX_DEGREES */
+  double min_span;          /**< TORVEK_ATT_MIN_SPAN */
+  int32_t connect_attempts; /**< TORVEK_ATT_CONNECT_ATTEMPTS */
+  int32_t default_degrees_per_revolution; /**< the scale a handle has before any connect */
+  int32_t default_steps_per_revolution;   /**< the scale a handle has before any connect */
+} torvek_att_limits;
+
 /** The size of torvek_att_identification's texts, terminating NUL included. */
 #define TORVEK_ATT_IDENT_SIZE 12
 
@@ -246,6 +259,21 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_connect_with_attempts(torvek_att_handle
  * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` is NULL.
  */
 TORVEK_ATTENUATOR_API int32_t torvek_att_check_port(torvek_att_handle* handle);
+
+/**
+ * The scale the device reported when it connected: degrees and motor steps per revolution, as
+ * every conversion of the handle uses them (for torvek_att_density_limit(), say). Sends
+ * nothing; waits until a call in progress on the handle returns.
+ * \param handle                       from torvek_att_create().
+ * \param[out] degrees_per_revolution  written on TORVEK_ATT_OK only.
+ * \param[out] steps_per_revolution    written on TORVEK_ATT_OK only.
+ * \retval TORVEK_ATT_OK                written.
+ * \retval TORVEK_ATT_PORT_UNAVAILABLE  no port is open.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `handle` or an output is NULL.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_get_scale(torvek_att_handle* handle,
+                                                   int32_t* degrees_per_revolution,
+                                                   int32_t* steps_per_revolution);
 
 /**
  * Closes the port. Harmless without one; the scale of the last connect is kept.
@@ -681,6 +709,21 @@ TORVEK_ATTENUATOR_API torvek_att_port_list* torvek_att_describe_port(const char*
 TORVEK_ATTENUATOR_API void torvek_att_free_ports(torvek_att_port_list* list);
 
 /**
+ * What this machine adds to torvek_att_status_hint() when a port could not be used: the ports
+ * present for TORVEK_ATT_NO_SUCH_PORT, the group to join for TORVEK_ATT_ACCESS_DENIED, nothing
+ * for other results. See TORVEK::PortAdvice. Needs no handle.
+ * \param port_name    the port as given to torvek_att_connect(), NUL-terminated.
+ * \param result       what the connect returned.
+ * \param[out] advice  where the text goes, NUL-terminated, cut to fit `size`; "" for none.
+ * \param size         the room at `advice`, terminating NUL included.
+ * \retval TORVEK_ATT_OK                written.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `port_name` or `advice` NULL, or `size` 0.
+ * \retval TORVEK_ATT_INTERNAL_ERROR    out of memory.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_port_advice(const char* port_name, int32_t result,
+                                                     char* advice, size_t size);
+
+/**
  * The port a name stands for now: a stable identity `usb:VID:PID` or `usb:VID:PID:SERIAL`
  * becomes the port its USB adapter has now; any other name is itself. torvek_att_connect()
  * does the same with the names it is given. Needs no handle.
@@ -834,6 +877,25 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_density_limit(double min_angle, double 
                                                        double* optical_density);
 
 /**
+ * The transmittance to give torvek_att_set_transmittance() for an optical density: 10^-OD,
+ * when the model reaches it on the mount (0 up to torvek_att_density_limit(), or +INFINITY:
+ * T = 0). See TORVEK::TransmittanceForDensity. Needs no handle.
+ * \param optical_density         0 up to the limit, or +INFINITY.
+ * \param min_angle               the model's angle of T = 0, in degrees.
+ * \param angle_span              the model's rotation from T = 0 to T = 1, in degrees.
+ * \param degrees_per_revolution  the device's scale, above 0 (torvek_att_get_scale()).
+ * \param steps_per_revolution    the device's scale, above 0.
+ * \param[out] transmittance      written on TORVEK_ATT_OK only.
+ * \retval TORVEK_ATT_OK                written.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `transmittance` NULL, a density the model does not
+ *                                      reach (below 0, NaN, finite above the limit), or the
+ *                                      model or scale refused.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_transmittance_for_density(
+    double optical_density, double min_angle, double angle_span, int32_t degrees_per_revolution,
+    int32_t steps_per_revolution, double* transmittance);
+
+/**
  * Whether the transmittance model's parameters are taken: min_angle > -360,
  * min_angle + angle_span < 360, a span of at least TORVEK_ATT_MIN_SPAN either way, both finite.
  *
@@ -844,6 +906,13 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_density_limit(double min_angle, double 
  * \retval TORVEK_ATT_INVALID_ARGUMENT  refused, as the transmittance calls refuse them.
  */
 TORVEK_ATTENUATOR_API int32_t torvek_att_check_model(double min_angle, double angle_span);
+
+/**
+ * The library's fixed numbers: the bounds of a move and of the model, the connect attempts of
+ * its tools, the default scale. Needs no handle.
+ * \return a static record, never NULL.
+ */
+TORVEK_ATTENUATOR_API const torvek_att_limits* torvek_att_get_limits(void);
 
 /**
  * The name of a status.

@@ -23,10 +23,6 @@ shared library it loaded.
 from ._attenuator import DEFAULT_TIMEOUT, Attenuator, MotorInfo
 from ._library import LIBRARY_ENV, LibraryNotFoundError
 from ._model import (
-    CONNECT_ATTEMPTS,
-    MAX_DEGREES,
-    MAX_STEPS,
-    MIN_SPAN,
     angle_for,
     attenuation_db,
     check_model,
@@ -36,6 +32,7 @@ from ._model import (
     steps_to_degrees,
     transmittance_at,
     transmittance_curve,
+    transmittance_for_density,
     transmittance_of_density,
 )
 from ._ports import SerialPort, list_ports, resolve_port
@@ -105,6 +102,15 @@ __all__ = [
     "steps_to_degrees",
     "transmittance_at",
     "transmittance_curve",
+    "transmittance_for_density",
     "transmittance_of_density",
 ]
 __all__ += ["Motion", "Mount", "MountError", "MountSnapshot", "MountState"]
+
+
+def __getattr__(name: str) -> object:
+    # MAX_STEPS, MAX_DEGREES, MIN_SPAN, CONNECT_ATTEMPTS: the library's own numbers, read from
+    # it when first asked for, so that importing the package loads no library.
+    from . import _model
+
+    return getattr(_model, name)

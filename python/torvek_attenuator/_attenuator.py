@@ -11,14 +11,14 @@ from dataclasses import dataclass
 from typing import Callable, List, Optional, Tuple
 
 from . import _library
-from ._model import CONNECT_ATTEMPTS
+from . import _model
+from ._model import optical_density, transmittance_for_density
 from ._status import (
     INTERNAL_ERROR,
     INVALID_ARGUMENT,
     NO_SUCH_PORT,
     NO_VALUE,
     OK,
-    PORT_UNAVAILABLE,
     RANGE_DEGREES,
     RANGE_MODEL,
     RANGE_STEPS,
@@ -98,12 +98,13 @@ class Attenuator:
     # Life cycle.
 
     def connect(self, port: "str | os.PathLike[str]", *,
-                attempts: int = CONNECT_ATTEMPTS) -> None:
+                attempts: Optional[int] = None) -> None:
         """Opens ``port`` ("/dev/ttyUSB0", "COM3", or a USB adapter's stable identity
         "usb:VID:PID[:SERIAL]") at 9600 8N1 and identifies the device.
 
         Takes about 0.2 s. The device must answer within 100 ms, a window a busy host misses
-        now and then: up to ``attempts`` identifications are tried. Raises AttenuatorError
+        now and then: up to ``attempts`` identifications are tried (by default CONNECT_ATTEMPTS,
+        3, as attenuatorctl and the Tango server do). Raises AttenuatorError
         saying why not, with its hint: "NoSuchPort", "AccessDenied", "PortBusy",
         "AmbiguousPort" (the port could not be opened; an earlier connection then stays open),
         "NotASerialPort", "NoIdentification", "BadIdentification", "PortUnavailable" (no port
@@ -115,8 +116,13 @@ class Attenuator:
             # The C interface would read the name only up to the NUL and open another port.
             raise AttenuatorError(NO_SUCH_PORT, operation,
                                   "a port name cannot hold a NUL character")
-        self._check(self._call(lambda h: self._lib.torvek_att_connect_with_attempts(
-            h, name, int(attempts))), operation)
+        tries = _model.CONNECT_ATTEMPTS if attempts is None else int(attempts)
+        result = self._call(lambda h: self._lib.torvek_att_connect_with_attempts(h, name, tries))
+        if result != OK:
+            # What this machine adds: the ports there are, the group to join.
+            advice = ctypes.create_string_buffer(4096)
+            self._lib.torvek_att_port_advice(name, result, advice, len(advice))
+            raise AttenuatorError(result, operation, advice.value.decode("utf-8", "replace"))
         self.port = os.fsdecode(port)
 
     def disconnect(self) -> None:
@@ -261,6 +267,33 @@ class Attenuator:
             lambda h, t: self._lib.torvek_att_set_transmittance(h, value, low, width, t),
             accepted=(RANGE_TRANSMITTANCE, RANGE_MODEL),
         )
+
+    def optical_density(self, *, min_angle: float, span: float,
+                        timeout: Optional[float] = None) -> float:
+        """The optical density at the mount's angle, OD = -log10(T) of :meth:`transmittance`
+        (the library's conversion); ``math.inf`` where the model's T is 0. In dB:
+        ``10 * OD``, or :func:`attenuation_db` of the transmittance."""
+        return optical_density(self.transmittance(min_angle=min_angle, span=span,
+                                                  timeout=timeout))
+
+    def set_optical_density(self, density: float, *, min_angle: float, span: float,
+                            timeout: Optional[float] = None) -> None:
+        """Moves to the transmittance 10^-OD by the model (see :meth:`transmittance`). The
+        model reaches 0 up to :func:`density_limit` at the device's scale, and ``math.inf``
+        (T = 0, the mount at min_angle); another density raises AttenuatorError
+        "InvalidArgument" naming that range, before anything is sent."""
+        operation = f"set_optical_density({density!r})"
+        low, width = float(min_angle), float(span)
+        degrees, steps = ctypes.c_int32(), ctypes.c_int32()
+        with self._lock:  # the scale stays the connected device's until the move is sent
+            self._check(self._call(self._lib.torvek_att_get_scale, ctypes.byref(degrees),
+                                   ctypes.byref(steps)), operation)
+            try:
+                transmittance = transmittance_for_density(density, low, width, degrees.value,
+                                                          steps.value)
+            except AttenuatorError as err:
+                raise AttenuatorError(err.code, operation, err.detail) from None
+            self.set_transmittance(transmittance, min_angle=low, span=width, timeout=timeout)
 
     # Device commands.
 

@@ -70,6 +70,19 @@ class PortRecord(ctypes.Structure):
     ]
 
 
+class LimitsRecord(ctypes.Structure):
+    """torvek_att_limits: the library's fixed numbers."""
+
+    _fields_ = [
+        ("max_steps", ctypes.c_int32),
+        ("max_degrees", ctypes.c_double),
+        ("min_span", ctypes.c_double),
+        ("connect_attempts", ctypes.c_int32),
+        ("default_degrees_per_revolution", ctypes.c_int32),
+        ("default_steps_per_revolution", ctypes.c_int32),
+    ]
+
+
 def _file_names() -> List[str]:
     if sys.platform == "win32":
         return ["torvek_attenuator.dll", "libtorvek_attenuator.dll"]
@@ -160,6 +173,7 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
         "torvek_att_connect": (i32, [handle, ctypes.c_char_p]),
         "torvek_att_connect_with_attempts": (i32, [handle, ctypes.c_char_p, i32]),
         "torvek_att_check_port": (i32, [handle]),
+        "torvek_att_get_scale": (i32, [handle, ctypes.POINTER(i32), ctypes.POINTER(i32)]),
         "torvek_att_get_identification": (
             i32, [handle, ctypes.POINTER(IdentificationRecord), i32]),
         "torvek_att_transmittance_at": (i32, [f32, f64, f64, ctypes.POINTER(f32)]),
@@ -169,10 +183,13 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
         "torvek_att_degrees_to_steps": (i32, [f32, i32, i32, ctypes.POINTER(i32)]),
         "torvek_att_steps_to_degrees": (i32, [i32, i32, i32, ctypes.POINTER(f32)]),
         "torvek_att_check_model": (i32, [f64, f64]),
+        "torvek_att_get_limits": (ctypes.POINTER(LimitsRecord), []),
         "torvek_att_optical_density": (i32, [f64, ctypes.POINTER(f64)]),
         "torvek_att_attenuation_db": (i32, [f64, ctypes.POINTER(f64)]),
         "torvek_att_transmittance_of_density": (i32, [f64, ctypes.POINTER(f64)]),
         "torvek_att_density_limit": (i32, [f64, f64, i32, i32, ctypes.POINTER(f64)]),
+        "torvek_att_transmittance_for_density": (
+            i32, [f64, f64, f64, i32, i32, ctypes.POINTER(f64)]),
         "torvek_att_status_hint": (ctypes.c_char_p, [i32]),
         "torvek_att_accepted_range": (ctypes.c_char_p, [i32]),
         "torvek_att_list_ports": (ctypes.c_void_p, []),
@@ -180,6 +197,7 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
         "torvek_att_port_at": (ctypes.POINTER(PortRecord), [ctypes.c_void_p, ctypes.c_size_t]),
         "torvek_att_free_ports": (None, [ctypes.c_void_p]),
         "torvek_att_resolve_port": (i32, [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t]),
+        "torvek_att_port_advice": (i32, [ctypes.c_char_p, i32, ctypes.c_char_p, ctypes.c_size_t]),
         "torvek_att_disconnect": (i32, [handle]),
         "torvek_att_cancel": (i32, [handle]),
         "torvek_att_get_current_status": (i32, [handle, i32]),

@@ -5,7 +5,8 @@ attenuator would."""
 from __future__ import annotations
 
 import ctypes
-from typing import Any
+import math
+from typing import Any, Optional
 
 from . import _library
 from ._status import (
@@ -18,14 +19,28 @@ from ._status import (
     invalid_argument,
 )
 
-#: A move's bound in motor steps, both ends included.
-MAX_STEPS = 143360
-#: A move's bound in degrees, neither end included.
-MAX_DEGREES = 360.0
-#: The transmittance model's smallest span, either way, in degrees.
-MIN_SPAN = 1e-9
-#: How often connect tries the identification when the device missed its 100 ms window.
-CONNECT_ATTEMPTS = 3
+# The library's fixed numbers, read from it when first asked for (importing the package loads
+# no library): MAX_STEPS, a move's bound in motor steps, both ends included; MAX_DEGREES, a
+# move's bound in degrees, neither end included; MIN_SPAN, the transmittance model's smallest
+# span either way, in degrees; CONNECT_ATTEMPTS, how often connect tries the identification
+# when the device missed its 100 ms window.
+_LIMITS = {
+    "MAX_STEPS": "max_steps",
+    "MAX_DEGREES": "max_degrees",
+    "MIN_SPAN": "min_span",
+    "CONNECT_ATTEMPTS": "connect_attempts",
+}
+
+
+def __getattr__(name: str) -> Any:
+    if name in _LIMITS:
+        return getattr(_library.load().torvek_att_get_limits().contents, _LIMITS[name])
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def _default_scale() -> "tuple[int, int]":
+    limits = _library.load().torvek_att_get_limits().contents
+    return limits.default_degrees_per_revolution, limits.default_steps_per_revolution
 
 
 def check_model(min_angle: float, span: float) -> None:
@@ -87,10 +102,12 @@ def angle_for(transmittance: float, min_angle: float, span: float) -> float:
     return value.value
 
 
-def degrees_to_steps(degrees: float, degrees_per_revolution: int = 360,
-                     steps_per_revolution: int = 143360) -> int:
+def degrees_to_steps(degrees: float, degrees_per_revolution: Optional[int] = None,
+                     steps_per_revolution: Optional[int] = None) -> int:
     """The motor steps :meth:`Attenuator.move_to` sends for an angle at a device's scale
-    (truncated toward zero)."""
+    (truncated toward zero); without one, at the scale a handler has before any device."""
+    if degrees_per_revolution is None or steps_per_revolution is None:
+        degrees_per_revolution, steps_per_revolution = _default_scale()
     value = ctypes.c_int32()
     if _library.load().torvek_att_degrees_to_steps(
             float(degrees), int(degrees_per_revolution), int(steps_per_revolution),
@@ -99,10 +116,12 @@ def degrees_to_steps(degrees: float, degrees_per_revolution: int = 360,
     return value.value
 
 
-def steps_to_degrees(steps: int, degrees_per_revolution: int = 360,
-                     steps_per_revolution: int = 143360) -> float:
+def steps_to_degrees(steps: int, degrees_per_revolution: Optional[int] = None,
+                     steps_per_revolution: Optional[int] = None) -> float:
     """The angle :meth:`Attenuator.get_position_deg` reports for a position in steps at a
-    device's scale."""
+    device's scale; without one, at the scale a handler has before any device."""
+    if degrees_per_revolution is None or steps_per_revolution is None:
+        degrees_per_revolution, steps_per_revolution = _default_scale()
     value = ctypes.c_float()
     if not (degrees_per_revolution > 0 and steps_per_revolution > 0) or \
             _library.load().torvek_att_steps_to_degrees(
@@ -142,14 +161,37 @@ def transmittance_of_density(density: float) -> float:
     return value.value
 
 
-def density_limit(min_angle: float, span: float, degrees_per_revolution: int = 360,
-                  steps_per_revolution: int = 143360) -> float:
+def density_limit(min_angle: float, span: float, degrees_per_revolution: Optional[int] = None,
+                  steps_per_revolution: Optional[int] = None) -> float:
     """The greatest finite optical density the mount reaches by the model: its transmittance
-    one motor step from the model's zero, at a device's scale. Beyond it lies only
-    ``math.inf`` (the mount at min_angle)."""
+    one motor step from the model's zero, at a device's scale (without one, the scale a handler
+    has before any device). Beyond it lies only ``math.inf`` (the mount at min_angle)."""
+    if degrees_per_revolution is None or steps_per_revolution is None:
+        degrees_per_revolution, steps_per_revolution = _default_scale()
     value = ctypes.c_double()
     if _library.load().torvek_att_density_limit(
             float(min_angle), float(span), int(degrees_per_revolution), int(steps_per_revolution),
             ctypes.byref(value)) != OK:
         raise invalid_argument(f"density_limit({min_angle!r}, {span!r})", RANGE_MODEL)
+    return value.value
+
+
+def transmittance_for_density(density: float, min_angle: float, span: float,
+                              degrees_per_revolution: Optional[int] = None,
+                              steps_per_revolution: Optional[int] = None) -> float:
+    """The transmittance that :meth:`Attenuator.set_optical_density` moves to for an optical
+    density: 10^-OD, when the model reaches it on a mount of that scale (without one, the scale
+    a handler has before any device): 0 up to :func:`density_limit`, or ``math.inf`` (T = 0).
+    Otherwise AttenuatorError "InvalidArgument" naming the densities it reaches, the limit
+    rounded down so that the number shown is taken."""
+    if degrees_per_revolution is None or steps_per_revolution is None:
+        degrees_per_revolution, steps_per_revolution = _default_scale()
+    value = ctypes.c_double()
+    if _library.load().torvek_att_transmittance_for_density(
+            float(density), float(min_angle), float(span), int(degrees_per_revolution),
+            int(steps_per_revolution), ctypes.byref(value)) != OK:
+        limit = density_limit(min_angle, span, degrees_per_revolution, steps_per_revolution)
+        raise AttenuatorError(INVALID_ARGUMENT, f"optical density {density!r}",
+                              "the model does not reach it; accepted: 0 <= optical density "
+                              f"<= {math.floor(limit * 1e4) / 1e4:.4f}, or inf")
     return value.value

@@ -30,7 +30,8 @@ from typing import (TYPE_CHECKING, Callable, Dict, Iterable, List, NamedTuple, O
                     Tuple, Union)
 
 from ._attenuator import Attenuator
-from ._model import MAX_DEGREES, transmittance_curve
+from . import _model as _numbers
+from ._model import transmittance_curve
 from ._requires import require
 from ._status import AttenuatorError
 
@@ -76,8 +77,6 @@ _BLOCK = 1 << 20
 # second.
 _REFINED = 3
 
-# SetTransmittance accepts min_angle > -360 and min_angle + span < 360.
-_ANGLE_LIMIT = MAX_DEGREES
 
 
 # Measuring.
@@ -351,9 +350,10 @@ def _chosen_minimum(low: float, span: float, middle: float) -> float:
     to the middle when none does. The nearest to the middle lies inside the sweep whenever any
     accepted one does; a tie goes to the larger angle."""
     period = 2.0 * span
+    limit = _numbers.MAX_DEGREES  # SetTransmittance's: min_angle > -limit, min_angle + span < limit
     nearest = math.floor((middle - low) / period + 0.5)
-    first = math.floor((-_ANGLE_LIMIT - low) / period) + 1
-    last = math.ceil((_ANGLE_LIMIT - span - low) / period) - 1
+    first = math.floor((-limit - low) / period) + 1
+    last = math.ceil((limit - span - low) / period) - 1
     if first <= last:
         nearest = min(max(nearest, first), last)
     return low + period * nearest

@@ -32,11 +32,12 @@ from concurrent.futures import Future, InvalidStateError
 from typing import Callable, List, Optional, Tuple, TypeVar
 
 from ._attenuator import Attenuator, MotorInfo
-from ._model import (CONNECT_ATTEMPTS, MAX_STEPS, angle_for, check_model, degrees_to_steps,
-                     steps_to_degrees, transmittance_at)
-from ._status import (INTERNAL_ERROR, NO_SUCH_PORT, PORT_UNAVAILABLE, RANGE_STEPS, REPLY_TIMEOUT,
-                      UNEXPECTED_REPLY, AttenuatorError, invalid_argument, status_hint,
-                      status_name)
+from . import _model
+from ._model import (angle_for, check_model, degrees_to_steps, steps_to_degrees, transmittance_at,
+                     transmittance_for_density)
+from ._status import (INTERNAL_ERROR, INVALID_ARGUMENT, NO_SUCH_PORT, PORT_UNAVAILABLE,
+                      RANGE_STEPS, REPLY_TIMEOUT, UNEXPECTED_REPLY, AttenuatorError,
+                      invalid_argument, status_hint, status_name)
 
 #: How often the worker looks at the port while no call runs, in seconds.
 WATCH_INTERVAL_S = 0.5
@@ -98,24 +99,28 @@ class MountError(Exception):
     """A request the mount refused or a call that failed. ``reason`` is the library's status
     name ("ReplyTimeout", "InvalidArgument", ...) or the mount's own ("Moving", "Connecting",
     "Closed"); ``code`` the library's status code (None for the mount's own reasons); ``hint``
-    what to do."""
+    what to do; ``detail`` what the library said of a refused value (the values accepted)."""
 
     def __init__(self, reason: str, text: str, code: Optional[int] = None,
-                 hint: str = "") -> None:
+                 hint: str = "", detail: str = "") -> None:
         super().__init__(text)
         self.reason, self.text, self.code, self.hint = reason, text, code, hint
+        self.detail = detail
 
 
 class Motion(Future):  # type: ignore[type-arg]
     """A motion started through a Mount: its result is the snapshot at the end, its exception
     a MountError (DeviceStatus, a line failure, Closed). ``cancel()`` stops the mount, as
     :meth:`Mount.stop` does; the future is cancelled at once, the stop goes on. Until the end
-    it counts as running and can be cancelled."""
+    it counts as running and can be cancelled. ``settled`` is a future that ends when the mount
+    is at rest after the motion, however it ended (stopped too): with the snapshot then, or
+    the MountError."""
 
     def __init__(self, mount: "Mount", what: str) -> None:
         super().__init__()
         self._mount = mount
         self.what = what
+        self.settled: "Future[MountSnapshot]" = Future()
 
     def running(self) -> bool:
         return not self.done()
@@ -196,9 +201,11 @@ class Mount:
 
     # Life cycle and changes.
 
-    def connect(self) -> "Future[MountSnapshot]":
-        """Connects (again), on the worker: state INIT, then ON, or FAULT with the reason. The
-        future ends with the snapshot, or MountError when the connection failed."""
+    def connect(self, *, attempts: Optional[int] = None) -> "Future[MountSnapshot]":
+        """Connects (again), on the worker, trying a missed identification up to ``attempts``
+        times (the library's CONNECT_ATTEMPTS by default): state INIT, then ON, or FAULT with
+        the reason. The future ends with the snapshot, or MountError when the connection
+        failed."""
         with self._guard:
             self._refuse_if(self._closed, "Closed", "connect refused: the mount is closed")
             if self._connecting is not None:
@@ -211,7 +218,8 @@ class Mount:
             item = self._commit(state=MountState.INIT, reason="", hint="",
                                 status=f"connecting to the attenuator on {self.port}")
         self._deliver(item)
-        self._jobs.put(lambda: self._connect_job(CONNECT_ATTEMPTS))
+        tries = _model.CONNECT_ATTEMPTS if attempts is None else int(attempts)
+        self._jobs.put(lambda: self._connect_job(tries))
         return future
 
     def close(self) -> None:
@@ -222,7 +230,8 @@ class Mount:
             if self._closed:
                 return
             self._closed = True
-            pending = [self._motion, self._stopping, self._connecting]
+            pending = [self._motion, self._stopping, self._connecting,
+                       self._motion.settled if self._motion else None]
             self._motion = self._stopping = self._connecting = None
         self._jobs.put(None)
         # A cancel made just before a call begins does not reach it: keep cancelling until
@@ -343,14 +352,20 @@ class Mount:
                         f"{what} refused: a motion is in progress ({snap.status}); wait for "
                         "state ON, or send Stop")
 
-    def _query(self, what: str, call: Callable[[Attenuator, float], _T]) -> _T:
-        """A call on the line within ``timeout``; a port gone puts the mount in FAULT."""
+    def _query(self, what: str, call: Callable[[Attenuator, float], _T],
+               timeout: Optional[float] = None) -> _T:
+        """A call on the line within ``timeout`` (the mount's when None); a port gone puts the
+        mount in FAULT."""
         self.ready(what)
-        if not self._line.acquire(timeout=self.timeout + 1.0):
+        bound = self.timeout if timeout is None else timeout
+        if not (math.isfinite(bound) and bound >= 0):
+            raise MountError("InvalidArgument", f"{what} refused: time-out {timeout!r} is not "
+                             "a number of seconds >= 0", INVALID_ARGUMENT)
+        if not self._line.acquire(timeout=bound + 1.0):
             raise MountError("ReplyTimeout", f"{what}: the serial line stayed busy")
         try:
             self._refuse_if(self._closed, "Closed", f"{what} refused: the mount is closed")
-            return call(self._att, self.timeout)
+            return call(self._att, bound)
         except AttenuatorError as err:
             failure = err
         finally:
@@ -361,22 +376,35 @@ class Mount:
             self._deliver(self._fail(failure, text))
         raise MountError(failure.name, text, failure.code, failure.hint)
 
-    def read_position(self) -> MountSnapshot:
-        """The snapshot with the position read now; during a motion, at once, the one the
-        mount has (``moving`` set), without the line."""
+    def cancel_query(self) -> None:
+        """Ends at once the wait of a query in progress on a caller's thread (a read, a stop
+        at rest), which then raises MountError "ReplyTimeout"; the mount stays ON. A motion is
+        left alone: :meth:`stop` stops it."""
+        with self._guard:
+            if self._motion is not None:
+                return
+            # Under the guard no motion starts, and a cancel never reaches a later call.
+            self._att.cancel()
+
+    def read_position(self, *, timeout: Optional[float] = None) -> MountSnapshot:
+        """The snapshot with the position read now, waiting up to ``timeout`` seconds for the
+        reply (the mount's ``timeout`` when None); during a motion, at once, the one the mount
+        has (``moving`` set), without the line."""
         snap = self.ready("position read", moving_ok=True)
         if snap.moving:
             return snap
-        steps = self._query("position read", lambda att, t: att.get_position_steps(timeout=t))
+        steps = self._query("position read", lambda att, t: att.get_position_steps(timeout=t),
+                            timeout)
         with self._guard:
             item = self._commit(steps=steps) if steps != self._snap.steps else None
             snap = self._snap
         self._deliver(item)
         return snap
 
-    def read_status_code(self) -> MountSnapshot:
-        """The snapshot with the device's status code read now (0gs); a code other than 0
-        puts the mount in ALARM, 0 back to ON. During a motion, at once, the last one."""
+    def read_status_code(self, *, timeout: Optional[float] = None) -> MountSnapshot:
+        """The snapshot with the device's status code read now (0gs), within ``timeout`` as
+        :meth:`read_position`; a code other than 0 puts the mount in ALARM, 0 back to ON. During
+        a motion, at once, the last one."""
         snap = self.ready("status read", moving_ok=True)
         if snap.moving:
             return snap
@@ -390,7 +418,7 @@ class Mount:
                     return err.code
                 raise
 
-        code = self._query("status read", ask)
+        code = self._query("status read", ask, timeout)
         with self._guard:
             state, changes = self._snap.state, {"status_code": code}
             if code and state is MountState.ON:
@@ -407,11 +435,12 @@ class Mount:
         self._deliver(item)
         return snap
 
-    def stop(self) -> "Future[MountSnapshot]":
+    def stop(self, *, timeout: Optional[float] = None) -> "Future[MountSnapshot]":
         """Stops the mount. During a motion: cancels it (its future ends cancelled at once),
         ends its wait and sends the device's stop; the future returned ends when the device
         has answered and the position is read back. A second stop leaves the first one's be.
-        At rest: sends the stop and waits for its reply here (MountError on failure)."""
+        At rest: sends the stop and waits here for its reply, up to ``timeout`` as
+        :meth:`read_position` (MountError on failure)."""
         with self._guard:
             motion = self._motion
         if motion is not None:
@@ -419,7 +448,7 @@ class Mount:
             stopping = self._stop_motion(motion)
             if stopping is not None:
                 return stopping
-        self._query("stop", lambda att, t: att.stop(timeout=t))
+        self._query("stop", lambda att, t: att.stop(timeout=t), timeout)
         return _done(self.snapshot())
 
     def _stop_motion(self, motion: Motion) -> Optional[Future]:
@@ -446,54 +475,96 @@ class Mount:
 
     # Motions: checked and started here, run on the worker.
 
-    def move_to(self, degrees: float) -> Motion:
+    # Every motion takes ``timeout``: the longest wait in seconds for its end, and for the
+    # device's stop after it (the mount's ``motion_timeout`` when None).
+
+    def move_to(self, degrees: float, *, timeout: Optional[float] = None) -> Motion:
         """Moves to an absolute angle, -360 < degrees < 360."""
         value = float(degrees)
         return self._start(f"move to {value:g} deg",
                            lambda att, t: att.move_to(value, timeout=t),
                            lambda info: degrees_to_steps(value, info.degrees_per_revolution,
-                                                         info.steps_per_revolution))
+                                                         info.steps_per_revolution), timeout)
 
-    def move_to_steps(self, steps: int) -> Motion:
+    def move_to_steps(self, steps: int, *, timeout: Optional[float] = None) -> Motion:
         """Moves to an absolute position in motor steps, -143360 to 143360."""
         value = operator.index(steps)
         what = f"move to {value} steps"
-        if not -MAX_STEPS <= value <= MAX_STEPS:
+        if not -_model.MAX_STEPS <= value <= _model.MAX_STEPS:
             raise self._refused(what, invalid_argument(what, RANGE_STEPS))
         return self._start(what, lambda att, t: att.move_to_steps(value, timeout=t),
-                           lambda info: value)
+                           lambda info: value, timeout)
 
-    def set_transmittance(self, transmittance: float) -> Motion:
-        """Moves to the angle where the mount's model gives ``transmittance`` (0 to 1)."""
-        value = float(transmittance)
+    def set_transmittance(self, transmittance: float, *, min_angle: Optional[float] = None,
+                          span: Optional[float] = None,
+                          timeout: Optional[float] = None) -> Motion:
+        """Moves to the angle where the model gives ``transmittance`` (0 to 1): the mount's
+        model, or for this motion the ``min_angle`` and ``span`` given."""
+        low, width = self._model(min_angle, span)
+        return self._to_transmittance(f"move to transmittance {float(transmittance):g}",
+                                      lambda info: float(transmittance), low, width, timeout)
+
+    def set_optical_density(self, density: float, *, min_angle: Optional[float] = None,
+                            span: Optional[float] = None,
+                            timeout: Optional[float] = None) -> Motion:
+        """Moves to the transmittance of an optical density, 10^-OD, by the model as
+        :meth:`set_transmittance`. The model reaches densities from 0 up to the library's
+        :func:`density_limit` at the device's scale, and ``math.inf`` (T = 0); any other is
+        refused (MountError "InvalidArgument", naming that range) before anything is sent."""
+        low, width = self._model(min_angle, span)
+        return self._to_transmittance(
+            f"move to optical density {float(density):g}",
+            lambda info: transmittance_for_density(density, low, width,
+                                                   info.degrees_per_revolution,
+                                                   info.steps_per_revolution), low, width,
+            timeout)
+
+    def _model(self, min_angle: Optional[float], span: Optional[float]) -> Tuple[float, float]:
         with self._guard:  # the pair as one, against a set_model meanwhile
-            low, width = self.min_angle, self.span
+            low = self.min_angle if min_angle is None else float(min_angle)
+            width = self.span if span is None else float(span)
+        return low, width
+
+    def _to_transmittance(self, what: str, wanted: Callable[[MotorInfo], float], low: float,
+                          width: float, timeout: Optional[float]) -> Motion:
+        # The transmittance becomes known with the device's scale, in _start, under the guard.
+        chosen: List[float] = []
+
+        def target(info: MotorInfo) -> int:
+            chosen.append(wanted(info))
+            return degrees_to_steps(angle_for(chosen[0], low, width),
+                                    info.degrees_per_revolution, info.steps_per_revolution)
+
         return self._start(
-            f"move to transmittance {value:g}",
-            lambda att, t: att.set_transmittance(value, min_angle=low, span=width, timeout=t),
-            lambda info: degrees_to_steps(angle_for(value, low, width),
-                                          info.degrees_per_revolution,
-                                          info.steps_per_revolution))
+            what, lambda att, t: att.set_transmittance(chosen[0], min_angle=low, span=width,
+                                                       timeout=t), target, timeout)
 
-    def home(self) -> Motion:
+    def home(self, *, timeout: Optional[float] = None) -> Motion:
         """Homes the mount (mechanical calibration); it ends at step 0."""
-        return self._start("homing", lambda att, t: att.home(timeout=t), lambda info: 0)
+        return self._start("homing", lambda att, t: att.home(timeout=t), lambda info: 0,
+                           timeout)
 
-    def optimize(self) -> Motion:
+    def optimize(self, *, timeout: Optional[float] = None) -> Motion:
         """Runs the device's motor optimisation."""
-        return self._start("optimisation", lambda att, t: att.optimize(timeout=t), None)
+        return self._start("optimisation", lambda att, t: att.optimize(timeout=t), None,
+                           timeout)
 
-    def clean(self) -> Motion:
+    def clean(self, *, timeout: Optional[float] = None) -> Motion:
         """Runs the device's mechanics cleaning."""
-        return self._start("cleaning", lambda att, t: att.clean(timeout=t), None)
+        return self._start("cleaning", lambda att, t: att.clean(timeout=t), None, timeout)
 
     @staticmethod
     def _refused(what: str, error: AttenuatorError) -> MountError:
         return MountError(error.name, f"{what} refused: {error.detail}; nothing was sent",
-                          error.code, error.hint)
+                          error.code, error.hint, error.detail)
 
     def _start(self, what: str, call: Callable[[Attenuator, float], None],
-               target: Optional[Callable[[MotorInfo], int]]) -> Motion:
+               target: Optional[Callable[[MotorInfo], int]],
+               timeout: Optional[float] = None) -> Motion:
+        bound = self.motion_timeout if timeout is None else float(timeout)
+        if not (math.isfinite(bound) and bound >= 0):
+            raise MountError("InvalidArgument", f"{what} refused: time-out {timeout!r} is not "
+                             "a number of seconds >= 0", INVALID_ARGUMENT)
         self.ready(what)
         motion = Motion(self, what)
         with self._guard:
@@ -511,7 +582,7 @@ class Mount:
                                 status=f"{what} in progress (Stop ends it)")
         # Delivered before the worker can end the motion: subscribers see MOVING first.
         self._deliver(item)
-        self._jobs.put(lambda: self._run_motion(motion, what, call))
+        self._jobs.put(lambda: self._run_motion(motion, what, call, bound))
         return motion
 
     # The worker.
@@ -592,10 +663,10 @@ class Mount:
         elif lost and snap.state is MountState.FAULT and \
                 time.monotonic() - self._last_attempt >= RECONNECT_INTERVAL_S:
             self._last_attempt = time.monotonic()
-            self._connect_job(CONNECT_ATTEMPTS, automatic=True)
+            self._connect_job(_model.CONNECT_ATTEMPTS, automatic=True)
 
     def _run_motion(self, motion: Motion, what: str,
-                    call: Callable[[Attenuator, float], None]) -> None:
+                    call: Callable[[Attenuator, float], None], bound: float) -> None:
         failure: Optional[AttenuatorError] = None
         steps: Optional[int] = None
         with self._line:
@@ -604,7 +675,7 @@ class Mount:
             att = self._att
             try:
                 if not self._stop_requested:
-                    call(att, self.motion_timeout)
+                    call(att, bound)
             except AttenuatorError as err:
                 failure = err
             except Exception as err:  # never leave the mount MOVING
@@ -615,7 +686,7 @@ class Mount:
                 return
             stopped = self._stop_requested
             if stopped and (failure is None or failure.code == REPLY_TIMEOUT):
-                what, failure = f"{what} stopped", self._stop_after_motion(att)
+                what, failure = f"{what} stopped", self._stop_after_motion(att, bound)
             if failure is None or failure.code > 0:
                 try:
                     steps = self._read_after_stop(att) if stopped else att.get_position_steps()
@@ -639,7 +710,9 @@ class Mount:
                                     status=self._explain(failure, what), **rest)
         else:
             item = self._fail(failure, self._explain(failure, what), **rest)  # type: ignore
-            if item is None:
+            if item is None:  # closed meanwhile, after close() had looked for the motion
+                for future in (motion, stopping, motion.settled):
+                    _resolve(future, error=MountError("Closed", "the mount was closed"))
                 return
         self._deliver(item)
         snap = item[1]
@@ -647,14 +720,15 @@ class Mount:
                                                         snap.hint)
         _resolve(motion, snap, error)
         _resolve(stopping, snap, error)
+        _resolve(motion.settled, snap, error)
 
-    def _stop_after_motion(self, att: Attenuator) -> Optional[AttenuatorError]:
+    def _stop_after_motion(self, att: Attenuator, bound: float) -> Optional[AttenuatorError]:
         """Sends the device's stop once the motion's wait has been cancelled. A device that
         finishes its motion before it takes the stop answers with the motion's position
         first: that reply arrives where the stop's is expected (UnexpectedReply), and the
         stop's own follows; either way the mount is at rest."""
         try:
-            att.stop(timeout=self.motion_timeout)
+            att.stop(timeout=bound)
         except AttenuatorError as err:
             if err.code != UNEXPECTED_REPLY:
                 return err

@@ -9,6 +9,7 @@ the monitor, so that no thread of the Mount ever waits for it. Init makes a new 
 
 from __future__ import annotations
 
+import math
 import queue
 import sys
 import threading
@@ -19,7 +20,8 @@ import tango
 from tango import AttrQuality, AttrWriteType, DevState, DispLevel
 from tango.server import Device, attribute, command, device_property, run
 
-from torvek_attenuator import MAX_DEGREES, MAX_STEPS, Mount, MountError, MountSnapshot, MountState
+from torvek_attenuator import (MAX_DEGREES, MAX_STEPS, Mount, MountError, MountSnapshot,
+                               MountState, optical_density)
 
 from . import access
 
@@ -43,6 +45,15 @@ def _quality(snap: MountSnapshot) -> AttrQuality:
     return AttrQuality.ATTR_CHANGING if snap.moving else AttrQuality.ATTR_VALID
 
 
+def _density(snap: MountSnapshot) -> Tuple[float, AttrQuality]:
+    """The optical density of the snapshot's transmittance: at T = 0 no finite number, so
+    inf with quality ALARM."""
+    density = optical_density(snap.transmittance or 0.0)
+    if density == math.inf and not snap.moving:
+        return density, AttrQuality.ATTR_ALARM
+    return density, _quality(snap)
+
+
 def throw(reason: str, description: str, origin: str) -> None:
     tango.Except.throw_exception(reason, description, f"TorvekAttenuator.{origin}")
 
@@ -56,7 +67,7 @@ class TorvekAttenuator(Device):
 
     Port = device_property(
         dtype=str, mandatory=True,
-        doc="Serial port of the attenuator: /dev/ttyUSB0, /dev/serial/by-id/...")
+        doc="Serial port: /dev/ttyUSB0, /dev/serial/by-id/..., or usb:VID:PID[:SERIAL]")
     TimeoutMs = device_property(
         dtype=int, default_value=2000,
         doc="Longest wait in ms for the reply to a query (keep it below the clients' "
@@ -85,6 +96,13 @@ class TorvekAttenuator(Device):
         format="%6.4f", min_value=0.0, max_value=1.0,
         doc="Transmittance 0 to 1 by the model of MinAngle and AngleSpan; writing moves "
             "to the angle that gives it")
+    OpticalDensity = attribute(
+        dtype=float, access=AttrWriteType.READ_WRITE, label="Optical density", unit="OD",
+        format="%7.4f", min_value=0.0,
+        doc="Optical density -log10(T) of the transmittance by the model of MinAngle and "
+            "AngleSpan; inf (quality ALARM) where T = 0. Writing moves there: 0 up to the "
+            "model's limit at the device's scale (Tango takes no inf in a write: for T = 0 "
+            "write Transmittance 0)")
     DeviceStatusCode = attribute(
         dtype=tango.DevLong, label="Device status code", format="%3d",
         min_value=0, max_value=255,
@@ -109,6 +127,8 @@ class TorvekAttenuator(Device):
                        fget="_read_info", doc="Third identification field (2 characters)")
     IdentD = attribute(dtype=str, label="Identification D", display_level=DispLevel.EXPERT,
                        fget="_read_info", doc="Fourth identification field (2 characters)")
+    #: The views of the position, pushed together.
+    _VIEWS = ("Position", "Steps", "Transmittance", "OpticalDensity")
     _INFO = {"HomeOffset": "home_offset_deg", "DegreesPerRevolution": "degrees_per_revolution",
              "StepsPerRevolution": "steps_per_revolution", "IdentA": "ident_a",
              "IdentB": "ident_b", "IdentC": "ident_c", "IdentD": "ident_d"}
@@ -124,7 +144,7 @@ class TorvekAttenuator(Device):
             super().init_device()
         except Exception:  # a mandatory property is missing: said below
             pass
-        for name in ("State", "Position", "Steps", "Transmittance"):
+        for name in ("State",) + self._VIEWS:
             self.set_change_event(name, True, False)
         port = (self.Port or "").strip()
         if not port:
@@ -213,11 +233,13 @@ class TorvekAttenuator(Device):
             return
         now, quality = time.time(), _quality(snap)
         if snap.degrees is None or snap.transmittance is None or snap.steps is None:
-            values, quality = (0.0, 0, 0.0), AttrQuality.ATTR_INVALID
+            values = ((0.0, AttrQuality.ATTR_INVALID), (0, AttrQuality.ATTR_INVALID),
+                      (0.0, AttrQuality.ATTR_INVALID), (0.0, AttrQuality.ATTR_INVALID))
         else:
-            values = (snap.degrees, snap.steps, snap.transmittance)
+            values = ((snap.degrees, quality), (snap.steps, quality),
+                      (snap.transmittance, quality), _density(snap))
         attributes = self.get_device_attr()
-        for name, value in zip(("Position", "Steps", "Transmittance"), values):
+        for name, (value, quality) in zip(self._VIEWS, values):
             self.push_change_event(name, value, now, quality)
             if quality == AttrQuality.ATTR_VALID and ended:
                 attributes.get_w_attr_by_name(name).set_write_value(value)
@@ -259,6 +281,13 @@ class TorvekAttenuator(Device):
 
     def write_Transmittance(self, value: float) -> None:
         self._call("write Transmittance", "set_transmittance", value)
+
+    def read_OpticalDensity(self) -> Tuple[float, float, AttrQuality]:
+        density, quality = _density(self._position()[0])
+        return density, time.time(), quality
+
+    def write_OpticalDensity(self, value: float) -> None:
+        self._call("write OpticalDensity", "set_optical_density", value)
 
     def read_DeviceStatusCode(self) -> Tuple[int, float, AttrQuality]:
         snap = self._call("read DeviceStatusCode", "read_status_code")

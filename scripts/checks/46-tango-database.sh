@@ -16,21 +16,11 @@ work=$(mktemp -d)
 chmod 755 "$work"   # MariaDB runs as mysql and must reach its directory
 # shellcheck source=../lib/simulator.sh
 source "$root/scripts/lib/simulator.sh"
+# shellcheck source=../lib/tango_database.sh
+source "$root/scripts/lib/tango_database.sh"
 pids=()
-cleanup() {
-  local status=$?
-  stop_simulator
-  # The server first, then the database server, then MariaDB under it.
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill -TERM "${pids[$i]}" 2> /dev/null || true
-    wait "${pids[$i]}" 2> /dev/null || true
-  done
-  if [ "$status" -ne 0 ]; then
-    for log in "$work"/*.log; do echo "--- $log"; tail -n 30 "$log"; done
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# The server first, then the database server, then MariaDB under it.
+trap 'stop_started $?' EXIT
 fail() { echo "46-tango-database: $*" >&2; exit 1; }
 
 for program in mariadbd mariadb-install-db mariadb /usr/lib/tango/DataBaseds tango_admin; do
@@ -41,8 +31,6 @@ if (exec 3<> "/dev/tcp/127.0.0.1/$tango_port") 2> /dev/null; then
   fail "port $tango_port is taken: another Tango database runs here (TANGO_DB_PORT=... to move)"
 fi
 
-# shellcheck source=../lib/tango_database.sh
-source "$root/scripts/lib/tango_database.sh"
 start_tango_database "$tango_port"
 
 # The server from an installed copy, registered as the README says.

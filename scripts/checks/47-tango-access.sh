@@ -33,22 +33,15 @@ chmod 711 "$work"
 created_user=
 # shellcheck source=../lib/simulator.sh
 source "$root/scripts/lib/simulator.sh"
+# shellcheck source=../lib/tango_database.sh
+source "$root/scripts/lib/tango_database.sh"
 pids=()
+# The server first, then the access control and database servers, then MariaDB under them.
 cleanup() {
-  local status=$?
-  stop_simulator
-  # The server first, then the access control and database servers, then MariaDB under them.
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill -TERM "${pids[$i]}" 2> /dev/null || true
-    wait "${pids[$i]}" 2> /dev/null || true
-  done
-  if [ "$status" -ne 0 ]; then
-    for log in "$work"/*.log; do echo "--- $log"; tail -n 30 "$log"; done
-  fi
-  rm -rf "$work"
+  stop_started "$1"
   [ -z "$created_user" ] || userdel "$created_user" || true
 }
-trap cleanup EXIT
+trap 'cleanup $?' EXIT
 
 if ! id -u "$reader" > /dev/null 2>&1; then
   useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "$reader"
@@ -58,8 +51,6 @@ fi
 
 # MariaDB, private, with its default (strict) sql_mode; DataBaseds on a free port of its own,
 # so that 46-tango-database.sh may run beside it.
-# shellcheck source=../lib/tango_database.sh
-source "$root/scripts/lib/tango_database.sh"
 start_tango_database "$(free_port)"
 [[ $(sql -N -e 'SELECT @@GLOBAL.sql_mode') == *STRICT_TRANS_TABLES* ]] ||
   fail "MariaDB's sql_mode is not strict: the trap this check shows is not there"

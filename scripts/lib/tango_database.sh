@@ -2,7 +2,22 @@
 # MariaDB in the check's scratch directory (the machine's own is left alone) with tango-db's
 # schema made from the package's own SQL, as dbconfig-common would make it, and DataBaseds on
 # the loopback. The caller has: $work (which the mysql user can reach), the array pids (what to
-# stop on exit, last first), and fail MESSAGE.
+# stop on exit, last first), fail MESSAGE, and scripts/lib/simulator.sh sourced.
+
+# Stops what the check started (the simulator, then the servers in `pids`, last first), shows
+# their logs when the check failed (`status` not 0), and removes $work.
+stop_started() {
+  local status=$1 i
+  stop_simulator
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill -TERM "${pids[$i]}" 2> /dev/null || true
+    wait "${pids[$i]}" 2> /dev/null || true
+  done
+  if [ "$status" -ne 0 ]; then
+    for log in "$work"/*.log; do echo "--- $log"; tail -n 30 "$log"; done
+  fi
+  rm -rf "$work"
+}
 
 # A free TCP port of the loopback.
 free_port() {

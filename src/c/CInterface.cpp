@@ -99,6 +99,14 @@ int32_t torvek_att_check_port(torvek_att_handle* handle) {
   return Guarded(handle, [](AttenuatorHandlerImpl& impl) { return operations::CheckPort(impl); });
 }
 
+int32_t torvek_att_get_scale(torvek_att_handle* handle, int32_t* degrees_per_revolution,
+                             int32_t* steps_per_revolution) {
+  return Guarded(handle,
+                 [degrees_per_revolution, steps_per_revolution](AttenuatorHandlerImpl& impl) {
+                   return operations::GetScale(impl, degrees_per_revolution, steps_per_revolution);
+                 });
+}
+
 int32_t torvek_att_disconnect(torvek_att_handle* handle) {
   return Guarded(handle, [](AttenuatorHandlerImpl& impl) {
     operations::Disconnect(impl);
@@ -279,12 +287,30 @@ int32_t torvek_att_transmittance_of_density(double optical_density, double* tran
 int32_t torvek_att_density_limit(double min_angle, double angle_span,
                                  int32_t degrees_per_revolution, int32_t steps_per_revolution,
                                  double* optical_density) {
-  return TORVEK::DensityLimit(min_angle, angle_span, degrees_per_revolution,
-                              steps_per_revolution, optical_density);
+  return TORVEK::DensityLimit(min_angle, angle_span, degrees_per_revolution, steps_per_revolution,
+                              optical_density);
+}
+
+int32_t torvek_att_transmittance_for_density(double optical_density, double min_angle,
+                                             double angle_span, int32_t degrees_per_revolution,
+                                             int32_t steps_per_revolution, double* transmittance) {
+  return TORVEK::TransmittanceForDensity(optical_density, min_angle, angle_span,
+                                         degrees_per_revolution, steps_per_revolution,
+                                         transmittance);
 }
 
 int32_t torvek_att_check_model(double min_angle, double angle_span) {
   return TORVEK::ModelAccepted(min_angle, angle_span) ? TORVEK_ATT_OK : TORVEK_ATT_INVALID_ARGUMENT;
+}
+
+const torvek_att_limits* torvek_att_get_limits(void) {
+  static const torvek_att_limits limits{TORVEK::kMaxSteps,
+                                        TORVEK::kMaxDegrees,
+                                        TORVEK::kMinSpanDegrees,
+                                        TORVEK::kConnectAttempts,
+                                        TORVEK::kDefaultDegreesPerRevolution,
+                                        TORVEK::kDefaultPulsesPerRevolution};
+  return &limits;
 }
 
 const char* torvek_att_status_name(int32_t status) {

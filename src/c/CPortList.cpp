@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -89,6 +90,22 @@ const torvek_att_port* torvek_att_port_at(const torvek_att_port_list* list, size
 
 void torvek_att_free_ports(torvek_att_port_list* list) {
   delete list;
+}
+
+int32_t torvek_att_port_advice(const char* port_name, int32_t result, char* advice, size_t size) {
+  if (port_name == nullptr || advice == nullptr || size == 0) {
+    return TORVEK_ATT_INVALID_ARGUMENT;
+  }
+  try {
+    const std::string text =
+        TORVEK::PortAdvice(port_name, static_cast<TORVEK::ConnectResult>(result));
+    const std::size_t length = std::min(text.size(), size - 1);
+    std::memcpy(advice, text.data(), length);
+    advice[length] = '\0';
+    return TORVEK_ATT_OK;
+  } catch (...) {
+    return TORVEK_ATT_INTERNAL_ERROR;
+  }
 }
 
 int32_t torvek_att_resolve_port(const char* name, char* path, size_t size) {

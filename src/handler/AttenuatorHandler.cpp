@@ -36,6 +36,12 @@ AttenuatorStatus AttenuatorHandler::CheckPort() {
   return static_cast<AttenuatorStatus>(operations::CheckPort(*impl));
 }
 
+AttenuatorStatus AttenuatorHandler::GetScale(std::int32_t* degrees_per_revolution,
+                                             std::int32_t* steps_per_revolution) {
+  return static_cast<AttenuatorStatus>(
+      operations::GetScale(*impl, degrees_per_revolution, steps_per_revolution));
+}
+
 AttenuatorStatus AttenuatorHandler::GetCurrentStatus(int timeout_ms) {
   return static_cast<AttenuatorStatus>(operations::GetCurrentStatus(*impl, timeout_ms));
 }

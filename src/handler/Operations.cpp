@@ -56,6 +56,20 @@ int CheckPort(AttenuatorHandlerImpl& impl) {
   return impl.CheckPortGone() ? PortUnavailable : Ok;
 }
 
+int GetScale(AttenuatorHandlerImpl& impl, std::int32_t* degrees_per_revolution,
+             std::int32_t* steps_per_revolution) {
+  if (degrees_per_revolution == nullptr || steps_per_revolution == nullptr) {
+    return InvalidArgument;
+  }
+  const std::lock_guard<std::mutex> lock(impl.mutex);
+  if (!impl.port || !impl.port->is_open()) {
+    return PortUnavailable;
+  }
+  *degrees_per_revolution = impl.degrees_per_revolution;
+  *steps_per_revolution = impl.pulses_per_revolution;
+  return Ok;
+}
+
 int GetCurrentStatus(AttenuatorHandlerImpl& impl, int timeout_ms) {
   PublicCall call(impl, "GetCurrentStatus");
   return call.Returns(RequestStatus(impl, "0gs", timeout_ms));

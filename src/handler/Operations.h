@@ -39,6 +39,8 @@ void Disconnect(AttenuatorHandlerImpl& impl);
 void Close(AttenuatorHandlerImpl& impl) noexcept;
 // Whether the port has gone, without I/O; a call in progress is left to find out itself.
 int CheckPort(AttenuatorHandlerImpl& impl);
+int GetScale(AttenuatorHandlerImpl& impl, std::int32_t* degrees_per_revolution,
+             std::int32_t* steps_per_revolution);
 
 int GetCurrentStatus(AttenuatorHandlerImpl& impl, int timeout_ms);
 // `record` may be null. Result as MergedInfoResult.

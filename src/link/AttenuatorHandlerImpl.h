@@ -14,6 +14,10 @@
 
 namespace TORVEK {
 
+// The scale of a handler until a device reports its own.
+inline constexpr std::int32_t kDefaultDegreesPerRevolution = 360;
+inline constexpr std::int32_t kDefaultPulsesPerRevolution = 143360;
+
 // Everything behind one AttenuatorHandler: the lock, the open port and the scale between
 // degrees and motor steps. The public operations hold `mutex` around every call into this
 // object; the protocol and the motions reach the device through Exchange alone.
@@ -56,8 +60,8 @@ class AttenuatorHandlerImpl {
   Cancellation cancellation;
   std::unique_ptr<asio::serial_port> port;
   asio::io_context io_context;
-  std::int32_t degrees_per_revolution = 360;
-  std::int32_t pulses_per_revolution = 143360;
+  std::int32_t degrees_per_revolution = kDefaultDegreesPerRevolution;
+  std::int32_t pulses_per_revolution = kDefaultPulsesPerRevolution;
   double degrees_per_pulse = 0.00251116;
   double pulses_per_degree = 143360.0 / 360.0;
   // The wire trace the environment asked for when the handler last connected; null: none.

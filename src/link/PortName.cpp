@@ -68,6 +68,29 @@ std::vector<SerialPortInfo> ListSerialPorts() {
   return ports;
 }
 
+std::string PortAdvice(const std::string& port_name, ConnectResult result) {
+  if (result == ConnectResult::NoSuchPort) {
+    std::string present;
+    for (const SerialPortInfo& port : ListSerialPorts()) {
+      present += " " + port.path;
+      for (const std::string& link : port.by_id) {
+        present += " " + link;
+      }
+    }
+    return present.empty() ? "there is no serial port now (to try without a device, use the "
+                             "simulator: attenuator-sim, or attenuatorctl --simulate)"
+                           : "ports present:" + present;
+  }
+  if (result == ConnectResult::AccessDenied) {
+    const std::string group = DescribePort(port_name).group;
+    if (!group.empty()) {
+      return "the port belongs to group '" + group + "': sudo usermod -aG " + group +
+             " \"$USER\", then log out and in again";
+    }
+  }
+  return "";
+}
+
 SerialPortInfo DescribePort(const std::string& name) {
   std::string path;
   if (ResolvePortName(name, &path) != ConnectResult::Connected) {

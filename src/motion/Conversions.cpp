@@ -103,4 +103,17 @@ AttenuatorStatus DensityLimit(double min_angle, double angle_span,
                         optical_density);
 }
 
+AttenuatorStatus TransmittanceForDensity(double optical_density, double min_angle,
+                                         double angle_span, std::int32_t degrees_per_revolution,
+                                         std::int32_t steps_per_revolution, double* transmittance) {
+  double limit = 0.0;
+  if (transmittance == nullptr ||
+      DensityLimit(min_angle, angle_span, degrees_per_revolution, steps_per_revolution, &limit) !=
+          Ok ||
+      !(optical_density <= limit || optical_density == HUGE_VAL)) {
+    return InvalidArgument;
+  }
+  return TransmittanceOfDensity(optical_density, transmittance);
+}
+
 }  // namespace TORVEK

@@ -109,6 +109,12 @@ static void test_status_names_and_version(void) {
     EXPECT_INT(torvek_att_status_hint(cases[i].status)[0] != '\0', cases[i].hinted);
   }
   EXPECT_STR(torvek_att_library_version(), TORVEK_EXPECTED_VERSION);
+  /* The numbers the header's macros give, for languages that read no header. */
+  EXPECT_INT(torvek_att_get_limits()->max_steps, TORVEK_ATT_MAX_STEPS);
+  EXPECT_INT(torvek_att_get_limits()->max_degrees == TORVEK_ATT_MAX_DEGREES, 1);
+  EXPECT_INT(torvek_att_get_limits()->min_span == TORVEK_ATT_MIN_SPAN, 1);
+  EXPECT_INT(torvek_att_get_limits()->connect_attempts, TORVEK_ATT_CONNECT_ATTEMPTS);
+  EXPECT_INT(torvek_att_get_limits()->default_steps_per_revolution, 143360);
 }
 
 static void test_a_null_handle_is_an_invalid_argument(void) {
@@ -163,6 +169,8 @@ static void test_a_handle_without_a_port(void) {
              TORVEK_ATT_PORT_UNAVAILABLE);
   EXPECT_INT(torvek_att_get_transmittance(handle, &transmittance, 0.0, 90.0, kWait),
              TORVEK_ATT_PORT_UNAVAILABLE);
+  EXPECT_INT(torvek_att_get_scale(handle, &steps, &steps), TORVEK_ATT_PORT_UNAVAILABLE);
+  EXPECT_INT(torvek_att_get_scale(NULL, &steps, &steps), TORVEK_ATT_INVALID_ARGUMENT);
   EXPECT_INT(steps, 7);
   EXPECT_FLOAT(degree, 7.0f);
   EXPECT_FLOAT(transmittance, 0.7f);
@@ -262,6 +270,14 @@ static void test_mechanical_calibration(void) {
     EXPECT_INT(torvek_att_mechanical_calibration(handle, replies[r].reply ? kWait : kSilent),
                replies[r].result);
     EXPECT_WIRE("0ho0");
+  }
+  {
+    /* The scale the identification gave, without a word on the line. */
+    int32_t degrees = 0, steps = 0;
+    EXPECT_INT(torvek_att_get_scale(handle, &degrees, &steps), TORVEK_ATT_OK);
+    EXPECT_INT(degrees, 360);
+    EXPECT_INT(steps, 143360);
+    EXPECT_WIRE("");
   }
   finish(handle);
 }

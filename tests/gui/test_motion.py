@@ -30,9 +30,9 @@ def moves(trace: Trace) -> list:
     # OD inf is T = 0, at the min angle: 3982 steps, 10 degrees truncated to whole steps.
     (DENSITY, "inf", "0ma00000F8E", ("3982", "9.9994", "0.000000", "0.0000 %", "10.0231")),
     # Refused, nothing sent: beyond the density the mount reaches (the reachable range
-    # given: 8.7165 at this model and scale), no density, a whole turn (by the library, with
-    # what it accepts), no whole number of steps.
-    (DENSITY, "9", None, "8.7165"),
+    # given, 8.7164 at this model and scale), no density, a whole turn (with what the library
+    # accepts), no whole number of steps.
+    (DENSITY, "9", None, "8.7164"),
     (DENSITY, "-1", None, ""),
     (DEGREES, "360", None, accepted_range(RANGE_DEGREES)),
     (STEPS, "1.5", None, ""),

@@ -92,6 +92,11 @@ TEST_F(AdapterTree, AStableIdentityLeadsToItsAdapterWhateverItsNode) {
     EXPECT_EQ(path, c.result == ConnectResult::Connected ? c.path : "unwritten");
   }
 
+  // A name that leads nowhere: the advice names what is there.
+  EXPECT_EQ(TORVEK::PortAdvice("/dev/ttyUSB9", ConnectResult::NoSuchPort),
+            "ports present: /dev/ttyUSB3 /dev/ttyUSB7");
+  EXPECT_EQ(TORVEK::PortAdvice("/dev/ttyUSB9", ConnectResult::NoIdentification), "");
+
   // Connect resolves it itself; the device there answers.
   TORVEK::AttenuatorHandler handler;
   script.Expect("0in", torvek::sim::Action::Reply(torvek::test::kDefaultIdentification));

@@ -202,6 +202,33 @@ TEST(OpticalDensity, BothWaysAndTheirRefusals) {
   EXPECT_NEAR(limit - half, 2.0 * std::log10(2.0), 1e-6);
   EXPECT_EQ(TORVEK::DensityLimit(0.0, 0.0, 360, 143360, &limit), TORVEK::InvalidArgument);
   EXPECT_EQ(TORVEK::DensityLimit(0.0, 90.0, 0, 143360, &limit), TORVEK::InvalidArgument);
+
+  // What the model reaches on the mount: up to the limit, and infinity; nothing between.
+  ASSERT_EQ(TORVEK::DensityLimit(0.0, 90.0, 360, 143360, &limit), TORVEK::Ok);
+  const struct {
+    double density, min_angle, span;
+    std::int32_t steps_per_revolution;
+    TORVEK::AttenuatorStatus result;
+    double transmittance;
+  } reached[] = {
+      {2.0, 0.0, 90.0, 143360, TORVEK::Ok, 0.01},
+      {limit, 0.0, 90.0, 143360, TORVEK::Ok, std::pow(10.0, -limit)},
+      {inf, 0.0, 90.0, 143360, TORVEK::Ok, 0.0},
+      {std::nextafter(limit, inf), 0.0, 90.0, 143360, TORVEK::InvalidArgument, 7.0},
+      {limit + 0.5, 0.0, 90.0, 286720, TORVEK::Ok, std::pow(10.0, -limit - 0.5)},  // finer
+      {-0.1, 0.0, 90.0, 143360, TORVEK::InvalidArgument, 7.0},
+      {std::nan(""), 0.0, 90.0, 143360, TORVEK::InvalidArgument, 7.0},
+      {1.0, 0.0, 0.0, 143360, TORVEK::InvalidArgument, 7.0},
+      {1.0, 0.0, 90.0, 0, TORVEK::InvalidArgument, 7.0},
+  };
+  for (const auto& c : reached) {
+    double transmittance = 7.0;
+    EXPECT_EQ(TORVEK::TransmittanceForDensity(c.density, c.min_angle, c.span, 360,
+                                              c.steps_per_revolution, &transmittance),
+              c.result)
+        << c.density;
+    EXPECT_DOUBLE_EQ(transmittance, c.transmittance) << c.density;
+  }
 }
 
 }  // namespace

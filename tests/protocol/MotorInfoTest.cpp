@@ -1,6 +1,8 @@
 // GetMotorInfo and GetCurrentStatus end to end through the public class.
 #include <chrono>
+#include <cstdint>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -113,12 +115,21 @@ TEST_F(DeviceInfo, TheHomeOffsetFollowsTheScaleOfTheConnectedDevice) {
   TORVEK::MotorInfo info;
   EXPECT_EQ(handler.GetMotorInfo(&info, 1000), TORVEK::Ok);
   EXPECT_EQ(info.home_offset_text, "720.000000");
+  std::int32_t degrees = 0, steps = 0;
+  EXPECT_EQ(handler.GetScale(&degrees, &steps), TORVEK::Ok);
+  EXPECT_EQ(std::make_pair(degrees, steps), std::make_pair(720, 143360));
 
   ASSERT_TRUE(ConnectWith("0IN0E1234ABCD0102030400B400023000\r\n"));  // 180 degrees
   Expect("0in", torvek::test::kDefaultIdentification);
   Expect("0go", "0HO00023000\r\n");
   EXPECT_EQ(handler.GetMotorInfo(&info, 1000), TORVEK::Ok);
   EXPECT_EQ(info.home_offset_text, "180.000000");
+  EXPECT_EQ(handler.GetScale(&degrees, &steps), TORVEK::Ok);
+  EXPECT_EQ(std::make_pair(degrees, steps), std::make_pair(180, 143360));
+  EXPECT_EQ(handler.GetScale(nullptr, &steps), TORVEK::InvalidArgument);
+  handler.Disconnect();
+  EXPECT_EQ(handler.GetScale(&degrees, &steps), TORVEK::PortUnavailable);
+  EXPECT_EQ(Wire(), "0in0go");
 }
 
 }  // namespace

@@ -97,6 +97,8 @@ def test_a_port_that_cannot_serve_says_why(port: str, code: int) -> None:
         Attenuator(port)
     assert caught.value.code == code
     assert caught.value.hint and caught.value.hint in str(caught.value)
+    # A missing port comes with the ports there are (or that there is none).
+    assert bool(caught.value.detail) == (code == torvek_attenuator.NO_SUCH_PORT)
 
 
 def test_a_missed_identification_is_tried_again(scripted) -> None:
@@ -422,3 +424,19 @@ def test_optical_density_and_decibels_are_the_librarys() -> None:
             refused()
         assert caught.value.code == torvek_attenuator.INVALID_ARGUMENT
         assert caught.value.detail.startswith("accepted: ")
+    assert torvek_attenuator.transmittance_for_density(2.0, 0.0, 90.0) == 0.01
+    assert torvek_attenuator.transmittance_for_density(math.inf, 0.0, 90.0) == 0.0
+
+
+def test_an_optical_density_is_set_by_the_device_s_scale(start_sim) -> None:
+    sim = start_sim("--speed", "0", "--pulses", "286720")  # twice the default: 9.3186 OD
+    model = {"min_angle": 10.0, "span": 90.0}
+    with Attenuator(sim.port) as att:
+        att.set_optical_density(9.3185, **model)
+        assert att.position_steps == 7965  # one step past min_angle's 7964
+        assert att.optical_density(**model) == torvek_attenuator.optical_density(
+            att.transmittance(**model))
+        with pytest.raises(AttenuatorError) as caught:
+            att.set_optical_density(9.3186, **model)
+        assert caught.value.detail.endswith("optical density <= 9.3185, or inf")
+        assert att.position_steps == 7965

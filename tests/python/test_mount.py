@@ -4,10 +4,13 @@ them, Stop, change snapshots, closing, and a port that goes away and comes back.
 from __future__ import annotations
 
 import asyncio
+import concurrent.futures
 import dataclasses
+import math
 import os
 import queue
 import select
+import shutil
 import signal
 import threading
 from concurrent.futures import Future
@@ -17,7 +20,7 @@ import pytest
 
 from conftest import BOUND, Trace
 from torvek_attenuator import (Mount, MountError, MountSnapshot, MountState, MotorInfo,
-                               status_hint, status_name)
+                               density_limit, status_hint, status_name)
 
 ON, MOVING, FAULT = MountState.ON, MountState.MOVING, MountState.FAULT
 
@@ -129,14 +132,51 @@ def test_an_unplugged_port_faults_and_after_the_replug_the_mount_is_back(
         assert back.steps == mount.read_position().steps and 0 <= back.steps < 35840
 
 
+def adapter(root, tty: str, target: str) -> None:
+    """A USB adapter with its sysfs entry under the machine tree `root`, its node a link to
+    `target`."""
+    usb = root / "sys/devices/usb1/1-1"
+    port = usb / "1-1:1.0" / tty
+    port.mkdir(parents=True)
+    for name, value in (("idVendor", "0403"), ("idProduct", "6001"), ("serial", "TA0001")):
+        (usb / name).write_text(value + "\n")
+    (root / "sys/class/tty" / tty).mkdir(parents=True)
+    (root / "sys/class/tty" / tty / "device").symlink_to(port)
+    (root / "dev").mkdir(exist_ok=True)
+    (root / "dev" / tty).symlink_to(target)
+
+
+def test_a_stable_identity_finds_the_adapter_again_under_a_new_node(
+        tmp_path, monkeypatch, start_sim, open_mount):
+    root = tmp_path / "machine"
+    monkeypatch.setenv("TORVEK_ATTENUATOR_SYSROOT", str(root))
+    link = str(tmp_path / "ttyATT")
+    sim = start_sim("--speed", "0", "--link", link, "--position", "77")
+    adapter(root, "ttyUSB0", link)
+    mount = open_mount("usb:0403:6001:TA0001")
+    changes = watch(mount)
+    assert mount.connect().result(timeout=BOUND).steps == 77
+    os.kill(sim.process.pid, signal.SIGUSR1)  # pulled out...
+    assert next_in(changes, FAULT).reason == "PortUnavailable"
+    shutil.rmtree(root)
+    adapter(root, "ttyUSB1", link)  # ...and plugged into another socket
+    os.kill(sim.process.pid, signal.SIGUSR1)
+    assert next_in(changes, ON).steps == 77
+
+
 # What the Python package itself reads back after the same moves (see tests/tango), at min
-# angle 10 and span 90, from 500 steps.
+# angle 10 and span 90, from 500 steps. A tuple is the arguments and the keywords.
 @pytest.mark.parametrize("method, argument, target, steps, degrees, transmittance", [
     ("move_to", 45.0, 17920, 17920, 45.0, 0.3289899230003357),
     ("move_to", -359.99, -143356, -143356, -359.9899597167969, 0.030093783512711525),
     ("move_to_steps", -1000, -1000, -1000, -2.5111606121063232, 0.04692846164107323),
     ("set_transmittance", 0.5, 21902, 21902, 54.99944305419922, 0.4999902844429016),
     ("set_transmittance", 1.0, 39822, 39822, 99.99944305419922, 1.0),
+    # The motion's own model; the snapshot's transmittance stays the mount's.
+    ("set_transmittance", ((0.5,), {"min_angle": 0.0, "span": 90.0}), 17920, 17920, 45.0,
+     0.3289899230003357),
+    ("set_optical_density", 1.0, 11323, 11323, 28.43387222290039, 0.09998872876167297),
+    ("set_optical_density", math.inf, 3982, 3982, 9.999442100524902, 9.481265772492975e-11),
     ("home", None, 0, 0, 0.0, 0.03015368990600109),
     ("optimize", None, None, 500, 1.2555803060531616, 0.02311224676668644),
 ])
@@ -146,7 +186,9 @@ def test_a_motion_announces_its_target_and_ends_there(start_sim, open_mount, met
     mount = open_mount(sim.port, min_angle=10, span=90)
     mount.connect().result(timeout=BOUND)
     changes = watch(mount)
-    motion = getattr(mount, method)(*([] if argument is None else [argument]))
+    args, keywords = argument if isinstance(argument, tuple) else (
+        [] if argument is None else [argument], {})
+    motion = getattr(mount, method)(*args, **keywords)
     start = changes.get(timeout=BOUND)
     assert (start.state, start.moving, start.start, start.target, start.steps) == (
         MOVING, True, 500, target, 500)
@@ -207,6 +249,7 @@ def test_stop_cancels_the_motion_and_sends_the_device_stop_at_once(start_sim, op
             awaited(motion, 0.05)
     assert motion.cancelled()
     end = next_in(changes, ON)
+    assert motion.settled.result(timeout=BOUND) == end
     lines = trace.finished()
     move, stop = lines.index(("host", "0ma00008C00")), lines.index(("host", "0st"))
     # The stop went out while the device still owed the move its reply.
@@ -251,3 +294,44 @@ def test_close_during_a_motion_ends_it_without_a_stop(start_sim):
         mount.read_position()
     assert caught.value.reason == "Closed"
     assert ("host", "0st") not in trace.finished()
+
+
+@pytest.mark.parametrize("density, accepted", [
+    (9.3185, True), (9.3186, False), (-0.001, False), (math.nan, False), (math.inf, True)])
+def test_an_optical_density_is_taken_up_to_the_limit_at_the_device_s_scale(
+        start_sim, open_mount, density, accepted):
+    sim = start_sim("--speed", "0", "--trace", "--pulses", "286720")  # twice the default
+    mount = open_mount(sim.port, min_angle=10, span=90)
+    mount.connect().result(timeout=BOUND)
+    assert 9.3185 < density_limit(10, 90, 360, 286720) < 9.3186
+    if accepted:
+        mount.set_optical_density(density).result(timeout=BOUND)
+    else:
+        with pytest.raises(MountError) as caught:
+            mount.set_optical_density(density)
+        assert (caught.value.reason, caught.value.detail.split("accepted: ")[1]) == (
+            "InvalidArgument", "0 <= optical density <= 9.3185, or inf")
+    sent = [command for who, command in Trace(sim).finished() if who == "host"][4:]
+    # min_angle 10 is step 7964 (1F1C); the limit is one step on (1F1D).
+    assert sent == (["0ma00001F1C", "0gp"] if density == math.inf else
+                    ["0ma00001F1D", "0gp"] if accepted else [])
+
+
+def test_a_call_s_own_time_out_and_cancel_query(start_sim, open_mount):
+    sim = start_sim("--speed", "0", "--trace", "--silent-after", "4")  # connects, then silent
+    trace = Trace(sim)
+    mount = open_mount(sim.port, timeout=60.0)
+    mount.connect().result(timeout=BOUND)
+    with pytest.raises(MountError) as caught:
+        mount.read_position(timeout=0.1)
+    assert caught.value.reason == "ReplyTimeout"
+    with concurrent.futures.ThreadPoolExecutor(1) as pool:
+        waiting = pool.submit(mount.read_status_code)
+        trace.wait_for("host", "0gs")
+        mount.cancel_query()
+        assert waiting.exception(timeout=BOUND).reason == "ReplyTimeout"  # type: ignore
+    assert mount.snapshot().state is ON
+    motion = mount.move_to_steps(100, timeout=0.1)
+    failed = motion.settled.exception(timeout=BOUND)
+    assert motion.exception() is failed and failed.reason == "ReplyTimeout"  # type: ignore
+    assert mount.snapshot().state is FAULT

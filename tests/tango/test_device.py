@@ -6,6 +6,7 @@ from __future__ import annotations
 import math
 import os
 import queue
+import signal
 import time
 
 import pytest
@@ -13,6 +14,7 @@ import tango
 from tango import AttrQuality, DevState
 
 from conftest import wait_state
+from torvek_attenuator import optical_density
 
 ON, MOVING, FAULT, ALARM = DevState.ON, DevState.MOVING, DevState.FAULT, DevState.ALARM
 
@@ -33,10 +35,11 @@ def test_reads_every_attribute_as_the_device_reports_it(start_sim, start_server)
     proxy = start_server().proxy()
     assert wait_state(proxy, ON, FAULT) == ON, proxy.status()
     values = {name: proxy.read_attribute(name).value for name in (
-        "Position", "Steps", "Transmittance", "DeviceStatusCode", "HomeOffset",
+        "Position", "Steps", "Transmittance", "OpticalDensity", "DeviceStatusCode", "HomeOffset",
         "DegreesPerRevolution", "StepsPerRevolution", "IdentA", "IdentB", "IdentC", "IdentD")}
     assert values == {
-        "Position": 90.0, "Steps": 35840, "Transmittance": 1.0, "DeviceStatusCode": 0,
+        "Position": 90.0, "Steps": 35840, "Transmittance": 1.0, "OpticalDensity": 0.0,
+        "DeviceStatusCode": 0,
         "HomeOffset": pytest.approx(-3.601004, abs=1e-6), "DegreesPerRevolution": 360,
         "StepsPerRevolution": 143360, "IdentA": "SN000042", "IdentB": "FW17",
         "IdentC": "R2", "IdentD": "X9"}
@@ -47,6 +50,7 @@ def test_reads_every_attribute_as_the_device_reports_it(start_sim, start_server)
     ("Position", "deg", "%9.4f", "-360.0", "360.0"),
     ("Steps", "steps", "%7d", "-143360", "143360"),
     ("Transmittance", "", "%6.4f", "0.0", "1.0"),
+    ("OpticalDensity", "OD", "%7.4f", "0.0", "Not specified"),
 ])
 def test_attribute_properties_carry_units_formats_and_limits(device, name, unit, fmt, low, high):
     config = device.get_attribute_config(name)
@@ -65,6 +69,7 @@ def test_attribute_properties_carry_units_formats_and_limits(device, name, unit,
     ("Transmittance", 0.0, 3982, 9.999442100524902, 9.481265772492975e-11),
     ("Transmittance", 0.5, 21902, 54.99944305419922, 0.4999902844429016),
     ("Transmittance", 1.0, 39822, 99.99944305419922, 1.0),
+    ("OpticalDensity", 1.0, 11323, 28.43387222290039, 0.09998872876167297),
 ])
 def test_a_write_moves_and_every_view_of_the_position_follows(
         start_sim, start_server, name, value, steps, degrees, transmittance):
@@ -75,6 +80,7 @@ def test_a_write_moves_and_every_view_of_the_position_follows(
     assert wait_state(proxy, ON, FAULT, ALARM) == ON, proxy.status()
     assert proxy.Steps == steps
     assert (proxy.Position, proxy.Transmittance) == (degrees, transmittance)
+    assert proxy.OpticalDensity == optical_density(transmittance)
     assert f"0ma{steps & 0xFFFFFFFF:08X}" in sim.commands()
 
 
@@ -103,6 +109,9 @@ def test_motion_commands_return_at_once_and_end_on(start_sim, start_server, comm
     ("Transmittance", 1.0001, "API_WAttrOutsideLimit"),
     ("Transmittance", -0.0001, "API_WAttrOutsideLimit"),
     ("Transmittance", math.nan, "API_WAttrOutsideLimit"),
+    ("OpticalDensity", 8.72, "InvalidArgument"),  # beyond the model's 8.7165
+    ("OpticalDensity", -0.1, "API_WAttrOutsideLimit"),
+    ("OpticalDensity", math.inf, "API_WAttrOutsideLimit"),  # Tango takes no inf in a write
 ])
 def test_refused_values_send_nothing(start_sim, start_server, name, value, reason):
     sim = start_sim("--speed", "0")
@@ -113,6 +122,11 @@ def test_refused_values_send_nothing(start_sim, start_server, name, value, reaso
         proxy.write_attribute(name, value)
     assert caught.value.args[0].reason == reason
     assert proxy.state() == ON and sim.commands() == before
+
+
+def test_no_light_is_an_infinite_optical_density_of_quality_alarm(device):
+    reading = device.read_attribute("OpticalDensity")  # at min angle 0, transmittance 0
+    assert (reading.value, reading.quality) == (math.inf, AttrQuality.ATTR_ALARM)
 
 
 def test_two_clients_one_moves_the_other_follows_by_events(start_sim, start_server):
@@ -216,6 +230,19 @@ def test_a_hang_up_faults_and_init_recovers_on_a_fresh_device(start_sim, start_s
     start_sim("--speed", "0", "--position", "1234")
     proxy.Init()
     assert wait_state(proxy, ON, FAULT) == ON, proxy.status()
+    assert proxy.Steps == 1234
+
+
+def test_an_unplugged_adapter_faults_by_itself_and_comes_back_on(start_sim, start_server):
+    # Nobody calls: the server's own watch notices the port gone, and reconnects once it is back.
+    sim = start_sim("--speed", "0", "--position", "1234")
+    proxy = start_server().proxy()
+    assert wait_state(proxy, ON, FAULT) == ON, proxy.status()
+    os.kill(sim.process.pid, signal.SIGUSR1)
+    assert wait_state(proxy, FAULT, bound=20.0) == FAULT
+    assert "went away" in proxy.status()
+    os.kill(sim.process.pid, signal.SIGUSR1)
+    assert wait_state(proxy, ON, bound=20.0) == ON, proxy.status()
     assert proxy.Steps == 1234
 
 

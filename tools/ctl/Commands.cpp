@@ -1,5 +1,8 @@
 #include "Commands.h"
 
+#include <cmath>
+#include <cstdint>
+
 #include "Spinner.h"
 
 namespace torvek::ctl {
@@ -106,6 +109,17 @@ Report Clean(Context& c) {
       "cleaning", [&] { return c.session.Handler().StartCleaningMechanics(c.timeout_ms); }));
 }
 
+// The transmittance in every form a script may want; no finite density for T = 0 is null.
+void TransmittanceForms(JsonObject& json, float transmittance) {
+  double density = 0, decibels = 0;
+  TORVEK::OpticalDensity(transmittance, &density);
+  TORVEK::AttenuationDecibels(transmittance, &decibels);
+  json.Number("transmittance", transmittance)
+      .Number("percent", 100.0 * static_cast<double>(transmittance))
+      .Number("optical_density", density)
+      .Number("attenuation_db", decibels);
+}
+
 Report ReadTransmittance(Context& c, const ModelParameters& model) {
   float transmittance = 0;
   Report r;
@@ -114,9 +128,43 @@ Report ReadTransmittance(Context& c, const ModelParameters& model) {
                                                   c.timeout_ms);
   if (r.status == TORVEK::Ok) {
     r.lines.push_back(TransmittanceText(transmittance));
-    r.json.Number("transmittance", transmittance);
+    TransmittanceForms(r.json, transmittance);
   }
   return r;
+}
+
+Report ReadOpticalDensity(Context& c, const ModelParameters& model) {
+  float transmittance = 0;
+  Report r;
+  r.refusal = Refusal::kModel;
+  r.status = c.session.Handler().GetTransmittance(&transmittance, model.min_angle, model.span,
+                                                  c.timeout_ms);
+  double density = 0;
+  if (r.status == TORVEK::Ok && TORVEK::OpticalDensity(transmittance, &density) == TORVEK::Ok) {
+    r.lines.push_back(Format("%.6f", density));  // "inf" for T = 0
+    TransmittanceForms(r.json, transmittance);
+  }
+  return r;
+}
+
+Report SetOpticalDensity(Context& c, double density, const ModelParameters& model) {
+  Report r;
+  r.refusal = Refusal::kModel;
+  std::int32_t degrees = 0, steps = 0;
+  double limit = 0, transmittance = 0;
+  r.status = c.session.Handler().GetScale(&degrees, &steps);
+  if (r.status == TORVEK::Ok)
+    r.status = TORVEK::DensityLimit(model.min_angle, model.span, degrees, steps, &limit);
+  if (r.status != TORVEK::Ok)
+    return r;
+  r.accepted = Format("0 <= optical density <= %.4f, or inf", std::floor(limit * 1e4) / 1e4);
+  r.status = TORVEK::TransmittanceForDensity(density, model.min_angle, model.span, degrees, steps,
+                                             &transmittance);
+  if (r.status != TORVEK::Ok)
+    return r;
+  Report moved = SetTransmittance(c, static_cast<float>(transmittance), model);
+  moved.accepted = r.accepted;
+  return moved;
 }
 
 Report SetTransmittance(Context& c, float transmittance, const ModelParameters& model) {

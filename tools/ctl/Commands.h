@@ -29,6 +29,10 @@ Report Optimize(Context& c);
 Report Clean(Context& c);
 Report ReadTransmittance(Context& c, const ModelParameters& model);
 Report SetTransmittance(Context& c, float transmittance, const ModelParameters& model);
+Report ReadOpticalDensity(Context& c, const ModelParameters& model);
+// Refused with the densities the model reaches at the device's scale, which it asks the
+// handler for.
+Report SetOpticalDensity(Context& c, double density, const ModelParameters& model);
 
 // Scan.cpp: the transmittance from 0 to 1 in `points` steps, as a table.
 Report Scan(Context& c, int points, const ModelParameters& model);

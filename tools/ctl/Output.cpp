@@ -77,7 +77,8 @@ bool FlushOutput(int* error) {
 int Emit(const std::string& command, const Report& report, const OutputStyle& style) {
   const bool failed = report.status != 0 && !report.status_is_answer;
   const std::string word = ResultWord(report.status);
-  const std::string hint = failed ? HintFor(report.status, style.timeout_ms, report.refusal) : "";
+  const std::string hint =
+      failed ? HintFor(report.status, style.timeout_ms, report.refusal, report.accepted) : "";
   if (style.json) {
     JsonObject json;
     json.String("command", command).String("result", word).Integer("status", report.status);

@@ -16,8 +16,10 @@ struct Report {
   bool status_is_answer = false;
   std::vector<std::string> lines;
   JsonObject json;
-  // What the arguments must be, for the hint when the library refused them.
+  // What the arguments must be, for the hint when the library refused them; `accepted` says it
+  // in words when it depends on the device.
   Refusal refusal = Refusal::kAny;
+  std::string accepted;
   // The port's path was gone after the call.
 };
 

@@ -41,6 +41,8 @@ std::string AcceptedFor(Refusal refusal) {
     case Refusal::kTransmittance:
       return std::string(torvek_att_accepted_range(TORVEK_ATT_RANGE_TRANSMITTANCE)) + "; " +
              torvek_att_accepted_range(TORVEK_ATT_RANGE_MODEL);
+    case Refusal::kModel:
+      return torvek_att_accepted_range(TORVEK_ATT_RANGE_MODEL);
     case Refusal::kAny:
       break;
   }
@@ -53,13 +55,13 @@ std::string AcceptedFor(Refusal refusal) {
 
 }  // namespace
 
-std::string HintFor(int status, int timeout_ms, Refusal refusal) {
+std::string HintFor(int status, int timeout_ms, Refusal refusal, const std::string& accepted) {
   std::string hint = TORVEK::StatusHint(status);
   switch (status) {
     case TORVEK::ReplyTimeout:
       return hint + " (each reply was given " + std::to_string(timeout_ms) + " ms; --timeout)";
     case TORVEK::InvalidArgument:
-      return hint + "; accepted: " + AcceptedFor(refusal);
+      return hint + "; accepted: " + (accepted.empty() ? AcceptedFor(refusal) : accepted);
     default:
       if (status >= 1 && status <= 255)
         hint += " (the simulator uses 10 for an unknown command, 11 for a bad argument)";

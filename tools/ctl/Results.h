@@ -27,11 +27,14 @@ enum class Refusal {
   kDegrees,        // SetMotorDegree
   kSteps,          // SetMotorSteps
   kTransmittance,  // SetTransmittance and GetTransmittance
+  kModel,          // the transmittance model's parameters alone
 };
 
 // What to check next when an operation ended with `status` (empty for Ok): the library's hint,
-// with what this run adds to it (the time-out it gave, the values the operation accepts).
-std::string HintFor(int status, int timeout_ms, Refusal refusal = Refusal::kAny);
+// with what this run adds to it (the time-out it gave, the values the operation accepts:
+// `accepted`, or else those of `refusal`).
+std::string HintFor(int status, int timeout_ms, Refusal refusal = Refusal::kAny,
+                    const std::string& accepted = "");
 
 // A failure that ends attenuatorctl before or around the device operations.
 struct Failure {

@@ -11,37 +11,20 @@
 namespace torvek::ctl {
 namespace {
 
-// The serial ports there are, for a name that is not one of them.
-std::string PortsPresent() {
-  std::string list;
-  for (const TORVEK::SerialPortInfo& port : TORVEK::ListSerialPorts()) {
-    list += (list.empty() ? "" : " ") + port.path;
-    for (const std::string& link : port.by_id)
-      list += " " + link;
-  }
-  return list;
-}
-
 // Why Connect said no, in words, with the library's hint and what this machine adds to it.
 Failure ConnectFailure(const std::string& port, TORVEK::ConnectResult why) {
   using TORVEK::ConnectResult;
   Failure f{kExitNoConnection, "", TORVEK::StatusHint(why)};
+  const std::string advice = TORVEK::PortAdvice(port, why);
+  if (!advice.empty())
+    f.hint += "; " + advice;
   switch (why) {
-    case ConnectResult::NoSuchPort: {
+    case ConnectResult::NoSuchPort:
       f.message = "no such port: " + port;
-      const std::string present = PortsPresent();
-      f.hint += present.empty() ? "; there is none now (to try without a device: --simulate)"
-                                : "; ports present: " + present;
       break;
-    }
-    case ConnectResult::AccessDenied: {
+    case ConnectResult::AccessDenied:
       f.message = "permission denied on " + port;
-      const std::string group = TORVEK::DescribePort(port).group;
-      if (!group.empty())
-        f.hint +=
-            "; the port belongs to group '" + group + "': sudo usermod -aG " + group + " \"$USER\"";
       break;
-    }
     case ConnectResult::PortBusy:
       f.message = port + " is busy";
       break;

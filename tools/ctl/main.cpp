@@ -39,6 +39,7 @@ struct Arguments {
   std::optional<float> move_degrees;
   std::optional<int> move_steps;
   float transmittance = 0;
+  std::optional<double> density;
   int points = 11;
   torvek::ctl::ModelParameters model;
 };
@@ -105,6 +106,20 @@ bool IsMotion(const std::string& command) {
   return false;
 }
 
+// "25%" is a percentage: the fraction 0.25 is what the option reads. Anything else is left as
+// it is, for CLI11 to read or refuse as a number.
+std::string PercentAsFraction(std::string& text) {
+  if (text.empty() || text.back() != '%')
+    return "";
+  const std::string number = text.substr(0, text.size() - 1);
+  char* end = nullptr;
+  const double percent = std::strtod(number.c_str(), &end);
+  if (number.empty() || end != number.c_str() + number.size())
+    return "'" + text + "' is not a number, nor a number followed by %";
+  text = torvek::ctl::Format("%.17g", percent / 100.0);
+  return "";
+}
+
 // The word the user meant as the command, when it is none of them: the first argument that is
 // neither an option nor an option's value. Empty when there is no such word.
 std::string UnknownCommand(CLI::App& app, const std::vector<std::string>& args) {
@@ -158,7 +173,8 @@ int main(int argc, char** argv) {
       "  $ attenuatorctl ports --probe\n"
       "  $ attenuatorctl --port /dev/ttyUSB0 move 45\n"
       "  $ attenuatorctl --port auto --json position\n"
-      "  $ attenuatorctl --port /dev/ttyUSB0 transmittance set 0.25 --min-angle 10 --span 90\n"
+      "  $ attenuatorctl --port /dev/ttyUSB0 transmittance set 25% --min-angle 10 --span 90\n"
+      "  $ attenuatorctl --port /dev/ttyUSB0 od 2 --min-angle 10 --span 90\n"
       "\n"
       "Environment:\n"
       "  TORVEK_ATTENUATOR_TRACE    stderr, or a file: every command and reply on the line\n"
@@ -171,7 +187,8 @@ int main(int argc, char** argv) {
                        }));
   Arguments a;
   auto* port = app.add_option("-p,--port", a.port,
-                              "Serial port: /dev/ttyUSB0, COM3, ..., or auto: the one port "
+                              "Serial port: /dev/ttyUSB0, COM3, ..., a USB adapter's identity "
+                              "usb:VID:PID[:SERIAL] (as ports shows it), or auto: the one port "
                               "where an attenuator answers (each port is asked, as by "
                               "ports --probe)");
   auto* simulate = app.add_flag("-s,--simulate", a.simulate,
@@ -219,14 +236,28 @@ int main(int argc, char** argv) {
       command(&app, "transmittance", "Read the transmittance (0gp)",
               [&a](torvek::ctl::Context& c) { return torvek::ctl::ReadTransmittance(c, a.model); });
   AddModelOptions(transmittance, a.model);
-  CLI::App* set = command(transmittance, "set", "Move to a transmittance, 0 to 1 (0ma)",
-                          [&a](torvek::ctl::Context& c) {
-                            return torvek::ctl::SetTransmittance(c, a.transmittance, a.model);
-                          });
-  set->add_option("T", a.transmittance, "Wanted transmittance")->required();
+  CLI::App* set =
+      command(transmittance, "set", "Move to a transmittance, 0 to 1, or in percent: 25% (0ma)",
+              [&a](torvek::ctl::Context& c) {
+                return torvek::ctl::SetTransmittance(c, a.transmittance, a.model);
+              });
+  set->add_option("T", a.transmittance, "Wanted transmittance: a fraction, or percent with %")
+      ->required()
+      ->transform(CLI::Validator(PercentAsFraction, "", "PERCENT"));
   // Its own, not only through its parent, so that `transmittance set --help` lists them.
   AddModelOptions(set, a.model);
   set->fallthrough();
+  CLI::App* od = command(&app, "od",
+                         "Read the optical density, -log10 T (0gp); with a value, move there "
+                         "(0ma)",
+                         [&a](torvek::ctl::Context& c) {
+                           return a.density ? torvek::ctl::SetOpticalDensity(c, *a.density, a.model)
+                                            : torvek::ctl::ReadOpticalDensity(c, a.model);
+                         });
+  od->add_option("OD", a.density,
+                 "Wanted optical density: 0 up to the model's limit at the device's scale, or "
+                 "inf (transmittance 0)");
+  AddModelOptions(od, a.model);
   CLI::App* scan =
       command(&app, "scan", "Set the transmittance from 0 to 1 and read each back",
               [&a](torvek::ctl::Context& c) { return torvek::ctl::Scan(c, a.points, a.model); });
@@ -298,11 +329,13 @@ int main(int argc, char** argv) {
     return Finish(name, code);
   }
   find_command();
+  // `od VALUE` moves; `od` reads.
+  const bool motion = IsMotion(name) || (od->parsed() && a.density);
   if (tour->parsed() && a.port.empty())
     a.simulate = true;
   const torvek::ctl::OutputStyle style{a.json, a.timeout_ms};
   if (a.json)
-    torvek::ctl::SetInterruptedLastWords(name, IsMotion(name), a.simulate ? "" : a.port);
+    torvek::ctl::SetInterruptedLastWords(name, motion, a.simulate ? "" : a.port);
   if (a.trace)
     TraceTheLine();
   try {
@@ -339,7 +372,7 @@ int main(int argc, char** argv) {
       port_path = found->open_path;
       auto_port = found->path;
       if (a.json)
-        torvek::ctl::SetInterruptedLastWords(name, IsMotion(name), auto_port);
+        torvek::ctl::SetInterruptedLastWords(name, motion, auto_port);
       std::fprintf(stderr, "attenuatorctl: --port auto: %s\n", auto_port.c_str());
     }
     torvek::ctl::Failure failure;
@@ -353,7 +386,7 @@ int main(int argc, char** argv) {
     if (torvek::ctl::Interrupted()) {
       // A motion the device may still be making is stopped; a read needs nothing more.
       std::optional<int> stop;
-      if (IsMotion(name))
+      if (motion)
         stop = session->Handler().Stop(std::min(a.timeout_ms, kStopTimeoutMs));
       return Finish(name, torvek::ctl::EmitInterrupted(name, stop,
                                                        a.simulate          ? ""

@@ -1,60 +1,31 @@
-"""Moving the mount: to an angle, a step, a transmittance (fraction, percent, optical
-density), by jogs of a step size, and the device's homing, optimisation and cleaning; and the
+"""Moving the mount: to an angle, a step, a transmittance (fraction, percent) or an optical
+density, by jogs of a step size, and the device's homing, optimisation and cleaning; and the
 transmittance model the window works with. Values go to the Mount as typed: the library's own
-checks refuse what the device does not take, in its words. Only an optical density beyond what
-the mount reaches is refused here, with the reachable range: the library takes
-transmittances, and 10^-OD of such a density is one it would take and move to zero."""
+checks refuse what the device or the model does not take (an optical density beyond what the
+mount reaches among them), in its words, before anything is sent."""
 
 from __future__ import annotations
 
 import math
 from typing import Callable, Optional
 
-from .. import (AttenuatorError, Motion, Mount, MountSnapshot, MotorInfo, accepted_range,
-                degrees_to_steps, density_limit, transmittance_of_density)
+from .. import (Motion, Mount, MountSnapshot, MotorInfo, accepted_range, degrees_to_steps,
+                density_limit)
 from .._status import RANGE_DEGREES, RANGE_STEPS, RANGE_TRANSMITTANCE
 from ._qt import QtCore, QtWidgets
 from .session import Session
 
 DEGREES, STEPS, FRACTION, PERCENT, DENSITY = range(5)
 UNITS = ("degrees", "steps", "transmittance (0 to 1)", "transmittance in %", "optical density")
-#: The scale a device reports unless it says otherwise.
-DEFAULT_INFO = MotorInfo("", "", "", "", 360, 143360, 0.0)
 
 Start = Callable[[Mount], Motion]
 
 
 class Refusal(Exception):
-    """A value the window refuses before anything is sent: the text and what to do."""
-
-    def __init__(self, text: str, hint: str = "") -> None:
-        super().__init__(text)
-        self.text, self.hint = text, hint
+    """A value that is no number of its unit: nothing is sent."""
 
 
-def reachable_density(min_angle: float, span: float, info: MotorInfo) -> float:
-    return density_limit(min_angle, span, info.degrees_per_revolution,
-                         info.steps_per_revolution)
-
-
-def transmittance_for_density(density: float, min_angle: float, span: float,
-                              info: MotorInfo) -> float:
-    """The transmittance to move to for an optical density: 0 for inf; Refusal beyond what
-    the mount reaches by the model (the library's limit) and for what is no density."""
-    try:
-        transmittance = transmittance_of_density(density)
-    except AttenuatorError as err:
-        raise Refusal(f"optical density {density:g} refused: {err.detail}", err.hint) from None
-    limit = reachable_density(min_angle, span, info)
-    if math.isfinite(density) and density > limit:
-        raise Refusal(f"optical density {density:g} refused: the mount reaches 0 to "
-                      f"{limit:.4f} by this model, or inf (transmittance 0, at the min angle)",
-                      "ask for a density in that range, or inf")
-    return transmittance
-
-
-def motion_for(unit: int, text: str, min_angle: float, span: float,
-               info: Optional[MotorInfo]) -> Start:
+def motion_for(unit: int, text: str) -> Start:
     """The Mount call that moves to a value typed in a unit."""
     try:
         value = int(text) if unit == STEPS else float(text)
@@ -66,8 +37,8 @@ def motion_for(unit: int, text: str, min_angle: float, span: float,
     if unit == STEPS:
         return lambda mount: mount.move_to_steps(value)
     if unit == DENSITY:
-        value = transmittance_for_density(value, min_angle, span, info or DEFAULT_INFO)
-    elif unit == PERCENT:
+        return lambda mount: mount.set_optical_density(value)
+    if unit == PERCENT:
         value /= 100.0
     return lambda mount: mount.set_transmittance(value)
 
@@ -186,9 +157,13 @@ class MotionPanel(QtWidgets.QWidget):
     def _show_range(self) -> None:
         unit = self.unit.currentIndex()
         if unit == DENSITY:
-            limit = reachable_density(self.session.min_angle, self.session.span,
-                                      self._info() or DEFAULT_INFO)
-            text = f"0 <= optical density <= {limit:.4f} by this model, or inf"
+            info = self._info()
+            limit = density_limit(self.session.min_angle, self.session.span,
+                                  *((info.degrees_per_revolution, info.steps_per_revolution)
+                                    if info else ()))
+            # Rounded down, as the library's refusal gives it: the number shown is taken.
+            text = (f"0 <= optical density <= {math.floor(limit * 1e4) / 1e4:.4f} by this "
+                    "model, or inf (transmittance 0)")
         elif unit == PERCENT:
             text = "0 <= transmittance <= 100 %"
         else:
@@ -200,10 +175,9 @@ class MotionPanel(QtWidgets.QWidget):
 
     def go(self) -> None:
         try:
-            start = motion_for(self.unit.currentIndex(), self.value.text(),
-                               self.session.min_angle, self.session.span, self._info())
+            start = motion_for(self.unit.currentIndex(), self.value.text())
         except Refusal as refusal:
-            self.show_refusal(refusal.text, refusal.hint)
+            self.show_refusal(str(refusal))
             return
         self._start(start)
 

@@ -44,6 +44,8 @@ for a in "idVendor 1a2b" "idProduct 3c4d" "serial TA0001" "manufacturer Example"
 mkdir -p "$adapter/1-2:1.0/ttyUSB0" "$t/sys/class/tty/"{ttyUSB0,ttyACM0,ttyS0,ttyS1,ttyS2}
 ln -s ../../../../../bus/usb/drivers/exser "$adapter/1-2:1.0/driver"
 ln -s ../../../devices/pci0/usb1/1-2/1-2:1.0/ttyUSB0 "$t/sys/class/tty/ttyUSB0/device"
+# The adapter holds replies 16 ms, as such adapters do by default: too long, says the listing.
+attr "$adapter/1-2:1.0/ttyUSB0" latency_timer 16
 modem=$t/sys/devices/pci0/usb1/1-3
 for a in "idVendor 4d5e" "idProduct 0001" "manufacturer Example Labs" "product Bench Unit"; do
   attr "$modem" "${a%% *}" "${a#* }"
@@ -78,6 +80,7 @@ expect 0 "ports" "/dev/ttyACM0
   product       Serial Cable
   serial        TA0001
   driver        exser
+  latency timer 16 ms (replies wait for it; the library asks the driver for low latency when it opens the port, and the wire trace's open line says whether it took)
   access        may open
 
 /dev/ttyUSB2
@@ -86,7 +89,7 @@ expect 0 "ports" "/dev/ttyACM0
 /dev/ttyUSB10
   access        may open"
 rm "$t/dev/"{ttyACM0,ttyS0,ttyUSB2,ttyUSB10}
-expect 0 "--json ports" '{"command":"ports","result":"Ok","status":0,"ports":[{"path":"/dev/ttyUSB0","by_id":["/dev/serial/by-id/usb-Example_Serial_Cable_TA0001-if00-port0"],"vendor_id":"1a2b","product_id":"3c4d","serial":"TA0001","manufacturer":"Example","product":"Serial Cable","driver":"exser","may_open":true}]}'
+expect 0 "--json ports" '{"command":"ports","result":"Ok","status":0,"ports":[{"path":"/dev/ttyUSB0","by_id":["/dev/serial/by-id/usb-Example_Serial_Cable_TA0001-if00-port0"],"vendor_id":"1a2b","product_id":"3c4d","serial":"TA0001","manufacturer":"Example","product":"Serial Cable","driver":"exser","latency_timer_ms":16,"may_open":true}]}'
 # Regular files are no serial ports: the probe says so, and never writes to them.
 expect 0 "ports --probe" "/dev/ttyUSB0
   by-id         /dev/serial/by-id/usb-Example_Serial_Cable_TA0001-if00-port0
@@ -95,6 +98,7 @@ expect 0 "ports --probe" "/dev/ttyUSB0
   product       Serial Cable
   serial        TA0001
   driver        exser
+  latency timer 16 ms (replies wait for it; the library asks the driver for low latency when it opens the port, and the wire trace's open line says whether it took)
   access        may open
   probe         refused: not a terminal device"
 check_empty() {

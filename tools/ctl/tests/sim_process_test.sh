@@ -271,8 +271,11 @@ stop_sim
 # Behind a 16 ms adapter a status reply reaches the host no sooner than 16 ms after the device
 # sent it, whatever the load.
 start_sim adapter --baud 0 --adapter-latency-ms 16
+# From the trace's host line, written before the command goes out, to its device line, written
+# once the reply is in: however late the host's thread runs, never less than the adapter's wait.
 waited=$(TORVEK_ATTENUATOR_TRACE=stderr "$ctl" --port "$port" status 2>&1 >/dev/null |
-  awk '$3 == "wait" { ms = $4 } END { print ms }')
+  awk '$3 == "host" && $4 == "0gs" { sent = $1 } $3 == "device" && sent { ms = ($1 - sent) * 1000 }
+       END { print ms }')
 check "through a 16 ms adapter the status reply waits at least 16 ms ($waited ms)" \
   awk -v ms="${waited:-0}" 'BEGIN { exit !(ms >= 16) }'
 stop_sim

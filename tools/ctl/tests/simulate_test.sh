@@ -32,6 +32,17 @@ expect 0 "$S transmittance set 1" "Ok"
 expect 0 "$S transmittance set 0.5 --min-angle 10 --span 90" "Ok"
 expect 7 "$S transmittance set 1.5" "" "transmittance set: InvalidArgument"
 expect 7 "$S transmittance --min-angle 300 --span 60" "" "transmittance: InvalidArgument"
+# A percent sign means percent; the optical density both ways, by the library's conversions.
+expect 0 "$S --trace transmittance set 25%" "Ok" "host   0ma00002EAA"
+expect 0 "$S --trace transmittance set 0.25" "Ok" "host   0ma00002EAA"
+expect 2 "$S transmittance set 25%%" "" "not a number, nor a number followed by %"
+expect 0 "$S od" "inf"
+expect 0 "$S od --min-angle -45" "0.301030"
+expect 0 "$S --trace od 2 --min-angle 10" "Ok" "host   0ma0000187B"
+expect 0 "$S --trace od inf --min-angle 10" "Ok" "host   0ma00000F8E"
+expect 7 "$S od 8.72" "" "accepted: 0 <= optical density <= 8.7164, or inf"
+expect 7 "$S od -1" "" "od: InvalidArgument"
+expect 7 "$S od 1 --span 0" "" "od: InvalidArgument"
 expect 0 "$S scan --points 5 --min-angle 10 --span 90" \
 "transmittance model: min angle 10, span 90 degrees
 wanted    sent         steps     read back
@@ -45,6 +56,9 @@ expect 0 "$S --json status" '{"command":"status","result":"Ok","status":0}'
 expect 0 "$S --json position --steps" '{"command":"position","result":"Ok","status":0,"steps":0}'
 expect 0 "$S --json info" '{"command":"info","result":"Ok","status":0,"ident_a":"1234ABCD","ident_b":"0102","ident_c":"03","ident_d":"04","degrees_per_revolution":360,"pulses_per_revolution":143360,"home_offset":0.000000}'
 expect 0 "$S --json transmittance set 0.25" '{"command":"transmittance set","result":"Ok","status":0}'
+expect 0 "$S --json transmittance --min-angle -45" '{"command":"transmittance","result":"Ok","status":0,"transmittance":0.5,"percent":50,"optical_density":0.301029996,"attenuation_db":3.01029996}'
+# No finite density for T = 0: null.
+expect 0 "$S --json od" '{"command":"od","result":"Ok","status":0,"transmittance":0,"percent":0,"optical_density":null,"attenuation_db":null}'
 expect 0 "$S --json scan --points 2" '{"command":"scan","result":"Ok","status":0,"min_angle":0,"span":90,"points":[{"wanted":0,"sent":"0ma00000000","steps":0,"read_back":0},{"wanted":1,"sent":"0ma00008C00","steps":35840,"read_back":1}]}'
 expect 7 "$S --json move 400" '{"command":"move","result":"InvalidArgument","status":-4,"hint":"nothing was sent: a value is outside what the attenuator accepts; accepted: -360 < degrees < 360, and the step count at the device'"'"'s scale must fit in 32 bits"}' \
   "move: InvalidArgument"
@@ -58,7 +72,7 @@ expect 2 "$S move ninety" "" "Could not convert"
 expect 2 "$S --timeout 0 status" "" "--timeout: Value 0 not in range 1 to 2147483647"
 expect 2 "$S --timeout 2147483648 status" "" "not in range 1 to 2147483647"
 expect 0 "$S --timeout 2147483647 status" "Ok"
-commands="status, info, position, move, home, stop, optimize, clean, transmittance, scan, tour, ports"
+commands="status, info, position, move, home, stop, optimize, clean, transmittance, od, scan, tour, ports"
 expect 2 "$S frobnicate" "" "attenuatorctl: unknown command 'frobnicate'
   hint: the commands are $commands"
 expect 2 "-t 500 --port /dev/null frobnicate --steps" "" "unknown command 'frobnicate'"
