@@ -3,7 +3,7 @@
 # does for users, and runs tests/gui (pytest-qt) on that installed copy: its package, its
 # launcher, and the attenuator-sim and attenuatorctl installed beside it. The tests run under
 # Xvfb (xvfb-run), on the X platform users have: Esc acts on the active window as on a desktop,
-# and the clipboard is X's. Also validates the desktop entry. About 20 s. Installs nothing:
+# and the clipboard is X's. Also validates the desktop entry. 13 to 17 s. Installs nothing:
 # the packages come from scripts/packages/gui.txt (install-deps.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)

@@ -44,11 +44,11 @@ class Session(QtCore.QObject):
         # Connections counted, so that a status read that ends after the mount connected
         # again says nothing about the new connection; and the one that the status was last
         # asked for by the session itself.
-        self._connection = self._asked = 0
+        self._connection, self._asked = 0, -1
         self.min_angle, self.span = 0.0, 90.0
         self.simulator = Simulator(self)
         self.simulator.ready.connect(self._open)
-        self.simulator.failed.connect(lambda text: self._fail_simulated(text))
+        self.simulator.failed.connect(self._fail_simulated)
         self._reads = ThreadPoolExecutor(1, thread_name_prefix="attenuator-gui read")
         self._arrived.connect(self._on_arrived)
         self._failed.connect(self._on_failed)
