@@ -630,7 +630,9 @@ class Mount:
                 item: Optional[_Item] = self._commit(status=self._ready_text())
         elif stage == "connect":
             found = _CONNECT_FAILURES.get(failure.name, "connect to {port}: " + failure.name)
-            item = self._fail(failure, f"{found.format(port=self.port)}: {failure.hint}",
+            # The library's hint, and what this machine adds (the ports there are, the group).
+            advice = f"; {failure.detail}" if failure.detail else ""
+            item = self._fail(failure, f"{found.format(port=self.port)}: {failure.hint}{advice}",
                               info=None, steps=None)
         else:
             item = self._fail(failure, f"{stage} failed after connecting: "

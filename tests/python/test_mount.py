@@ -92,6 +92,8 @@ def test_a_refused_connect_faults_with_the_library_s_reason(tmp_path, open_mount
     assert (snap.state, snap.reason, caught.value.reason, status_name(code)) == (
         FAULT, reason, reason, reason)
     assert snap.hint == caught.value.hint == status_hint(code) and name in snap.status
+    # What the machine adds to a missing port's hint: the ports there are, or that there is none.
+    assert ("port" in snap.status.split(status_hint(code))[1]) == (reason == "NoSuchPort")
     with pytest.raises(MountError) as refused:
         mount.move_to(1.0)
     assert refused.value.reason == reason
