@@ -133,7 +133,9 @@ timeout 120 /usr/bin/python3 "$work/reader/tango_access_client.py" writer "$read
 /usr/bin/python3 -c 'import tango
 tango.Database().put_class_property("TorvekAttenuator", {"AllowedAccessCmd": ["State", "Status"]})'
 kill -TERM "$server_pid"
-wait "$server_pid" || fail "attenuator-tango did not end cleanly on SIGTERM"
+status=0
+wait "$server_pid" || status=$?
+[ "$status" -eq 0 ] || fail "attenuator-tango did not end cleanly on SIGTERM (exit status $status)"
 pids=("${pids[@]:0:${#pids[@]}-1}")
 start_server
 [ "$(allowed)" = "State Status" ] || fail "the server replaced the site's list: $(allowed)"

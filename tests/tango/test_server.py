@@ -7,6 +7,7 @@ import re
 import subprocess
 import sys
 import time
+from pathlib import Path
 
 import torvek_attenuator
 
@@ -23,6 +24,22 @@ def test_the_ready_line_reaches_the_log_while_the_server_runs(start_sim, start_s
         assert server.process.poll() is None, server.log.read_text()
         assert time.monotonic() < deadline, f"no ready line in the log: {server.log.read_text()}"
         time.sleep(0.02)
+
+
+def test_only_tangos_own_thread_takes_the_signals_that_end_the_server(start_sim, start_server):
+    # Tango's signal thread waits for SIGHUP, SIGINT, SIGQUIT and SIGTERM (and shows them
+    # unblocked while it waits); a second thread without them blocked is one a SIGTERM may
+    # kill the server in, before its devices are deleted.
+    start_sim("--speed", "0")
+    server = start_server()
+    shutdown = (1 << 0) | (1 << 1) | (1 << 2) | (1 << 14)
+    open_to_them = []
+    for task in (Path("/proc") / str(server.process.pid) / "task").iterdir():
+        fields = dict(line.split(":\t", 1) for line in (task / "status").read_text().splitlines()
+                      if ":\t" in line)
+        if int(fields["SigBlk"], 16) & shutdown != shutdown:
+            open_to_them.append(f"{task.name} {fields['Name']} {fields['SigBlk']}")
+    assert len(open_to_them) == 1, open_to_them
 
 
 def launcher(*arguments: str) -> subprocess.CompletedProcess:
