@@ -51,6 +51,7 @@ ConnectResult AttenuatorHandlerImpl::Open(const std::string& port_name) {
     asio::serial_port opened(io_context, path.c_str());
     // Replacing `port` closes an earlier device only now that the new one is open.
     port = std::make_unique<asio::serial_port>(std::move(opened));
+    unanswered.clear();
   } catch (const std::system_error& err) {
     if (trace) {
       trace->Line("open", path + ": cannot open: " + err.code().message());

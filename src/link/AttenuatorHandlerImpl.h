@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,16 +41,17 @@ class AttenuatorHandlerImpl {
   void DisconnectQuietly() noexcept;
 
   // Tells a line that answers the command before this one, which the device sends only once
-  // this command reaches it (a motion's position when a stop cuts it short).
-  using EarlierReply = bool (*)(const std::string& line);
+  // this command reaches it (a motion's reply when a stop cuts it short).
+  using EarlierReply = std::function<bool(const std::string& line)>;
 
   // The command transaction (Exchange.cpp): one command written, one reply line read.
   // Returns Ok with the line (CR LF included) in `reply`, ReplyTimeout or PortUnavailable. A
   // port that has gone away (the adapter unplugged) is closed: PortUnavailable, now and for
   // every later call until the next Open. Lines `earlier` tells are passed over, within the
-  // same time-out.
+  // same time-out; with `settle_ms` of 0 or more, the next line must follow a passed-over one
+  // within that many milliseconds.
   int Exchange(const std::string& command, std::string& reply, int timeout_ms,
-               EarlierReply earlier = nullptr);
+               EarlierReply earlier = nullptr, int settle_ms = -1);
 
   // Whether the port has gone (hung up, unplugged), looked at without I/O; closes it if so.
   // Without a port: true.
@@ -64,6 +66,10 @@ class AttenuatorHandlerImpl {
   std::int32_t pulses_per_revolution = kDefaultPulsesPerRevolution;
   double degrees_per_pulse = 0.00251116;
   double pulses_per_degree = 143360.0 / 360.0;
+  // The command whose reply the host stopped waiting for (its wait timed out or was
+  // cancelled) while no later command has had its reply: a stop that cuts its motion short
+  // is answered by it first.
+  std::string unanswered;
   // The wire trace the environment asked for when the handler last connected; null: none.
   std::unique_ptr<WireTrace> trace;
   // Numbers the handler's trace lines; handlers of a process count from 1.

@@ -47,8 +47,8 @@ int AttenuatorHandlerImpl::PortGone(const char* during) {
   return PortUnavailable;
 }
 
-int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& reply,
-                                    int timeout_ms, EarlierReply earlier) {
+int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& reply, int timeout_ms,
+                                    EarlierReply earlier, int settle_ms) {
   if (!port) {
     return PortUnavailable;
   }
@@ -95,7 +95,7 @@ int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& rep
   // The time-out counts from the end of the write; zero or less means: take only what is
   // already there.
   const auto written = std::chrono::steady_clock::now();
-  const auto deadline = written + timeout;
+  auto deadline = written + timeout;
   std::string received;
   std::size_t traced = 0;  // of `received`: what the trace has shown already
   for (;;) {
@@ -111,6 +111,7 @@ int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& rep
       case LineEnd::kCancelled:
         // A cancelled wait is a time-out the host cut short. Its reply, if it comes, is purged
         // before the next command goes out, as a late reply always is.
+        unanswered = command;
         return ReplyTimeout;
       case LineEnd::kComplete:
         break;
@@ -126,9 +127,14 @@ int AttenuatorHandlerImpl::Exchange(const std::string& command, std::string& rep
       }
       received.erase(0, line_end);
       traced = received.size();
+      if (settle_ms >= 0) {
+        deadline = std::min(
+            deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(settle_ms));
+      }
       continue;
     }
     // One read may bring bytes that follow the line terminator; they belong to no command.
+    unanswered.clear();
     reply = std::move(line);
     return Ok;
   }

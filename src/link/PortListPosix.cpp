@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <set>
 #include <utility>
 
@@ -148,7 +149,9 @@ long LockOwner(const std::string& file) {
 }
 
 bool Alive(long pid) {
-  return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+  // A number pid_t cannot hold names no process (cast, it could name all of them: -1).
+  return pid > 0 && pid <= std::numeric_limits<pid_t>::max() &&
+         (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
 }
 
 // Serial terminal programs leave a lock file for the port they use, under its tty name or one

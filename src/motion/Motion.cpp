@@ -53,9 +53,10 @@ int CleanMechanics(AttenuatorHandlerImpl& link, int timeout_ms) {
 }
 
 int StopMotor(AttenuatorHandlerImpl& link, int timeout_ms) {
-  // A stop that cuts a motion short gets the motion's position first: a Stop made after a
-  // Cancel of the motion's wait is answered so.
-  return RequestStatusAfterMotion(link, "0st", timeout_ms);
+  // A stop that cuts a motion short gets the motion's reply first: a Stop made after a Cancel
+  // of the motion's wait is answered so. A run's reply is a status frame like the stop's own.
+  const bool run_cut_short = link.unanswered == "0om" || link.unanswered == "0cm";
+  return RequestStatusAfterMotion(link, "0st", timeout_ms, run_cut_short);
 }
 
 }  // namespace TORVEK

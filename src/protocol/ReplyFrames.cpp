@@ -41,6 +41,10 @@ bool IsPositionFrame(const std::string& line) {
   return Matches(line, kPositionFrame);
 }
 
+bool IsStatusFrame(const std::string& line) {
+  return Matches(line, kStatusFrame);
+}
+
 int DecodeStatusReply(const std::string& line) {
   return StatusInstead(line).status;
 }

@@ -26,8 +26,9 @@ struct DecodedReply {
   bool delivered = false;        // the expected frame arrived and its data decoded
 };
 
-// Whether `line` is a position frame, readable or not.
+// Whether `line` is a position frame, a status frame, readable or not.
 bool IsPositionFrame(const std::string& line);
+bool IsStatusFrame(const std::string& line);
 
 // For a command answered by a status frame: its code, or UnexpectedReply.
 int DecodeStatusReply(const std::string& line);

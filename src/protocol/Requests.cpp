@@ -27,9 +27,26 @@ int RequestStatus(AttenuatorHandlerImpl& link, const std::string& command, int t
 }
 
 int RequestStatusAfterMotion(AttenuatorHandlerImpl& link, const std::string& command,
-                             int timeout_ms) {
+                             int timeout_ms, bool run_cut_short) {
   std::string reply;
-  const int result = link.Exchange(command, reply, timeout_ms, &IsPositionFrame);
+  std::string runs_reply;
+  const int result = link.Exchange(
+      command, reply, timeout_ms,
+      [&](const std::string& line) {
+        if (IsPositionFrame(line)) {
+          return true;
+        }
+        if (run_cut_short && runs_reply.empty() && IsStatusFrame(line)) {
+          runs_reply = line;
+          return true;
+        }
+        return false;
+      },
+      run_cut_short ? kStatusAfterRunMs : -1);
+  // A run whose reply was lost rather than still owed: the one status frame was this command's.
+  if (result == ReplyTimeout && !runs_reply.empty()) {
+    return DecodeStatusReply(runs_reply);
+  }
   return result != Ok ? result : DecodeStatusReply(reply);
 }
 

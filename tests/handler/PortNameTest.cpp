@@ -125,4 +125,28 @@ TEST_F(AdapterTree, TwoAdaptersOfOneKindNeedTheirSerial) {
   EXPECT_TRUE(described.may_open);
 }
 
+// A lock file left by a terminal program says who holds the port while that process lives; a
+// number no process can have names nobody.
+TEST_F(AdapterTree, ALockFileNamesTheLiveProcessThatHoldsThePort) {
+  Adapter(0, "0403", "6001", "A", server.Path());
+  fs::create_directories(root / "var/lock");
+  const std::string self = std::to_string(::getpid());
+  const struct {
+    std::string content;
+    std::string locked_by;
+  } cases[] = {
+      {"      " + self + "\n", "process " + self + " (/var/lock/LCK..ttyUSB0)"},
+      {"0\n", ""},
+      {"-1\n", ""},
+      {"4294967295\n", ""},  // -1 once cast to a pid: every process
+      {"4294967297\n", ""},  // 1 once cast
+      {"not a number\n", ""},
+  };
+  for (const auto& c : cases) {
+    Write(root / "var/lock/LCK..ttyUSB0", c.content);
+    EXPECT_EQ(TORVEK::DescribePort((root / "dev/ttyUSB0").string()).locked_by, c.locked_by)
+        << c.content;
+  }
+}
+
 }  // namespace

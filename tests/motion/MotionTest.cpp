@@ -150,9 +150,9 @@ TEST_F(Motion, OperationsThatExpectAStatusRefuseAPosition) {
   EXPECT_EQ(handler.StartOptimization(500), TORVEK::UnexpectedReply);
 }
 
-// A stop that cuts a motion short is answered by the motion's position, then by its own status:
-// the first is passed over within the stop's time-out.
-TEST_F(Motion, AStopTakesItsStatusAfterTheMotionsPosition) {
+// A stop that cuts a motion short is answered by the motion's reply (a move's position, a run's
+// status), then by its own status: the first is passed over within the stop's time-out.
+TEST_F(Motion, AStopTakesItsStatusAfterTheMotionsReply) {
   Expect("0st", Position(1234) + "0GS00\r\n");
   EXPECT_EQ(handler.Stop(500), TORVEK::Ok);
   Expect("0st", torvek::sim::Action::Fragments({torvek::sim::Chunk{0us, Position(99)},
@@ -160,7 +160,24 @@ TEST_F(Motion, AStopTakesItsStatusAfterTheMotionsPosition) {
   EXPECT_EQ(handler.Stop(500), 7);
   Expect("0st", Position(5));
   EXPECT_EQ(handler.Stop(50), TORVEK::ReplyTimeout);
-  EXPECT_EQ(Wire(), "0st0st0st");
+  for (const char* run : {"0om", "0cm"}) {
+    Expect(run, Action::Silence());
+    EXPECT_EQ(run == std::string("0om") ? handler.StartOptimization(30)
+                                        : handler.StartCleaningMechanics(30),
+              TORVEK::ReplyTimeout);
+    Expect("0st", "0GS00\r\n0GS07\r\n");
+    EXPECT_EQ(handler.Stop(500), 7) << run;
+  }
+  // A run whose reply was lost: the one status frame is the stop's, and a stop that may wait
+  // for ever does not.
+  Expect("0om", Action::Silence());
+  EXPECT_EQ(handler.StartOptimization(30), TORVEK::ReplyTimeout);
+  Expect("0st", "0GS07\r\n");
+  EXPECT_EQ(handler.Stop(std::numeric_limits<int>::max()), 7);
+  // Without a run cut short, the first status frame is the stop's.
+  Expect("0st", "0GS00\r\n0GS07\r\n");
+  EXPECT_EQ(handler.Stop(500), TORVEK::Ok);
+  EXPECT_EQ(Wire(), "0st0st0st0om0st0cm0st0om0st0st");
 }
 
 TEST_F(Motion, TheDevicesScaleChangesTheStepsButNotTheBounds) {

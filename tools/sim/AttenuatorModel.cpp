@@ -79,6 +79,10 @@ std::optional<Action> AttenuatorModel::OnCommandDuring(const std::string& comman
 }
 
 void AttenuatorModel::OnUnplug() {
+  Halt();
+}
+
+void AttenuatorModel::Halt() {
   std::lock_guard<std::mutex> lock(mu_);
   const Clock::time_point now = now_();
   if (Moving(now))
@@ -142,8 +146,12 @@ Action AttenuatorModel::Reply(const std::string& command) {
     return Action::Reply(HomeOffsetFrame(config_.home_offset, a));
   if (op == "in")
     return Action::Reply(InfoFrame(config_.identity, a));
-  if (op == "st")
+  // A stop that reaches the device here found no reply of a motion waiting to go out (none, or
+  // one lost on the line): the mount still stops where it is.
+  if (op == "st") {
+    Halt();
     return Action::Reply(StatusFrame(0, a));
+  }
   // Both routines sweep the mount and bring it back to where it stood.
   if (op == "om")
     return Run(config_.optimize_time, StatusFrame(0, a));

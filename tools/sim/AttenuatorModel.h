@@ -68,6 +68,8 @@ class AttenuatorModel : public Responder {
     bool reports_position;
   };
 
+  // The mount stops where it is now; the motion's reply, if still owed, is not sent.
+  void Halt();
   Action Move(std::int32_t target);
   Action Run(std::chrono::milliseconds duration, const std::string& reply);
   Action Reply(const std::string& command);

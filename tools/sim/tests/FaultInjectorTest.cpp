@@ -156,6 +156,18 @@ TEST(FaultInjector, AReplyCutShortMeetsTheFaultDrawnForItsCommand) {
     }
     EXPECT_EQ(model.Position(), 17920);
   }
+  // A move whose reply was lost leaves the line free: the stop comes as a command of its own,
+  // and the mount still stops where it is.
+  torvek::sim::AttenuatorModel::Clock::time_point now{};
+  torvek::sim::AttenuatorModel model({}, [&now] { return now; });
+  FaultOptions options;
+  options.drop = 1;
+  FaultInjector faults(model, options);
+  faults.OnCommand("0ma00008C00");
+  now += milliseconds(250);
+  faults.OnCommand("0st");
+  now += milliseconds(250);
+  EXPECT_EQ(model.Position(), 17920);
 }
 
 // The whole sequence of actions for 300 commands with every fault mixed in.
