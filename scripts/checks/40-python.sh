@@ -28,16 +28,7 @@ export ATTENUATOR_SIM=$sim
 # also catches a run that skipped its way to green.
 PYTHONPATH=$BUILD_DIR/python timeout 900 pytest-3 -q -p no:cacheprovider \
   --junitxml="$work/report.xml" "$root/tests/python"
-"$python" - "$work/report.xml" << 'PY'
-import sys
-import xml.etree.ElementTree as ET
-root = ET.parse(sys.argv[1]).getroot()
-suite = root if root.tag == "testsuite" else root.find("testsuite")
-tests, skipped = int(suite.get("tests")), int(suite.get("skipped"))
-if tests < 40 or skipped:
-    sys.exit(f"40-python: {tests} tests ran, {skipped} skipped; expected at least 40, none skipped")
-print(f"40-python: {tests} pytest tests passed")
-PY
+"$python" "$root/scripts/lib/pytest_report.py" "$work/report.xml" 40-python 40
 
 cmake --install "$BUILD_DIR" --prefix "$work/prefix" > /dev/null
 # Under a prefix other than /usr the package goes where python3 would look for that prefix

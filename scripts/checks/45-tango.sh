@@ -19,16 +19,7 @@ unset TORVEK_ATTENUATOR_LIBRARY
 started=$(date +%s)
 PYTHONPATH=$BUILD_DIR/python timeout 900 /usr/bin/python3 -m pytest -q -p no:cacheprovider \
   -W ignore::DeprecationWarning --junitxml="$work/report.xml" "$root/tests/tango"
-/usr/bin/python3 - "$work/report.xml" << 'PY'
-import sys
-import xml.etree.ElementTree as ET
-root = ET.parse(sys.argv[1]).getroot()
-suite = root if root.tag == "testsuite" else root.find("testsuite")
-tests, skipped = int(suite.get("tests")), int(suite.get("skipped"))
-if tests < 25 or skipped:
-    sys.exit(f"45-tango: {tests} tests ran, {skipped} skipped; expected at least 25, none skipped")
-print(f"45-tango: {tests} pytest tests passed")
-PY
+/usr/bin/python3 "$root/scripts/lib/pytest_report.py" "$work/report.xml" 45-tango 25
 /usr/bin/python3 "$root/bench/tango_bench.py" --build "$BUILD_DIR" --quick > "$work/bench.log" 2>&1 \
   || { cat "$work/bench.log"; echo "45-tango: the benchmark's quick run failed" >&2; exit 1; }
 grep -E "added by the server|^ *median " "$work/bench.log" | sed 's/^ */45-tango bench (not judged here): /'

@@ -43,16 +43,8 @@ export ATTENUATOR_GUI=$prefix/bin/attenuator-gui ATTENUATOR_SIM=$prefix/bin/atte
 export ATTENUATORCTL=$prefix/bin/attenuatorctl
 PYTHONPATH=$installed timeout 600 xvfb-run -a -s "-screen 0 1280x1024x24" \
   /usr/bin/python3 -m pytest -q -p no:cacheprovider --junitxml="$work/report.xml" "$root/tests/gui"
-/usr/bin/python3 - "$work/report.xml" << 'PY'
-import sys
-import xml.etree.ElementTree as ET
-root = ET.parse(sys.argv[1]).getroot()
-suite = root if root.tag == "testsuite" else root.find("testsuite")
-tests, skipped = int(suite.get("tests")), int(suite.get("skipped"))
-if tests < 25 or skipped:
-    sys.exit(f"48-gui: {tests} tests ran, {skipped} skipped; expected at least 25, none skipped")
-print(f"48-gui: {tests} pytest-qt tests passed on the installed window")
-PY
+/usr/bin/python3 "$root/scripts/lib/pytest_report.py" "$work/report.xml" 48-gui 25 \
+  "pytest-qt tests passed on the installed window"
 [ ! -e "$work/config/torvek-attenuator" ] ||
   fail "the tests wrote to the default settings path: $(find "$work/config/torvek-attenuator")"
 echo "48-gui: $((SECONDS - started)) s"
