@@ -145,7 +145,11 @@ class Attenuator:
         adapter is noticed at once. A port found gone is closed (reconnect to go on). True
         too while another thread's call holds the line: that call finds a vanished port
         itself."""
-        return self._call(self._lib.torvek_att_check_port) == OK
+        # Not through the call lock: the library answers at once while a call holds the line.
+        with self._handle_lock:
+            if not self._handle:
+                raise ValueError("the attenuator is closed")
+            return self._lib.torvek_att_check_port(self._handle) == OK
 
     def close(self) -> None:
         """Closes the port and releases the attenuator for good. Harmless twice."""

@@ -405,7 +405,7 @@ class AsyncAttenuator:
             return AttenuatorError(INTERNAL_ERROR, operation, f"{err.reason}: {err.text}")
         # A refusal in FAULT says so; a call that failed on the line is said as Attenuator
         # says it.
-        return AttenuatorError(code, operation, err.text if err.code is None else "")
+        return AttenuatorError(code, operation, err.text if err.code is None else err.detail)
 
     async def _settle(self) -> None:
         """Waits for a motion cut short to be at rest."""

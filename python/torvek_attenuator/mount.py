@@ -170,7 +170,7 @@ class Mount:
             if not (math.isfinite(value) and value > 0):
                 raise MountError("InvalidArgument", f"{name} = {value!r} refused: a number of "
                                  "seconds above 0")
-        self._check_model(min_angle, span)
+        self.check_model(min_angle, span)
         self.port = str(port)
         self.timeout, self.motion_timeout = float(timeout), float(motion_timeout)
         self.min_angle, self.span, self.connect_wait = float(min_angle), float(span), connect_wait
@@ -277,7 +277,8 @@ class Mount:
             return self._snap
 
     @staticmethod
-    def _check_model(min_angle: float, span: float) -> None:
+    def check_model(min_angle: float, span: float) -> None:
+        """Refuses a transmittance model the library does not accept, with MountError."""
         try:
             check_model(min_angle, span)
         except AttenuatorError as err:
@@ -289,7 +290,7 @@ class Mount:
         (MountError "InvalidArgument", the model unchanged). Subscribers get the snapshot with
         the transmittance by the new model at once; nothing goes on the line. A motion under
         way keeps the target it started with."""
-        self._check_model(min_angle, span)
+        self.check_model(min_angle, span)
         with self._guard:
             self.min_angle, self.span = float(min_angle), float(span)
             item = self._commit()
@@ -644,7 +645,7 @@ class Mount:
         self._settled.set()
         self._deliver(item)
         _resolve(connecting, item[1], None if failure is None else MountError(
-            failure.name, item[1].status, failure.code, failure.hint))
+            failure.name, item[1].status, failure.code, failure.hint, failure.detail))
 
     def _watch(self) -> None:
         """Between jobs: asks the library whether the port is still there, which uses no line

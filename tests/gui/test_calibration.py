@@ -53,9 +53,14 @@ def test_typed_powers_are_the_readings_and_stop_ends_the_sweep(start_sim, connec
     window = connected(sim)
     panel = window.calibration_panel
     panel.typed.setChecked(True)
-    panel.first.setValue(0.0)
-    panel.last.setValue(30.0)
-    panel.step.setValue(10.0)
+    # The sweep ends at "to" or the last step before it, never past it.
+    for first, last, step, angles in ((0.0, 10.0, 4.0, [0.0, 4.0, 8.0]),
+                                      (0.0, 10.0, 2.5, [0.0, 2.5, 5.0, 7.5, 10.0]),
+                                      (0.0, 30.0, 10.0, [0.0, 10.0, 20.0, 30.0])):
+        panel.first.setValue(first)
+        panel.last.setValue(last)
+        panel.step.setValue(step)
+        assert panel.angles() == angles
     panel.start_button.click()
     assert not window.motion_panel.go_button.isEnabled() and window.stop_button.isEnabled()
     for power in ("1.5", "2.25"):

@@ -71,6 +71,7 @@ def test_a_simulated_device_runs_while_connected_and_the_settings_stay(start_sim
     simulator = window.session.simulator
     pid = simulator._process.processId()
     assert window.status_panel.port.text() == f"{simulator.port} (simulated device)"
+    assert window.connect_panel.port_name() != simulator.port
     assert number(window.status_panel.degrees.text()) == 45.0
     window.motion_panel.model.min_angle.setText("10")
     window.motion_panel.model.span.setText("80")

@@ -71,7 +71,10 @@ def test_a_device_status_and_a_missing_port_raise_as_on_attenuator(tmp_path, sta
             await aio.get_position_deg()
         return found
 
-    assert run(calls()) == [(42, ""), (-6, "")]
+    # A refused connect carries what the machine adds (the ports present), as Attenuator's does.
+    missing = run(outcome(lambda: Attenuator(tmp_path / "ttyUSB9").connect()))
+    assert missing[0] == -6 and missing[1]
+    assert run(calls()) == [(42, ""), missing]
 
 
 async def ticking(during: Callable[[], Any]) -> List[float]:
@@ -152,13 +155,15 @@ def test_a_cancelled_query_ends_at_once(start_sim):
 
 
 def test_a_motion_s_time_out_and_stop_from_another_task_stop_it(start_sim):
-    port = start_sim("--speed", "14336").port
+    sim = start_sim("--speed", "14336", "--trace")
+    trace = Trace(sim)
 
     async def calls() -> List[Any]:
-        async with AsyncAttenuator(port) as aio:
+        async with AsyncAttenuator(sim.port) as aio:
             timed_out = await outcome(lambda: aio.move_to(90.0, timeout=0.2))
-            move = asyncio.create_task(outcome(lambda: aio.move_to(0.0)))
-            await asyncio.sleep(0.2)
+            # Far enough (about 2.7 s) that the stop lands while the device still moves.
+            move = asyncio.create_task(outcome(lambda: aio.move_to(-90.0)))
+            await asyncio.to_thread(trace.wait_for, "host", "0maFFFF7400")
             await aio.stop()
             return [timed_out[0], (await move)[0], aio.mount.snapshot().state]  # type: ignore
 

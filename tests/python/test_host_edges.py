@@ -52,13 +52,19 @@ def test_cancel_from_another_thread_is_a_reply_timeout_there(scripted) -> None:
     device = scripted((b"0ma00008C00", b""), (b"0gp", POSITION_90))
     with Attenuator(device.port) as att:
         att.cancel()  # no call in progress: reaches none
-        timer = threading.Timer(0.2, att.cancel)
+        seen = []
+
+        def look_then_cancel() -> None:
+            seen.append(att.check_port())  # beside the call, not after it
+            att.cancel()
+
+        timer = threading.Timer(0.2, look_then_cancel)
         start = time.monotonic()
         timer.start()
         with pytest.raises(AttenuatorError) as raised:
             att.move_to(90, timeout=30)
         timer.join()
-        assert raised.value.name == "ReplyTimeout"
+        assert raised.value.name == "ReplyTimeout" and seen == [True]
         assert time.monotonic() - start < 15, "the wait ran to its time-out"
         assert att.position_steps == 35840
     att.cancel()  # closed: harmless

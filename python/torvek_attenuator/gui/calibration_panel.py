@@ -5,6 +5,8 @@ and says how to make it permanent."""
 
 from __future__ import annotations
 
+import math
+
 from typing import List, Optional
 
 from .. import AttenuatorError, MountState, degrees_to_steps
@@ -141,7 +143,9 @@ class CalibrationPanel(QtWidgets.QWidget):
 
     def angles(self) -> List[float]:
         first, last, step = self.first.value(), self.last.value(), self.step.value()
-        count = int((last - first) / step + 0.5) + 1 if last > first else 0
+        # Never past "to": the last angle is the last step that fits (a hair of rounding
+        # spared, so that 0 to 10 by 2.5 keeps 10).
+        count = math.floor((last - first) / step + 1e-9) + 1 if last > first else 0
         return [first + step * i for i in range(count)]
 
     def start(self) -> None:

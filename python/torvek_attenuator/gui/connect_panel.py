@@ -100,7 +100,8 @@ class ConnectPanel(QtWidgets.QGroupBox):
                  "--probe); writes to the ports")
 
     def show_simulated(self, port: str) -> None:
-        self.show_port(port)
+        # The port field keeps the user's port: the simulator's goes away with it, so
+        # connecting to it again, or remembering it, would only fail later.
         self.details.setText(f"a simulated device: attenuator-sim on {port}; Disconnect "
                              "ends it")
 

@@ -13,7 +13,7 @@ import threading
 from concurrent.futures import Future, ThreadPoolExecutor
 from typing import Callable, Optional
 
-from .. import AttenuatorError, Motion, Mount, MountError, MountSnapshot, MountState, check_model
+from .. import Motion, Mount, MountError, MountSnapshot, MountState
 from ._qt import QtCore
 from .simulator import Simulator
 from .tools import INSTALL_HINT, SIMULATOR, Tools
@@ -188,10 +188,9 @@ class Session(QtCore.QObject):
     def set_model(self, min_angle: float, span: float) -> bool:
         """Takes another transmittance model (degrees), as the library checks it."""
         try:
-            check_model(min_angle, span)
-        except AttenuatorError as err:
-            self.refused.emit(f"model min angle {min_angle:g}, span {span:g} refused: "
-                              f"{err.detail}", err.hint)
+            Mount.check_model(min_angle, span)
+        except MountError as err:
+            self.refused.emit(err.text, err.hint)
             return False
         self.min_angle, self.span = float(min_angle), float(span)
         if self.mount is not None:

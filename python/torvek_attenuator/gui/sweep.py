@@ -15,7 +15,7 @@ from concurrent.futures import CancelledError
 from typing import Callable, List, Optional, Sequence, Tuple
 
 from .. import Mount, MountError, transmittance_curve
-from ..calibration import MIN_POINTS, Calibration, CalibrationError, Reading, fit, measure
+from ..calibration import Calibration, CalibrationError, Reading, fit, measure
 
 Meter = Callable[[], float]
 
@@ -91,8 +91,6 @@ class TypedMeter:
 
 def fitted(readings: Sequence[Reading]) -> Tuple[Optional[Calibration], str]:
     """The fit of the readings so far, or why there is none yet."""
-    if len(readings) < MIN_POINTS:
-        return None, f"{len(readings)} readings: the fit needs at least {MIN_POINTS}"
     try:
         return fit([r.angle_read for r in readings], [r.power for r in readings]), ""
     except CalibrationError as err:
