@@ -9,7 +9,7 @@ Everything is measured from a thread other than the main one, as the server call
 package: on the main thread the package makes each call on a helper thread so that Ctrl-C can
 end it, which costs more.
 
-    scripts/bench.sh --tango            # Release build, then this (about 10 s)
+    scripts/bench.sh --tango            # Release build, then this (about 15 s)
     /usr/bin/python3 bench/tango_bench.py --build build [--quick]
 """
 

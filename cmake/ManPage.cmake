@@ -8,17 +8,18 @@ if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND NOT (TORVEK_HELP2MAN AND TORVEK_GZ
   message(STATUS "help2man or gzip not found: the programs get no man pages")
 endif()
 
-# torvek_man_page(NAME SUMMARY [PROGRAM file] [COMPONENT component]): NAME.1.gz in section 1,
-# from the --help of the target NAME, or of the program file given (a script), installed with
-# the tools unless another component is named.
+# torvek_man_page(NAME SUMMARY [PROGRAM file] [COMPONENT component] [DEPENDS file...]):
+# NAME.1.gz in section 1, from the --help of the target NAME, or of the program file given (a
+# script; DEPENDS names the files its --help is made from), installed with the tools unless
+# another component is named.
 function(torvek_man_page target summary)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "" "COMPONENT;PROGRAM" "")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "COMPONENT;PROGRAM" "DEPENDS")
   if(NOT arg_COMPONENT)
     set(arg_COMPONENT tools)
   endif()
   if(arg_PROGRAM)
     set(program ${arg_PROGRAM})
-    set(depends ${arg_PROGRAM})
+    set(depends ${arg_PROGRAM} ${arg_DEPENDS})
   else()
     set(program $<TARGET_FILE:${target}>)
     set(depends ${target})

@@ -16,8 +16,9 @@ began=$EPOCHREALTIME
 current=
 step_began=
 
-# EPOCHREALTIME is seconds with microseconds; tenths are enough here.
-tenths() { local t=${1/./}; echo $(((t / 100000))); }
+# EPOCHREALTIME is seconds with microseconds, its decimal point the locale's (a comma in
+# many); tenths are enough here.
+tenths() { local t=${1//[!0-9]/}; echo $((10#$t / 100000)); }
 seconds() { local t=$1; printf '%d.%d' $((t / 10)) $((t % 10)); }
 
 start_step() {

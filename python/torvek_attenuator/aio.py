@@ -73,8 +73,8 @@ def _code_of(reason: str) -> Optional[int]:
 class Changes:
     """An async iterator of the mount's snapshots, one after every change (a motion's start
     and end, a fault, a reconnection), from the moment it was made. A reader that lags loses
-    the oldest beyond ``bound`` (``dropped`` counts them). It ends when the attenuator closes
-    or :meth:`aclose` is called; an iterator abandoned unfinished (a ``break``) ends its
+    the oldest beyond ``bound`` (``dropped`` counts them). It ends when the attenuator
+    disconnects, connects again or closes, or :meth:`aclose` is called; an iterator abandoned unfinished (a ``break``) ends its
     subscription when it is collected."""
 
     def __init__(self, mount: Mount, bound: int) -> None:

@@ -283,7 +283,7 @@ class Mount:
             check_model(min_angle, span)
         except AttenuatorError as err:
             raise MountError(err.name, f"model min_angle = {min_angle:g}, span = {span:g} "
-                             f"refused: {err.detail}", err.code, err.hint) from None
+                             f"refused: {err.detail}", err.code, err.hint, err.detail) from None
 
     def set_model(self, min_angle: float, span: float) -> MountSnapshot:
         """Takes another transmittance model (degrees), checked as the constructor checks it

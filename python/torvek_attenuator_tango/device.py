@@ -60,7 +60,7 @@ def throw(reason: str, description: str, origin: str) -> None:
 
 class TorvekAttenuator(Device):
     """A motorised optical attenuator: a rotation mount whose transmittance follows sin^2 of
-    its angle, on a serial line. Writing Position, Steps or Transmittance, Home,
+    its angle, on a serial line. Writing Position, Steps, Transmittance or OpticalDensity, Home,
     StartOptimization and StartCleaning start a motion and return at once: MOVING until the
     device answers, then ON (ALARM: a device status code; FAULT: the line failed). Stop ends a
     motion; Init reconnects."""
@@ -165,9 +165,7 @@ class TorvekAttenuator(Device):
                           connect_wait=CONNECT_WAIT_S)
         except MountError as err:
             self._fault = (err.reason, f"properties MinAngle = {self.MinAngle:g}, AngleSpan = "
-                           f"{self.AngleSpan:g} refused: the transmittance model needs MinAngle "
-                           "> -360, MinAngle + AngleSpan < 360 and an AngleSpan other than 0; "
-                           "fix them, then run Init")
+                           f"{self.AngleSpan:g} refused: {err.detail}; fix them, then run Init")
             return
         except Exception as err:  # the library could not load, a system object refused
             self._fault = ("InternalError", f"cannot connect: {err}; then run Init")
@@ -200,7 +198,8 @@ class TorvekAttenuator(Device):
         return _advice(snap.reason, snap.status, snap.state)
 
     def read_attr_hardware(self, attr_list: List[int]) -> None:
-        # Position, Steps and Transmittance read in one request share one position read.
+        # Position, Steps, Transmittance and OpticalDensity read in one request share one
+        # position read.
         self._sample = None
 
     # Events, from the device's own thread.

@@ -7,7 +7,7 @@
 # read-only client may run, the writer moves, and a second Unix user (created here if missing,
 # removed again if so) reads everything, is refused every write and every command but State,
 # Status and Stop, and stops a move the writer started. Access control is switched off again,
-# and everything started or made here is stopped and removed on exit. 13 to 32 s, as busy as
+# and everything started or made here is stopped and removed on exit. 10 to 32 s, as busy as
 # the machine is.
 # Packages: scripts/packages/tango.txt.
 set -euo pipefail

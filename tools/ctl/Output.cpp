@@ -118,8 +118,8 @@ int EmitFailure(const std::string& command, const Failure& failure, const Output
 
 int EmitInterrupted(const std::string& command, const std::optional<int>& stop_status,
                     const std::string& port, const OutputStyle& style) {
-  // The device takes one command at a time: a Stop unanswered is one queued behind the motion,
-  // which goes on to its end. A simulated device ended with the run.
+  // A Stop unanswered may not have reached the device, or its answer was lost: the mount may
+  // still be moving. A simulated device ended with the run.
   std::string stop_hint;
   if (stop_status && *stop_status != TORVEK::Ok)
     stop_hint = port.empty() ? "" : WaitForTheDevice(port);

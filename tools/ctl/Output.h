@@ -20,7 +20,6 @@ struct Report {
   // in words when it depends on the device.
   Refusal refusal = Refusal::kAny;
   std::string accepted;
-  // The port's path was gone after the call.
 };
 
 struct OutputStyle {

@@ -39,10 +39,8 @@ std::string ProbeText(const ProbeResult& probe) {
 std::string AccessText(const TORVEK::SerialPortInfo& p) {
   if (p.may_open)
     return "may open";
-  if (p.group.empty())
-    return "may not open: ask for access to the port";
-  return "may not open: the port belongs to group '" + p.group + "': sudo usermod -aG " + p.group +
-         " \"$USER\", then log out and in again";
+  const std::string advice = TORVEK::PortAdvice(p.open_path, TORVEK::ConnectResult::AccessDenied);
+  return "may not open: " + (advice.empty() ? "ask for access to the port" : advice);
 }
 #endif
 

@@ -4,7 +4,6 @@
 
 #include <torvek/AttenuatorHandler.h>
 
-#include <torvek/AttenuatorHandler.h>
 #include "Output.h"
 
 namespace torvek::ctl {

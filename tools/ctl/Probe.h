@@ -4,8 +4,6 @@
 
 #include <torvek/AttenuatorHandler.h>
 
-#include <torvek/AttenuatorHandler.h>
-
 namespace torvek::ctl {
 
 // What a port said when asked who is there.
