@@ -645,6 +645,15 @@ TORVEK_ATTENUATOR_API AttenuatorStatus DensityLimit(double min_angle, double ang
                                                     std::int32_t steps_per_revolution,
                                                     double* optical_density);
 
+/// The densities a model reaches, in words, as a refusal names them: "0 <= optical density <=
+/// 8.7164, or inf". The limit is rounded down to four decimals, so that the number shown is
+/// taken.
+///
+/// Needs no handler and takes no lock.
+/// \param density_limit  what DensityLimit gave.
+/// \return the text.
+TORVEK_ATTENUATOR_API std::string AcceptedDensities(double density_limit);
+
 /// The transmittance to give SetTransmittance for an optical density: 10^-OD, when the model
 /// reaches the density on the mount (0 up to DensityLimit, or +infinity: T = 0, the mount at
 /// min_angle). A finite density above the limit lies between the mount's last two positions

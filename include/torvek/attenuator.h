@@ -877,6 +877,18 @@ TORVEK_ATTENUATOR_API int32_t torvek_att_density_limit(double min_angle, double 
                                                        double* optical_density);
 
 /**
+ * The densities a model reaches, in words: "0 <= optical density <= 8.7164, or inf", the limit
+ * rounded down to four decimals. See TORVEK::AcceptedDensities. Needs no handle.
+ * \param density_limit  what torvek_att_density_limit() gave.
+ * \param[out] text      where the text goes, NUL-terminated, cut to fit `size`.
+ * \param size           the room at `text`, terminating NUL included.
+ * \retval TORVEK_ATT_OK                written.
+ * \retval TORVEK_ATT_INVALID_ARGUMENT  `text` NULL, or `size` 0.
+ */
+TORVEK_ATTENUATOR_API int32_t torvek_att_accepted_densities(double density_limit, char* text,
+                                                            size_t size);
+
+/**
  * The transmittance to give torvek_att_set_transmittance() for an optical density: 10^-OD,
  * when the model reaches it on the mount (0 up to torvek_att_density_limit(), or +INFINITY:
  * T = 0). See TORVEK::TransmittanceForDensity. Needs no handle.

@@ -23,6 +23,7 @@ shared library it loaded.
 from ._attenuator import DEFAULT_TIMEOUT, Attenuator, MotorInfo
 from ._library import LIBRARY_ENV, LibraryNotFoundError
 from ._model import (
+    accepted_densities,
     angle_for,
     attenuation_db,
     check_model,
@@ -87,6 +88,7 @@ __all__ = [
     "REPLY_TIMEOUT",
     "SerialPort",
     "UNEXPECTED_REPLY",
+    "accepted_densities",
     "accepted_range",
     "angle_for",
     "attenuation_db",

@@ -188,6 +188,7 @@ def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
         "torvek_att_attenuation_db": (i32, [f64, ctypes.POINTER(f64)]),
         "torvek_att_transmittance_of_density": (i32, [f64, ctypes.POINTER(f64)]),
         "torvek_att_density_limit": (i32, [f64, f64, i32, i32, ctypes.POINTER(f64)]),
+        "torvek_att_accepted_densities": (i32, [f64, ctypes.c_char_p, ctypes.c_size_t]),
         "torvek_att_transmittance_for_density": (
             i32, [f64, f64, f64, i32, i32, ctypes.POINTER(f64)]),
         "torvek_att_status_hint": (ctypes.c_char_p, [i32]),

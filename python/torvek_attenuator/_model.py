@@ -5,7 +5,6 @@ attenuator would."""
 from __future__ import annotations
 
 import ctypes
-import math
 from typing import Any, Optional
 
 from . import _library
@@ -176,6 +175,14 @@ def density_limit(min_angle: float, span: float, degrees_per_revolution: Optiona
     return value.value
 
 
+def accepted_densities(density_limit: float) -> str:
+    """The densities a model reaches, in words, as a refusal names them ("0 <= optical
+    density <= 8.7164, or inf"): the limit of :func:`density_limit` rounded down."""
+    text = ctypes.create_string_buffer(64)
+    _library.load().torvek_att_accepted_densities(float(density_limit), text, len(text))
+    return text.value.decode("ascii")
+
+
 def transmittance_for_density(density: float, min_angle: float, span: float,
                               degrees_per_revolution: Optional[int] = None,
                               steps_per_revolution: Optional[int] = None) -> float:
@@ -192,6 +199,6 @@ def transmittance_for_density(density: float, min_angle: float, span: float,
             int(steps_per_revolution), ctypes.byref(value)) != OK:
         limit = density_limit(min_angle, span, degrees_per_revolution, steps_per_revolution)
         raise AttenuatorError(INVALID_ARGUMENT, f"optical density {density!r}",
-                              "the model does not reach it; accepted: 0 <= optical density "
-                              f"<= {math.floor(limit * 1e4) / 1e4:.4f}, or inf")
+                              "the model does not reach it; accepted: "
+                              f"{accepted_densities(limit)}")
     return value.value

@@ -291,6 +291,17 @@ int32_t torvek_att_density_limit(double min_angle, double angle_span,
                               optical_density);
 }
 
+int32_t torvek_att_accepted_densities(double density_limit, char* text, size_t size) {
+  if (text == nullptr || size == 0) {
+    return TORVEK_ATT_INVALID_ARGUMENT;
+  }
+  const std::string accepted = TORVEK::AcceptedDensities(density_limit);
+  const std::size_t length = std::min(accepted.size(), size - 1);
+  std::memcpy(text, accepted.data(), length);
+  text[length] = '\0';
+  return TORVEK_ATT_OK;
+}
+
 int32_t torvek_att_transmittance_for_density(double optical_density, double min_angle,
                                              double angle_span, int32_t degrees_per_revolution,
                                              int32_t steps_per_revolution, double* transmittance) {

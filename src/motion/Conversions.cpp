@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstdio>
 
 #include "motion/Bounds.h"
 #include "motion/PositionUnits.h"
@@ -101,6 +102,13 @@ AttenuatorStatus DensityLimit(double min_angle, double angle_span,
   const double step = 1.0 / PulsesPerDegree(degrees_per_revolution, steps_per_revolution);
   return OpticalDensity(ModelTransmittance(min_angle + step, min_angle, angle_span),
                         optical_density);
+}
+
+std::string AcceptedDensities(double density_limit) {
+  char text[64];
+  std::snprintf(text, sizeof text, "0 <= optical density <= %.4f, or inf",
+                std::floor(density_limit * 1e4) / 1e4);
+  return text;
 }
 
 AttenuatorStatus TransmittanceForDensity(double optical_density, double min_angle,

@@ -120,8 +120,14 @@ static void test_status_names_and_version(void) {
 static void test_a_null_handle_is_an_invalid_argument(void) {
   int32_t steps = 0;
   float value = 0.0f;
+  char text[8];
   torvek_att_motor_info info;
   memset(&info, 0, sizeof info);
+  /* Texts are cut to the room given, never past it. */
+  EXPECT_INT(torvek_att_accepted_densities(2.0, text, sizeof text), TORVEK_ATT_OK);
+  EXPECT_STR(text, "0 <= op");
+  EXPECT_INT(torvek_att_accepted_densities(2.0, NULL, sizeof text), TORVEK_ATT_INVALID_ARGUMENT);
+  EXPECT_INT(torvek_att_accepted_densities(2.0, text, 0), TORVEK_ATT_INVALID_ARGUMENT);
   EXPECT_INT(torvek_att_connect(NULL, kMissingPort), TORVEK_ATT_INVALID_ARGUMENT);
   EXPECT_INT(torvek_att_disconnect(NULL), TORVEK_ATT_INVALID_ARGUMENT);
   EXPECT_INT(torvek_att_cancel(NULL), TORVEK_ATT_INVALID_ARGUMENT);

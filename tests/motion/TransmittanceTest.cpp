@@ -196,6 +196,9 @@ TEST(OpticalDensity, BothWaysAndTheirRefusals) {
   double limit = 0.0;
   ASSERT_EQ(TORVEK::DensityLimit(0.0, 90.0, 360, 143360, &limit), TORVEK::Ok);
   EXPECT_NEAR(limit, 8.7165, 1e-4);
+  // Named rounded down: the number shown is one the model takes.
+  EXPECT_EQ(TORVEK::AcceptedDensities(limit), "0 <= optical density <= 8.7164, or inf");
+  EXPECT_EQ(TORVEK::AcceptedDensities(2.0), "0 <= optical density <= 2.0000, or inf");
   // Half the span doubles the phase of a step: a quarter of the transmittance, 0.6 OD less.
   double half = 0.0;
   ASSERT_EQ(TORVEK::DensityLimit(10.0, 45.0, 360, 143360, &half), TORVEK::Ok);

@@ -157,7 +157,7 @@ Report SetOpticalDensity(Context& c, double density, const ModelParameters& mode
     r.status = TORVEK::DensityLimit(model.min_angle, model.span, degrees, steps, &limit);
   if (r.status != TORVEK::Ok)
     return r;
-  r.accepted = Format("0 <= optical density <= %.4f, or inf", std::floor(limit * 1e4) / 1e4);
+  r.accepted = TORVEK::AcceptedDensities(limit);
   r.status = TORVEK::TransmittanceForDensity(density, model.min_angle, model.span, degrees, steps,
                                              &transmittance);
   if (r.status != TORVEK::Ok)

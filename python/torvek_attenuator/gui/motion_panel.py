@@ -9,8 +9,8 @@ from __future__ import annotations
 import math
 from typing import Callable, Optional
 
-from .. import (Motion, Mount, MountSnapshot, MotorInfo, accepted_range, degrees_to_steps,
-                density_limit)
+from .. import (Motion, Mount, MountSnapshot, MotorInfo, accepted_densities, accepted_range,
+                degrees_to_steps, density_limit)
 from .._status import RANGE_DEGREES, RANGE_STEPS, RANGE_TRANSMITTANCE
 from ._qt import QtCore, QtWidgets
 from .session import Session
@@ -161,9 +161,7 @@ class MotionPanel(QtWidgets.QWidget):
             limit = density_limit(self.session.min_angle, self.session.span,
                                   *((info.degrees_per_revolution, info.steps_per_revolution)
                                     if info else ()))
-            # Rounded down, as the library's refusal gives it: the number shown is taken.
-            text = (f"0 <= optical density <= {math.floor(limit * 1e4) / 1e4:.4f} by this "
-                    "model, or inf (transmittance 0)")
+            text = f"{accepted_densities(limit)} (transmittance 0) by this model"
         elif unit == PERCENT:
             text = "0 <= transmittance <= 100 %"
         else:
