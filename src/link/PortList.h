@@ -22,4 +22,7 @@ std::string UnderSysRoot(const std::string& path);
 // ttyUSB10 after ttyUSB2, COM10 after COM3: the digits at the end of a name count as a number.
 bool PortNameOrder(const std::string& a, const std::string& b);
 
+// ASCII letters in lower case: USB ids and Windows port names compare so.
+std::string Lower(std::string text);
+
 }  // namespace TORVEK

@@ -45,12 +45,6 @@ std::string PortNameOf(HKEY instance) {
   return value;
 }
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 // "VID_0403&PID_6001&MI_00" or "VID_0403+PID_6001+TA0001A": the two ids, and what follows.
 bool ParseIds(const std::string& key, char separator, UsbRecord* record, std::string* rest) {
   if (key.size() < 17 || key.compare(0, 4, "VID_") != 0 || key[8] != separator ||

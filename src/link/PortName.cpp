@@ -16,12 +16,6 @@ struct UsbIdentity {
   std::string serial;  // empty: any
 };
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 bool IsHexId(const std::string& text) {
   return text.size() == 4 && std::all_of(text.begin(), text.end(),
                                          [](unsigned char c) { return std::isxdigit(c) != 0; });
@@ -48,6 +42,12 @@ bool ParseUsbName(const std::string& name, UsbIdentity* identity, bool* malforme
 }
 
 }  // namespace
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
 
 bool PortNameOrder(const std::string& a, const std::string& b) {
   const auto split = [](const std::string& s) {
