@@ -169,7 +169,7 @@ class Mount:
                             ("connect_wait", connect_wait)):
             if not (math.isfinite(value) and value > 0):
                 raise MountError("InvalidArgument", f"{name} = {value!r} refused: a number of "
-                                 "seconds above 0")
+                                 "seconds above 0", INVALID_ARGUMENT)
         self.check_model(min_angle, span)
         self.port = str(port)
         self.timeout, self.motion_timeout = float(timeout), float(motion_timeout)
@@ -353,15 +353,21 @@ class Mount:
                         f"{what} refused: a motion is in progress ({snap.status}); wait for "
                         "state ON, or send Stop")
 
+    @staticmethod
+    def _bound(what: str, timeout: Optional[float], default: float) -> float:
+        """A call's time-out in seconds: ``default`` when None, else 0 or more."""
+        bound = default if timeout is None else float(timeout)
+        if not (math.isfinite(bound) and bound >= 0):
+            raise MountError("InvalidArgument", f"{what} refused: time-out {timeout!r} is not "
+                             "a number of seconds >= 0", INVALID_ARGUMENT)
+        return bound
+
     def _query(self, what: str, call: Callable[[Attenuator, float], _T],
                timeout: Optional[float] = None) -> _T:
         """A call on the line within ``timeout`` (the mount's when None); a port gone puts the
         mount in FAULT."""
         self.ready(what)
-        bound = self.timeout if timeout is None else timeout
-        if not (math.isfinite(bound) and bound >= 0):
-            raise MountError("InvalidArgument", f"{what} refused: time-out {timeout!r} is not "
-                             "a number of seconds >= 0", INVALID_ARGUMENT)
+        bound = self._bound(what, timeout, self.timeout)
         if not self._line.acquire(timeout=bound + 1.0):
             raise MountError("ReplyTimeout", f"{what}: the serial line stayed busy")
         try:
@@ -562,10 +568,7 @@ class Mount:
     def _start(self, what: str, call: Callable[[Attenuator, float], None],
                target: Optional[Callable[[MotorInfo], int]],
                timeout: Optional[float] = None) -> Motion:
-        bound = self.motion_timeout if timeout is None else float(timeout)
-        if not (math.isfinite(bound) and bound >= 0):
-            raise MountError("InvalidArgument", f"{what} refused: time-out {timeout!r} is not "
-                             "a number of seconds >= 0", INVALID_ARGUMENT)
+        bound = self._bound(what, timeout, self.motion_timeout)
         self.ready(what)
         motion = Motion(self, what)
         with self._guard:
