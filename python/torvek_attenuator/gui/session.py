@@ -142,9 +142,9 @@ class Session(QtCore.QObject):
         except MountError as err:
             self.refused.emit(err.text, err.hint)
 
-    def _fail_simulated(self, text: str) -> None:
+    def _fail_simulated(self, text: str, not_run: bool) -> None:
         self.disconnect()
-        self.refused.emit(text, INSTALL_HINT if "could not start" in text else "")
+        self.refused.emit(text, INSTALL_HINT if not_run else "")
 
     # Requests.
 

@@ -15,10 +15,10 @@ STOP_BOUND_MS = 3000
 
 class Simulator(QtCore.QObject):
     """One attenuator-sim process at a time. ``ready`` carries its port; ``failed`` why it did
-    not start or ended on its own."""
+    not start or ended on its own, and whether the program itself could not be run."""
 
     ready = QtCore.pyqtSignal(str)
-    failed = QtCore.pyqtSignal(str)
+    failed = QtCore.pyqtSignal(str, bool)
 
     def __init__(self, parent: Optional[QtCore.QObject] = None) -> None:
         super().__init__(parent)
@@ -82,7 +82,7 @@ class Simulator(QtCore.QObject):
     def _on_error(self, process: QtCore.QProcess, error: int) -> None:
         if process is self._process and error == QtCore.QProcess.FailedToStart:
             self._give_up(f"attenuator-sim could not start ({process.program()}): "
-                          f"{process.errorString()}")
+                          f"{process.errorString()}", not_run=True)
 
     def _on_finished(self, process: QtCore.QProcess, code: int) -> None:
         if process is not self._process:
@@ -91,6 +91,6 @@ class Simulator(QtCore.QObject):
         said = self._errors.decode(errors="replace").strip()
         self._give_up(f"attenuator-sim ended (exit code {code})" + (f": {said}" if said else ""))
 
-    def _give_up(self, text: str) -> None:
+    def _give_up(self, text: str, not_run: bool = False) -> None:
         self.stop()
-        self.failed.emit(text)
+        self.failed.emit(text, not_run)
