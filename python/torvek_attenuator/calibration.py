@@ -216,9 +216,14 @@ class Calibration:
         """The fitted values and standard errors by name (see ``KEYS``)."""
         return {key: float(getattr(self, key)) for key in self.KEYS}
 
+    def model(self) -> Tuple[float, float]:
+        """(min_angle, angle_span) as the settings give them, to four decimals: what
+        :meth:`attenuatorctl_options` and a Tango property line would set."""
+        return round(float(self.min_angle), 4), round(float(self.angle_span), 4)
+
     def attenuatorctl_options(self) -> str:
         """The model options for attenuatorctl's transmittance commands."""
-        return f"--min-angle {self.min_angle:.4f} --span {self.angle_span:.4f}"
+        return "--min-angle {:.4f} --span {:.4f}".format(*self.model())
 
 
 def _checked(angles: object, powers: object) -> Tuple[np.ndarray, np.ndarray]:

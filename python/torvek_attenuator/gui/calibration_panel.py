@@ -250,12 +250,11 @@ class CalibrationPanel(QtWidgets.QWidget):
             mark.setVisible(low <= where <= high)
         self.report.setPlainText(
             report(result, None) + "\nTango device properties (on the device's own name):\n"
-            f"  tango_admin --add-property DEVICE MinAngle {result.min_angle:.4f}\n"
-            f"  tango_admin --add-property DEVICE AngleSpan {result.angle_span:.4f}")
+            "  tango_admin --add-property DEVICE MinAngle {:.4f}\n"
+            "  tango_admin --add-property DEVICE AngleSpan {:.4f}".format(*result.model()))
 
     def _apply(self) -> None:
         # The values as the report and its command lines give them, so that the window and
         # a permanent setting made from those lines agree.
         if self.result is not None:
-            self.apply_requested.emit(round(self.result.min_angle, 4),
-                                      round(self.result.angle_span, 4))
+            self.apply_requested.emit(*self.result.model())
