@@ -8,7 +8,7 @@ import pytest
 
 from conftest import BOUND_MS, MOVING, ON, Trace, number, wait_state
 from torvek_attenuator import accepted_range
-from torvek_attenuator._status import RANGE_DEGREES
+from torvek_attenuator import RANGE_DEGREES
 from torvek_attenuator.gui._qt import QtCore
 from torvek_attenuator.gui.motion_panel import DEGREES, DENSITY, FRACTION, PERCENT, STEPS
 

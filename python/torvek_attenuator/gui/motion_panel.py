@@ -9,9 +9,8 @@ from __future__ import annotations
 import math
 from typing import Callable, Optional
 
-from .. import (Motion, Mount, MountSnapshot, MotorInfo, accepted_densities, accepted_range,
-                degrees_to_steps, density_limit)
-from .._status import RANGE_DEGREES, RANGE_STEPS, RANGE_TRANSMITTANCE
+from .. import (RANGE_DEGREES, RANGE_STEPS, RANGE_TRANSMITTANCE, Motion, Mount, MountSnapshot,
+                MotorInfo, accepted_densities, accepted_range, degrees_to_steps, density_limit)
 from ._qt import QtCore, QtWidgets
 from .session import Session
 
